@@ -1,0 +1,83 @@
+#include "ChipRegistry.h"
+
+#include <array>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+
+namespace Chip {
+
+namespace {
+
+struct Registry {
+    std::mutex mutex;  // guards opening and closing; lookups read `open` only
+    std::array<std::unique_ptr<Device>, kMaxDevices> owned;
+    std::array<std::atomic<Device*>, kMaxDevices> open{};
+};
+
+Registry& registry() {
+    static Registry instance;
+    return instance;
+}
+
+void checkId(uint32_t deviceId) {
+    if (deviceId >= kMaxDevices) {
+        throw std::invalid_argument("chip device id " + std::to_string(deviceId) + " out of range");
+    }
+}
+
+}  // namespace
+
+std::string segmentName(uint32_t deviceId) {
+    const char* prefix = std::getenv("OLVANE_SHM_PREFIX");
+    std::string name = "/";
+    name += prefix != nullptr && *prefix != '\0' ? prefix : "olvane";
+    name += "_chip_dev" + std::to_string(deviceId);
+    return name;
+}
+
+Device& open(uint32_t deviceId, uint32_t capacity) {
+    checkId(deviceId);
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    if (r.owned[deviceId] == nullptr) {
+        r.owned[deviceId] = Device::open(deviceId, segmentName(deviceId), capacity);
+        r.open[deviceId].store(r.owned[deviceId].get(), std::memory_order_release);
+    }
+    return *r.owned[deviceId];
+}
+
+Status device(uint32_t deviceId, Device** out) noexcept {
+    if (deviceId >= kMaxDevices) {
+        return kInvalidArg;
+    }
+    Device* found = registry().open[deviceId].load(std::memory_order_acquire);
+    if (found != nullptr) [[likely]] {
+        *out = found;
+        return kSuccess;
+    }
+    try {
+        *out = &open(deviceId);
+        return kSuccess;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "chip device %u: %s\n", deviceId, e.what());
+        return kInitError;
+    }
+}
+
+void close(uint32_t deviceId) {
+    checkId(deviceId);
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    r.open[deviceId].store(nullptr, std::memory_order_release);
+    r.owned[deviceId].reset();
+}
+
+void wipe(uint32_t deviceId) {
+    close(deviceId);
+    SharedSegment::unlink(segmentName(deviceId));
+}
+
+}  // namespace Chip
