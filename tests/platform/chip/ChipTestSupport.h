@@ -1,0 +1,96 @@
+// Test support for suites that run on the simulated chip: a private shared-memory
+// prefix per test process, the PD library loaded by dlopen, and scoped test hooks.
+#pragma once
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+
+#include "ChipRegistry.h"
+#include "ChipTestHooks.h"
+
+namespace ChipTest {
+
+inline constexpr uint32_t kDevicesUsedByTests = 8;
+
+// Gives the process its own chips ("/olvtest<pid>_chip_dev<N>") and removes them, and
+// every hook setting, when the process ends.
+class ChipEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        std::string prefix = "olvtest" + std::to_string(::getpid());
+        ::setenv("OLVANE_SHM_PREFIX", prefix.c_str(), 1);
+    }
+    void TearDown() override { wipeAll(); }
+
+    static void wipeAll() {
+        for (uint32_t dev = 0; dev < kDevicesUsedByTests; ++dev) {
+            Chip::wipe(dev);
+        }
+        Chip::TestHooks::reset();
+    }
+};
+
+// Registers ChipEnvironment once; call it from a namespace-scope initializer.
+inline bool registerChipEnvironment() {
+    ::testing::AddGlobalTestEnvironment(new ChipEnvironment);  // gtest owns it
+    return true;
+}
+
+// Fixture that starts every test on blank chips with the hooks off.
+class ChipFixture : public ::testing::Test {
+  protected:
+    void SetUp() override { ChipEnvironment::wipeAll(); }
+    void TearDown() override { ChipEnvironment::wipeAll(); }
+};
+
+// A shared object opened with dlopen and closed when this goes.
+class SharedLibrary {
+  public:
+    explicit SharedLibrary(const std::string& name) : handle_(::dlopen(name.c_str(), RTLD_NOW)) {
+        if (handle_ == nullptr) {
+            throw std::runtime_error("dlopen " + name + ": " + ::dlerror());
+        }
+    }
+    ~SharedLibrary() { ::dlclose(handle_); }
+    SharedLibrary(const SharedLibrary&) = delete;
+    SharedLibrary& operator=(const SharedLibrary&) = delete;
+
+    void* handle() const { return handle_; }
+    bool has(const char* symbol) const { return ::dlsym(handle_, symbol) != nullptr; }
+
+    template <class Function>
+    Function* symbol(const char* name) const {
+        void* found = ::dlsym(handle_, name);
+        if (found == nullptr) {
+            throw std::runtime_error(std::string("missing symbol ") + name);
+        }
+        return reinterpret_cast<Function*>(found);
+    }
+
+  private:
+    void* handle_;
+};
+
+// Switches the call log on, empty, for the scope.
+class ScopedCallLog {
+  public:
+    ScopedCallLog() {
+        Chip::TestHooks::callLogClear();
+        Chip::TestHooks::callLogEnable(true);
+    }
+    ~ScopedCallLog() {
+        Chip::TestHooks::callLogEnable(false);
+        Chip::TestHooks::callLogClear();
+    }
+    ScopedCallLog(const ScopedCallLog&) = delete;
+    ScopedCallLog& operator=(const ScopedCallLog&) = delete;
+
+    std::vector<std::string> texts() const { return Chip::TestHooks::callLogTexts(); }
+};
+
+}  // namespace ChipTest
