@@ -1,0 +1,118 @@
+#include "ZabroKeyManager.h"
+
+namespace MbbZabroKey {
+
+using Kiv::U16;
+using Kiv::U32;
+using Kiv::U64;
+using Kiv::U8;
+
+Kiv::MemAllocationTracker ZabroKeyManager::memAllocationTracker_{"MbbZabroKey::ZabroKeyManager"};
+
+const Kiv::TypeInfo& ZabroKeyManager::kivTypeInfo() {
+    using C = ZabroKeyManager;
+    static const Kiv::TypeInfo type{
+        "MbbZabroKey::ZabroKeyManager",
+        &Kiv::PtrInterface::kivTypeInfo(),
+        {
+            Kiv::readOnlyAttribute<&C::deviceId>("deviceId"),
+            Kiv::readOnlyAttribute<&C::pipeId>("pipeId"),
+            Kiv::readOnlyAttribute<&C::mbbZabroTableConfig>("mbbZabroTableConfig"),
+            Kiv::attribute<&C::highestAllocatedKey, &C::highestAllocatedKeyIs>(
+                "highestAllocatedKey"),
+            Kiv::readOnlyAttribute<&C::recordCount>("recordCount"),
+            Kiv::readOnlyAttribute<&C::boundKeyCount>("boundKeyCount"),
+        },
+        {
+            Kiv::operation<&C::alloc>("alloc"),
+            Kiv::operation<&C::free>("free"),
+            Kiv::operation<&C::populate>("populate"),
+            Kiv::operation<&C::sdkEntryHandleIs>("sdkEntryHandleIs"),
+            Kiv::operation<&C::key>("key"),
+            Kiv::operation<&C::match>("match"),
+        }};
+    return type;
+}
+
+ZabroKeyManager::Ptr ZabroKeyManager::ZabroKeyManagerIs(U8 deviceId, U16 pipeId, U64 capacity) {
+    return Kiv::create<ZabroKeyManager>(deviceId, pipeId, capacity);
+}
+
+ZabroKeyManager::Ptr zabroKeyManagerFactory(U8 deviceId, U16 pipeId, U64 capacity) {
+    return ZabroKeyManager::ZabroKeyManagerIs(deviceId, pipeId, capacity);
+}
+
+ZabroKeyManager::ZabroKeyManager(U8 deviceId, U16 pipeId, U64 capacity)
+    : tableConfig_(Zabro::MbbZabroTableConfig::MbbZabroTableConfigIs(deviceId, pipeId, capacity)),
+      matchOfSlot_(tableConfig_->capacity(), nullptr) {}
+
+ZabroKeyManager::~ZabroKeyManager() {
+    notificationIs(false);
+}
+
+ZabroKeyManager::EntryKey ZabroKeyManager::alloc(const MatchPtrConst& match, bool reuseBound) {
+    if (!match)
+        throw Kiv::Exception("ZabroKeyManager::alloc: null match");
+    if (reuseBound) {
+        if (const EntryKey* bound = keyOfMatch_.find(match.ptr()))
+            return *bound;
+    }
+    const EntryKey key = tableConfig_->recordAlloc().key();
+    bind(key, match);
+    KIV_TRACE(Zabro::ZabroMapBase::trace(), 7, "alloc key " << key);
+    return key;
+}
+
+void ZabroKeyManager::free(EntryKey key) {
+    tableConfig_->recordDel(key);
+    unbindKey(key);
+    KIV_TRACE(Zabro::ZabroMapBase::trace(), 7, "free key " << key);
+}
+
+void ZabroKeyManager::populate(EntryKey key, const MatchPtrConst& match) {
+    if (!match) {
+        free(key);
+        return;
+    }
+    Zabro::MbbPostcodef::EntryConfig found(0, 0, 0, 0, 0);
+    if (!tableConfig_->recordFind(key, found)) {
+        throw Zabro::KeyException(Kiv::_fmt("key segment %s: populate: key %llu has no record",
+                                            tableConfig_->name().c_str(),
+                                            static_cast<unsigned long long>(key)));
+    }
+    bind(key, match);
+}
+
+void ZabroKeyManager::sdkEntryHandleIs(EntryKey key, U32 handle) {
+    tableConfig_->sdkEntryHandleIs(key, handle);
+}
+
+ZabroKeyManager::EntryKey ZabroKeyManager::key(const MatchPtrConst& match) const noexcept {
+    const EntryKey* bound = keyOfMatch_.find(match.ptr());
+    return bound ? *bound : 0;
+}
+
+ZabroKeyManager::MatchPtrConst ZabroKeyManager::match(EntryKey key) const noexcept {
+    if (key == 0 || key > matchOfSlot_.size())
+        return nullptr;
+    return MatchPtrConst(matchOfSlot_[key - 1]);
+}
+
+// One match per key and one key per match: a rebinding drops both old links.
+void ZabroKeyManager::bind(EntryKey key, const MatchPtrConst& match) {
+    if (const EntryKey* old = keyOfMatch_.find(match.ptr()))
+        matchOfSlot_[*old - 1] = nullptr;
+    unbindKey(key);
+    keyOfMatch_.insertOrAssign(match, key);
+    matchOfSlot_[key - 1] = match.ptr();
+}
+
+void ZabroKeyManager::unbindKey(EntryKey key) noexcept {
+    const BfnTable::MatchSpecBase*& bound = matchOfSlot_[key - 1];
+    if (!bound)
+        return;
+    keyOfMatch_.erase(bound);
+    bound = nullptr;
+}
+
+}  // namespace MbbZabroKey
