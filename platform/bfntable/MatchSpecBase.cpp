@@ -10,4 +10,9 @@ const Kiv::TypeInfo& MatchSpecBase::kivTypeInfo() {
     return type;
 }
 
+// Registered when the library is loaded, so generic code finds the type by name.
+namespace {
+[[maybe_unused]] const bool registered = (MatchSpecBase::kivTypeInfo(), true);
+}
+
 }  // namespace BfnTable

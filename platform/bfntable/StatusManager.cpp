@@ -26,6 +26,11 @@ const Kiv::TypeInfo& StatusManager::kivTypeInfo() {
     return type;
 }
 
+// Registered when the library is loaded, so generic code finds the type by name.
+namespace {
+[[maybe_unused]] const bool registered = (StatusManager::kivTypeInfo(), true);
+}
+
 StatusManager::Ptr StatusManager::StatusManagerIs() {
     return Kiv::create<StatusManager>();
 }

@@ -57,6 +57,11 @@ const Kiv::TypeInfo& MbbZabroTableConfig::kivTypeInfo() {
     return type;
 }
 
+// Registered when the library is loaded, so generic code finds the type by name.
+namespace {
+[[maybe_unused]] const bool registered = (MbbZabroTableConfig::kivTypeInfo(), true);
+}
+
 MbbZabroTableConfig::Ptr MbbZabroTableConfig::MbbZabroTableConfigIs(U8 deviceId, U16 pipeId,
                                                                     U64 capacity) {
     return Kiv::create<MbbZabroTableConfig>(deviceId, pipeId, capacity);

@@ -34,6 +34,11 @@ const Kiv::TypeInfo& ZabroKeyManager::kivTypeInfo() {
     return type;
 }
 
+// Registered when the library is loaded, so generic code finds the type by name.
+namespace {
+[[maybe_unused]] const bool registered = (ZabroKeyManager::kivTypeInfo(), true);
+}
+
 ZabroKeyManager::Ptr ZabroKeyManager::ZabroKeyManagerIs(U8 deviceId, U16 pipeId, U64 capacity) {
     return Kiv::create<ZabroKeyManager>(deviceId, pipeId, capacity);
 }

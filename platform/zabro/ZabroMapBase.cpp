@@ -16,6 +16,11 @@ const Kiv::TypeInfo& ZabroMapBase::kivTypeInfo() {
     return type;
 }
 
+// Registered when the library is loaded, so generic code finds the type by name.
+namespace {
+[[maybe_unused]] const bool registered = (ZabroMapBase::kivTypeInfo(), true);
+}
+
 Kiv::TraceHandle& ZabroMapBase::trace() {
     static Kiv::TraceHandle handle("Zabro");
     return handle;

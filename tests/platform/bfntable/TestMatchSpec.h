@@ -1,0 +1,27 @@
+#pragma once
+// A minimal match spec for the platform's suites: one value field, so that
+// tests can build two objects with equal values and show that identity, not
+// value, is what the key and status managers go by.
+
+#include "bfntable/BfnTable.h"
+
+namespace BfnTableTest {
+
+class TestMatchSpec : public BfnTable::MatchSpecBase {
+    KIV_CLASS(TestMatchSpec)
+
+  public:
+    using Ptr = Dorvu::Ptr<TestMatchSpec>;
+    using PtrConst = Dorvu::Ptr<const TestMatchSpec>;
+
+    static PtrConst TestMatchSpecIs(Kiv::U32 value);
+    explicit TestMatchSpec(Kiv::U32 value) : value_(value) {}
+    ~TestMatchSpec() override { notificationIs(false); }
+
+    Kiv::U32 value() const noexcept { return value_; }
+
+  private:
+    Kiv::U32 value_;
+};
+
+}  // namespace BfnTableTest
