@@ -31,7 +31,7 @@ MatchSpec matchOf(uint32_t n) {
 
 class PdLibrary {
   public:
-    PdLibrary() : handle_(::dlopen("libolvane_switch_pd.so", RTLD_NOW)) {
+    PdLibrary() : handle_(::dlopen(OLVANE_PD_LIBRARY_DIR "/libolvane_switch_pd.so", RTLD_NOW)) {
         if (handle_ == nullptr) {
             throw std::runtime_error(::dlerror());
         }

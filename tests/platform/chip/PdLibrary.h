@@ -6,8 +6,11 @@
 
 namespace ChipTest {
 
-inline constexpr const char* kPdLibrary = "libolvane_switch_pd.so";
-inline constexpr const char* kPdLibraryNoBfRt = "libolvane_switch_pd_nobfrt.so";
+// Full paths: under the address sanitizer dlopen runs from the sanitizer's runtime, so a
+// bare name would not be looked up along the test executable's run path.
+inline constexpr const char* kPdLibrary = OLVANE_PD_LIBRARY_DIR "/libolvane_switch_pd.so";
+inline constexpr const char* kPdLibraryNoBfRt =
+    OLVANE_PD_LIBRARY_DIR "/libolvane_switch_pd_nobfrt.so";
 
 #define OLVANE_PD_BIND(function) \
     decltype(::function)* function = lib.symbol<decltype(::function)>(#function)
