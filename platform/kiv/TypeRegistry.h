@@ -5,6 +5,7 @@
 // by name, through a small value variant.
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <limits>
 #include <span>
@@ -155,6 +156,17 @@ struct ValueTraits<String> {
     static String from(const Value& v, const char* what) {
         if (const String* s = std::get_if<String>(&v)) return *s;
         throwWrongValue(what, "a text", v);
+    }
+};
+
+// An opaque handle travels as its address.
+template <>
+struct ValueTraits<VoidPtr> {
+    static constexpr AttrType type = AttrType::U64;
+    static Value to(VoidPtr p) { return static_cast<U64>(reinterpret_cast<std::uintptr_t>(p)); }
+    static VoidPtr from(const Value& v, const char* what) {
+        return reinterpret_cast<VoidPtr>(
+            static_cast<std::uintptr_t>(ValueTraits<U64>::from(v, what)));
     }
 };
 

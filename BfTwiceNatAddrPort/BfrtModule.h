@@ -1,0 +1,31 @@
+#pragma once
+// The BfRt key and data objects that belong to the loaded library as a whole:
+// shared by every BfRt table, replaced by each table binding, reused by every
+// entry operation so that steady state allocates nothing.
+
+#include <array>
+#include <memory>
+
+#include "chip/bfrt.h"
+
+namespace BfTwiceNatAddrPort {
+
+struct BfRtModuleObjects {
+    static constexpr std::size_t kActions = 5;
+
+    std::unique_ptr<bfrt::BfRtTableKey> entryBfRtKey;
+    std::unique_ptr<bfrt::BfRtTableKey> readBfRtKey;
+    std::unique_ptr<bfrt::BfRtTableData> readBfRtData;
+    // One per action type, bound to its action on first use after a binding.
+    std::array<std::unique_ptr<bfrt::BfRtTableData>, kActions> actionBfRtData;
+    std::array<bool, kActions> actionBfRtDataBound{};
+    std::unique_ptr<bfrt::BfRtTableKey> actionProfileBfRtKey;
+    std::unique_ptr<bfrt::BfRtTableData> actionProfileBfRtData;
+    std::unique_ptr<bfrt::BfRtTableKey> selectorBfRtKey;
+    std::unique_ptr<bfrt::BfRtTableData> selectorBfRtData;
+};
+
+// Empty when the library is loaded; released when it is unloaded.
+BfRtModuleObjects& bfRtModuleObjects() noexcept;
+
+}  // namespace BfTwiceNatAddrPort
