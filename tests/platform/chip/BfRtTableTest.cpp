@@ -305,7 +305,10 @@ TEST_P(OtherTableTypeTest, BuildsKeysAndDataButHoldsNoEntries) {
 
 INSTANTIATE_TEST_SUITE_P(Types, OtherTableTypeTest,
                          ::testing::Values(TableType::ActionProfile, TableType::Selector,
-                                           TableType::Register));
+                                           TableType::Register),
+                         [](const auto& info) {
+                             return "Type" + std::to_string(static_cast<uint32_t>(info.param));
+                         });
 
 TEST_F(BfRtTableTest, EntryCallsAllocateNoObjects) {
     auto before = Chip::TestHooks::allocationCounts();

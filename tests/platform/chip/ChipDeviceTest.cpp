@@ -151,7 +151,11 @@ INSTANTIATE_TEST_SUITE_P(
                       PipeCase{EntryScope::SinglePipe, 0, kSuccess},
                       PipeCase{EntryScope::SinglePipe, kPipeCount - 1, kSuccess},
                       PipeCase{EntryScope::SinglePipe, kPipeCount, kInvalidArg},
-                      PipeCase{EntryScope::SinglePipe, kAllPipes, kInvalidArg}));
+                      PipeCase{EntryScope::SinglePipe, kAllPipes, kInvalidArg}),
+    [](const auto& info) {
+        return std::string(info.param.scope == EntryScope::AllPipes ? "AllPipes" : "SinglePipe") +
+               "Pipe" + std::to_string(info.param.pipe);
+    });
 
 TEST_F(ChipDeviceTest, ScopeChangesOnlyOnAnEmptyTable) {
     Device& dev = chip();
