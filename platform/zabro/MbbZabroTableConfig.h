@@ -69,9 +69,10 @@ class MbbZabroTableConfig : public ZabroMapBase {
 
     // Walk in ascending key order. Each fills `cursor` and `hint` and says
     // whether a record was found; a corrupt record on the way throws
-    // Dorvu::CorruptionDetectedException naming the segment, slot, key and check.
-    bool first(EntryConfig& cursor, IterHint& hint) const;
-    bool next(EntryKey after, EntryConfig& cursor, IterHint& hint) const;
+    // Dorvu::CorruptionDetectedException naming the segment, slot, key and
+    // check. Virtual so that a test can script a walk.
+    virtual bool first(EntryConfig& cursor, IterHint& hint) const;
+    virtual bool next(EntryKey after, EntryConfig& cursor, IterHint& hint) const;
     // The record of `key`; false when the key is free or quarantined.
     bool recordFind(EntryKey key, EntryConfig& record) const;
 

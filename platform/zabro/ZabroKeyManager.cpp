@@ -43,13 +43,35 @@ ZabroKeyManager::Ptr ZabroKeyManager::ZabroKeyManagerIs(U8 deviceId, U16 pipeId,
     return Kiv::create<ZabroKeyManager>(deviceId, pipeId, capacity);
 }
 
+ZabroKeyManager::Ptr ZabroKeyManager::ZabroKeyManagerIs(
+    const Zabro::MbbZabroTableConfig::Ptr& tableConfig) {
+    return Kiv::create<ZabroKeyManager>(tableConfig);
+}
+
 ZabroKeyManager::Ptr zabroKeyManagerFactory(U8 deviceId, U16 pipeId, U64 capacity) {
     return ZabroKeyManager::ZabroKeyManagerIs(deviceId, pipeId, capacity);
 }
 
+ZabroKeyManager::Ptr zabroKeyManagerFactory(const Zabro::MbbZabroTableConfig::Ptr& tableConfig) {
+    return ZabroKeyManager::ZabroKeyManagerIs(tableConfig);
+}
+
+namespace {
+
+const Zabro::MbbZabroTableConfig::Ptr& needConfig(const Zabro::MbbZabroTableConfig::Ptr& config) {
+    if (!config)
+        throw Kiv::Exception("ZabroKeyManager: null table config");
+    return config;
+}
+
+}  // namespace
+
 ZabroKeyManager::ZabroKeyManager(U8 deviceId, U16 pipeId, U64 capacity)
-    : tableConfig_(Zabro::MbbZabroTableConfig::MbbZabroTableConfigIs(deviceId, pipeId, capacity)),
-      matchOfSlot_(tableConfig_->capacity(), nullptr) {}
+    : ZabroKeyManager(
+          Zabro::MbbZabroTableConfig::MbbZabroTableConfigIs(deviceId, pipeId, capacity)) {}
+
+ZabroKeyManager::ZabroKeyManager(const Zabro::MbbZabroTableConfig::Ptr& tableConfig)
+    : tableConfig_(needConfig(tableConfig)), matchOfSlot_(tableConfig_->capacity(), nullptr) {}
 
 ZabroKeyManager::~ZabroKeyManager() {
     notificationIs(false);

@@ -11,6 +11,10 @@
 // back and restores the highest allocated key. The agent, which sees the
 // handle a table assigned, records it with sdkEntryHandleIs and, after
 // deleting an entry, frees the key it finds with key(match).
+//
+// The requests the table library makes are virtual, so that its tests can
+// stand in for the key manager (and, through the table config it is given,
+// for the walk).
 
 #include <vector>
 
@@ -36,7 +40,10 @@ class ZabroKeyManager : public Kiv::PtrInterface {
     // for a segment that cannot be used.
     static Ptr ZabroKeyManagerIs(Kiv::U8 deviceId, Kiv::U16 pipeId,
                                  Kiv::U64 capacity = kDefaultCapacity);
+    // Keeps its keys in `tableConfig`, which must not be null.
+    static Ptr ZabroKeyManagerIs(const Zabro::MbbZabroTableConfig::Ptr& tableConfig);
     ZabroKeyManager(Kiv::U8 deviceId, Kiv::U16 pipeId, Kiv::U64 capacity);
+    explicit ZabroKeyManager(const Zabro::MbbZabroTableConfig::Ptr& tableConfig);
     ~ZabroKeyManager() override;
 
     Kiv::U8 deviceId() const noexcept { return tableConfig_->deviceId(); }
@@ -45,7 +52,7 @@ class ZabroKeyManager : public Kiv::PtrInterface {
     Zabro::MbbZabroTableConfig::Ptr mbbZabroTableConfig() const noexcept { return tableConfig_; }
     // Persisted in the table config; a new key follows it.
     EntryKey highestAllocatedKey() const noexcept { return tableConfig_->highestAllocatedKey(); }
-    void highestAllocatedKeyIs(EntryKey key) { tableConfig_->highestAllocatedKeyIs(key); }
+    virtual void highestAllocatedKeyIs(EntryKey key) { tableConfig_->highestAllocatedKeyIs(key); }
     Kiv::U64 recordCount() const noexcept { return tableConfig_->recordCount(); }
     // Keys bound to a match object in this process.
     Kiv::U64 boundKeyCount() const noexcept { return keyOfMatch_.size(); }
@@ -55,14 +62,14 @@ class ZabroKeyManager : public Kiv::PtrInterface {
     // back; without it the match is rebound to the new key and its old key
     // keeps its record until freed. Throws Zabro::TableFullException when
     // every key is taken, Kiv::Exception for a null match.
-    EntryKey alloc(const MatchPtrConst& match, bool reuseBound);
+    virtual EntryKey alloc(const MatchPtrConst& match, bool reuseBound);
     // Removes `key`'s record and binding; a free key is left as it is.
-    void free(EntryKey key);
+    virtual void free(EntryKey key);
     // Binds `key` to `match` after a restart. A null match means the entry is
     // no longer in the hardware (it could not be read back): the key's record
-    // is dropped and the key freed. Throws Zabro::KeyException when a
-    // non-null match is given for a key without a record.
-    void populate(EntryKey key, const MatchPtrConst& match);
+    // is dropped and the key freed. Throws Zabro::KeyException for key 0, a
+    // key beyond the capacity, or a non-null match for a key without a record.
+    virtual void populate(EntryKey key, const MatchPtrConst& match);
     // Records the SDK handle the table assigned to `key`'s entry.
     void sdkEntryHandleIs(EntryKey key, Kiv::U32 handle);
     // The key bound to `match` in this process; 0 when none.
@@ -81,6 +88,7 @@ class ZabroKeyManager : public Kiv::PtrInterface {
     std::vector<const BfnTable::MatchSpecBase*> matchOfSlot_;
 };
 
+ZabroKeyManager::Ptr zabroKeyManagerFactory(const Zabro::MbbZabroTableConfig::Ptr& tableConfig);
 ZabroKeyManager::Ptr zabroKeyManagerFactory(Kiv::U8 deviceId, Kiv::U16 pipeId,
                                             Kiv::U64 capacity = ZabroKeyManager::kDefaultCapacity);
 

@@ -18,8 +18,9 @@ class ZabroMapBase : public Kiv::PtrInterface {
     using PtrConst = Dorvu::Ptr<const ZabroMapBase>;
 
     // Reports `msg` on stderr and the "Zabro" trace handle and isolates the
-    // record behind the corruption detected last.
-    void doCorruptionDetected(const Dorvu::String& msg);
+    // record behind the corruption detected last. Virtual, like the walk
+    // requests of the maps, so that a test can stand in for a map.
+    virtual void doCorruptionDetected(const Dorvu::String& msg);
     Kiv::U64 corruptionsDetected() const noexcept { return corruptionsDetected_; }
 
     static Kiv::TraceHandle& trace();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "TestMatchSpec.h"
+#include "ZabroChild.h"
 #include "ZabroTestSupport.h"
 
 namespace ZabroTest {

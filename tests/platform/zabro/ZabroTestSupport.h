@@ -1,11 +1,7 @@
 #pragma once
 // Support for the key manager's suites: a fixture that gives each test a
 // clean key segment and checks for leaks, a raw view of a segment for fault
-// injection, and the child processes that show records outliving a process.
-//
-// The suite's main gives the process a segment prefix of its own
-// (OLVANE_SHM_PREFIX), which its children inherit, so parallel test
-// processes never share a segment.
+// injection, and a segment prefix private to the test process.
 
 #include <gtest/gtest.h>
 
@@ -52,11 +48,10 @@ class RawSegment {
 // Whether the segment's name exists, without creating it.
 bool segmentExists(const std::string& name);
 
-// Runs this test binary as a child with `args` after the child flag; returns its exit status.
-int runChild(const std::vector<std::string>& args);
-// Handles a child invocation; returns the exit status.
-int childMain(const std::vector<std::string>& args);
-inline constexpr const char* kChildFlag = "--zabro-child";
+// Gives the process a segment prefix of its own (OLVANE_SHM_PREFIX, from
+// `suite` and the pid) unless it has one; call it first thing in main. Child
+// processes inherit it, and parallel test processes never share a segment.
+void privateSegmentPrefixIs(const char* suite);
 
 class KeySegmentTest : public TestSupport::LeakCheck {
   protected:
