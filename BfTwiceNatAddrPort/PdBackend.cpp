@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cassert>
+#include <cstddef>
 #include <cstring>
 
 #include "Table.h"
@@ -319,14 +320,10 @@ TwiceNatAddrPortTableEntry TwiceNatAddrPortTablePd::entryByHandle(
     U8 prot = 0;
     U16 param = 0;
     if (type != onMissActionSpec) {
-        HitSpec spec;
-        std::memcpy(&spec.action_rw_id, actionSpec.data() + offsetof(HitSpec, action_rw_id), 2);
-        std::memcpy(&spec.action_prot, actionSpec.data() + offsetof(HitSpec, action_prot), 1);
-        std::memcpy(&spec.action_next_hop, actionSpec.data() + offsetof(HitSpec, action_next_hop),
-                    2);
-        rwId = spec.action_rw_id;
-        prot = spec.action_prot;
-        param = spec.action_next_hop;
+        // Read field by field: the reader leaves the padding byte as it was.
+        std::memcpy(&rwId, actionSpec.data() + offsetof(HitSpec, action_rw_id), sizeof(rwId));
+        std::memcpy(&prot, actionSpec.data() + offsetof(HitSpec, action_prot), sizeof(prot));
+        std::memcpy(&param, actionSpec.data() + offsetof(HitSpec, action_next_hop), sizeof(param));
     }
     TwiceNatAddrPortTableEntry result(readMatch);
     result.actionIs(
