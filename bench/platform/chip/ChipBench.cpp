@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "ChipRegistry.h"
-#include "bfrt.h"
-#include "olvane_switch_pd.h"
+#include "chip/ChipRegistry.h"
+#include "chip/bfrt.h"
+#include "chip/olvane_switch_pd.h"
 
 namespace {
 

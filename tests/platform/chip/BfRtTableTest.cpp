@@ -5,7 +5,7 @@
 #include <set>
 
 #include "PdLibrary.h"
-#include "bfrt.h"
+#include "chip/bfrt.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "ChipRegistry.h"
-#include "ChipTestHooks.h"
+#include "chip/ChipRegistry.h"
+#include "chip/ChipTestHooks.h"
 
 namespace ChipTest {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "PdLibrary.h"
-#include "bfrt.h"
+#include "chip/bfrt.h"
 
 namespace {
 
