@@ -15,10 +15,7 @@ BfRtModuleObjects moduleObjects;
 constexpr U16 kAllPipes = 0xFFFF;
 // Passed unchanged to modify and default-set.
 constexpr U64 kEntryFlags = 0x20;
-constexpr const char* kOperationTraces[] = {"Setting default action", "Modifying existing entry",
-                                            "Adding new entry"};
-
-enum class Operation { setDefault, modify, add };
+using Operation = TwiceNatAddrPortTable::Operation;
 
 bool isMatchTable(bfrt::TableType type) noexcept {
     return type == bfrt::TableType::MatchDirect || type == bfrt::TableType::MatchIndirect ||
@@ -170,13 +167,9 @@ void TwiceNatAddrPortTableBfrt::entryIs(const TwiceNatAddrPortTableEntry& entry)
     const bfrt::BfRtSession& session = bfRtSession(h);
     const bfrt::OlvaneBfRtTable& table = *lib.bfRtTable();
     const bfrt::BfRtTarget target = bfRtTarget(h);
-    TwiceNatAddrPortTableHandles& handles = *h.sdkHandles();
     const TwiceNatAddrPortMatchSpec::PtrConst& match = entry.match();
     const TwiceNatAddrPortBaseActionSpec& action = *entry.action();
-
-    const Operation op = isDefaultMatch(match.ptr()) ? Operation::setDefault
-                         : handles.entryHas(match)   ? Operation::modify
-                                                     : Operation::add;
+    const Operation op = operationFor(match);
     KIV_TRACE(traceHandle(), kTraceLevel, kOperationTraces[static_cast<int>(op)]);
 
     if (op == Operation::add) {
@@ -188,54 +181,32 @@ void TwiceNatAddrPortTableBfrt::entryIs(const TwiceNatAddrPortTableEntry& entry)
     if (action.actionType() > twiceNatAddrPortHitEcmpDynamicActionSpec)
         assert(0);
 
-    if (op == Operation::modify) {
-        const bfrt::BfRtTableData& data = actionData(table, lib, action);
-        const BfnTable::BfnSdkEntryHandle handle = handles.entry(match);
-        checkBfRtOperation(table.tableEntryMod(session, target, kEntryFlags, handle, data),
-                           "twiceNatAddrPort_tableEntryMod");
-        if (statusManager())
-            statusManager()->initStatus(match);
-        return;
+    switch (op) {
+        case Operation::modify: {
+            const bfrt::BfRtTableData& data = actionData(table, lib, action);
+            const BfnTable::BfnSdkEntryHandle handle = h.sdkHandles()->entry(match);
+            checkBfRtOperation(table.tableEntryMod(session, target, kEntryFlags, handle, data),
+                               "twiceNatAddrPort_tableEntryMod");
+            statusInit(match);
+            break;
+        }
+        case Operation::setDefault:
+            install(match, op, [&](BfnTable::BfnSdkEntryHandle* entry_hdl) {
+                const bfrt::BfRtTableData& data = actionData(table, lib, action);
+                checkBfRtOperation(
+                    table.tableDefaultEntrySet(session, target, kEntryFlags, data, entry_hdl),
+                    "twiceNatAddrPort_tableDefaultEntrySet");
+            });
+            break;
+        case Operation::add:
+            install(match, op, [&](BfnTable::BfnSdkEntryHandle* entry_hdl) {
+                const bfrt::BfRtTableData& data = actionData(table, lib, action);
+                checkBfRtOperation(table.tableEntryAdd(session, target, *moduleObjects.entryBfRtKey,
+                                                       data, entry_hdl),
+                                   "twiceNatAddrPort_tableEntryAdd");
+            });
+            break;
     }
-
-    // Set-default allocates a key only the first time, when the default match
-    // is not installed yet; add always does.
-    const BfnTable::BfnSdkEntryHandle default_hdl =
-        op == Operation::setDefault ? handles.entry(match) : 0;
-    KeyManager* keys = zabroKeyManager().ptr();
-    Zabro::MbbPostcodef::EntryKey key = 0;
-    const bool allocated = keys && default_hdl == 0;
-    if (allocated)
-        key = keys->alloc(match, false);
-
-    BfnTable::BfnSdkEntryHandle entry_hdl = 0;
-    SdkStatus status;
-    try {
-        const bfrt::BfRtTableData& data = actionData(table, lib, action);
-        status = op == Operation::setDefault
-                     ? table.tableDefaultEntrySet(session, target, kEntryFlags, data, &entry_hdl)
-                     : table.tableEntryAdd(session, target, *moduleObjects.entryBfRtKey, data,
-                                           &entry_hdl);
-    } catch (...) {
-        // Nothing was installed, so the key goes back as well.
-        if (allocated)
-            keys->free(key);
-        throw;
-    }
-    if (status != 0) {
-        if (allocated)
-            keys->free(key);
-        checkBfRtOperation(status, op == Operation::setDefault
-                                       ? "twiceNatAddrPort_tableDefaultEntrySet"
-                                       : "twiceNatAddrPort_tableEntryAdd");
-    }
-    if (default_hdl != 0) {
-        assert(entry_hdl == default_hdl);
-    } else {
-        handles.entryIs(match, entry_hdl);
-    }
-    if (statusManager())
-        statusManager()->initStatus(match);
 }
 
 void TwiceNatAddrPortTableBfrt::entryDel(const TwiceNatAddrPortMatchSpec::PtrConst& match) {

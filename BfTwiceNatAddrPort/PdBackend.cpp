@@ -15,7 +15,7 @@ namespace {
 using BfPdTwiceNatAddrPort::PdFunctions;
 using PdMatchSpec = p4_pd_olvane_switch_twiceNatAddrPort_match_spec_t;
 
-enum class Operation { setDefault, modify, add };
+using Operation = TwiceNatAddrPortTable::Operation;
 
 constexpr std::array<std::array<const char*, 5>, 3> kFunctionNames = {{
     {"p4_pd_olvane_switch_twiceNatAddrPort_set_default_action_onMiss",
@@ -34,9 +34,6 @@ constexpr std::array<std::array<const char*, 5>, 3> kFunctionNames = {{
      "p4_pd_olvane_switch_twiceNatAddrPort_table_add_with_twiceNatAddrPortHitEcmp",
      "p4_pd_olvane_switch_twiceNatAddrPort_table_add_with_twiceNatAddrPortHitEcmpDynamic"},
 }};
-
-constexpr const char* kOperationTraces[] = {"Setting default action", "Modifying existing entry",
-                                            "Adding new entry"};
 
 // What the entry reader writes for each action, indexed by action type.
 constexpr std::array<const char*, 5> kReadBackActionNames = {
@@ -89,81 +86,68 @@ PdCall pdCall(const TwiceNatAddrPortTableHelper& helper) noexcept {
     return PdCall{lib.pd(), lib.sessionId(), helper.deviceId(), target};
 }
 
-SdkStatus setDefaultAction(const PdCall& c, const TwiceNatAddrPortBaseActionSpec& a,
-                           p4_pd_entry_hdl_t* handle) {
-    switch (a.actionType()) {
-        case onMissActionSpec:
-            return c.pd.setDefaultOnMiss(c.session, c.target, handle);
-        case twiceNatAddrPortHitActionSpec: {
-            const auto spec = pdActionSpec<HitSpec>(a);
-            return c.pd.setDefaultHit(c.session, c.target, &spec, handle);
-        }
-        case twiceNatAddrPortHitDynamicActionSpec: {
-            const auto spec = pdActionSpec<HitDynamicSpec>(a);
-            return c.pd.setDefaultHitDynamic(c.session, c.target, &spec, handle);
-        }
-        case twiceNatAddrPortHitEcmpActionSpec: {
-            const auto spec = pdActionSpec<HitEcmpSpec>(a);
-            return c.pd.setDefaultHitEcmp(c.session, c.target, &spec, handle);
-        }
-        case twiceNatAddrPortHitEcmpDynamicActionSpec: {
-            const auto spec = pdActionSpec<HitEcmpDynamicSpec>(a);
-            return c.pd.setDefaultHitEcmpDynamic(c.session, c.target, &spec, handle);
-        }
-    }
-    __builtin_unreachable();
-}
-
-SdkStatus modifyEntry(const PdCall& c, const TwiceNatAddrPortBaseActionSpec& a,
-                      p4_pd_entry_hdl_t handle) {
-    switch (a.actionType()) {
-        case onMissActionSpec:
-            return c.pd.modifyWithOnMiss(c.session, c.deviceId, handle);
-        case twiceNatAddrPortHitActionSpec: {
-            const auto spec = pdActionSpec<HitSpec>(a);
-            return c.pd.modifyWithHit(c.session, c.deviceId, handle, &spec);
-        }
-        case twiceNatAddrPortHitDynamicActionSpec: {
-            const auto spec = pdActionSpec<HitDynamicSpec>(a);
-            return c.pd.modifyWithHitDynamic(c.session, c.deviceId, handle, &spec);
-        }
-        case twiceNatAddrPortHitEcmpActionSpec: {
-            const auto spec = pdActionSpec<HitEcmpSpec>(a);
-            return c.pd.modifyWithHitEcmp(c.session, c.deviceId, handle, &spec);
-        }
-        case twiceNatAddrPortHitEcmpDynamicActionSpec: {
-            const auto spec = pdActionSpec<HitEcmpDynamicSpec>(a);
-            return c.pd.modifyWithHitEcmpDynamic(c.session, c.deviceId, handle, &spec);
-        }
-    }
-    __builtin_unreachable();
-}
-
-SdkStatus addEntry(const PdCall& c, const TwiceNatAddrPortMatchSpec& m,
-                   const TwiceNatAddrPortBaseActionSpec& a, p4_pd_entry_hdl_t* handle) {
+PdMatchSpec pdMatchSpec(const TwiceNatAddrPortMatchSpec& m) noexcept {
     PdMatchSpec match;
     match.ing_md_nat_key_id = m.ingMdNatKeyId();
     match.l4_port_hdr_src_port = m.l4PortHdrSrcPort();
     match.l4_port_hdr_dst_port = m.l4PortHdrDstPort();
+    return match;
+}
+
+// The PD call of one operation for onMiss, which has no action spec. For
+// modify, `handle` holds the entry's handle; otherwise the call writes it.
+SdkStatus callOnMiss(const PdCall& c, Operation op, const TwiceNatAddrPortMatchSpec& m,
+                     p4_pd_entry_hdl_t* handle) {
+    switch (op) {
+        case Operation::setDefault:
+            return c.pd.setDefaultOnMiss(c.session, c.target, handle);
+        case Operation::modify:
+            return c.pd.modifyWithOnMiss(c.session, c.deviceId, *handle);
+        case Operation::add: {
+            const PdMatchSpec match = pdMatchSpec(m);
+            return c.pd.addWithOnMiss(c.session, c.target, &match, handle);
+        }
+    }
+    __builtin_unreachable();
+}
+
+// The same for a hit action, whose functions take its own action spec type.
+template <class PdSpec, auto SetDefault, auto Modify, auto Add>
+SdkStatus callHit(const PdCall& c, Operation op, const TwiceNatAddrPortMatchSpec& m,
+                  const TwiceNatAddrPortBaseActionSpec& a, p4_pd_entry_hdl_t* handle) {
+    const PdSpec spec = pdActionSpec<PdSpec>(a);
+    switch (op) {
+        case Operation::setDefault:
+            return (c.pd.*SetDefault)(c.session, c.target, &spec, handle);
+        case Operation::modify:
+            return (c.pd.*Modify)(c.session, c.deviceId, *handle, &spec);
+        case Operation::add: {
+            const PdMatchSpec match = pdMatchSpec(m);
+            return (c.pd.*Add)(c.session, c.target, &match, &spec, handle);
+        }
+    }
+    __builtin_unreachable();
+}
+
+SdkStatus callPd(const PdCall& c, Operation op, const TwiceNatAddrPortMatchSpec& m,
+                 const TwiceNatAddrPortBaseActionSpec& a, p4_pd_entry_hdl_t* handle) {
+    using F = PdFunctions;
     switch (a.actionType()) {
         case onMissActionSpec:
-            return c.pd.addWithOnMiss(c.session, c.target, &match, handle);
-        case twiceNatAddrPortHitActionSpec: {
-            const auto spec = pdActionSpec<HitSpec>(a);
-            return c.pd.addWithHit(c.session, c.target, &match, &spec, handle);
-        }
-        case twiceNatAddrPortHitDynamicActionSpec: {
-            const auto spec = pdActionSpec<HitDynamicSpec>(a);
-            return c.pd.addWithHitDynamic(c.session, c.target, &match, &spec, handle);
-        }
-        case twiceNatAddrPortHitEcmpActionSpec: {
-            const auto spec = pdActionSpec<HitEcmpSpec>(a);
-            return c.pd.addWithHitEcmp(c.session, c.target, &match, &spec, handle);
-        }
-        case twiceNatAddrPortHitEcmpDynamicActionSpec: {
-            const auto spec = pdActionSpec<HitEcmpDynamicSpec>(a);
-            return c.pd.addWithHitEcmpDynamic(c.session, c.target, &match, &spec, handle);
-        }
+            return callOnMiss(c, op, m, handle);
+        case twiceNatAddrPortHitActionSpec:
+            return callHit<HitSpec, &F::setDefaultHit, &F::modifyWithHit, &F::addWithHit>(
+                c, op, m, a, handle);
+        case twiceNatAddrPortHitDynamicActionSpec:
+            return callHit<HitDynamicSpec, &F::setDefaultHitDynamic, &F::modifyWithHitDynamic,
+                           &F::addWithHitDynamic>(c, op, m, a, handle);
+        case twiceNatAddrPortHitEcmpActionSpec:
+            return callHit<HitEcmpSpec, &F::setDefaultHitEcmp, &F::modifyWithHitEcmp,
+                           &F::addWithHitEcmp>(c, op, m, a, handle);
+        case twiceNatAddrPortHitEcmpDynamicActionSpec:
+            return callHit<HitEcmpDynamicSpec, &F::setDefaultHitEcmpDynamic,
+                           &F::modifyWithHitEcmpDynamic, &F::addWithHitEcmpDynamic>(c, op, m, a,
+                                                                                    handle);
     }
     __builtin_unreachable();
 }
@@ -216,54 +200,25 @@ void TwiceNatAddrPortTablePd::entryIs(const TwiceNatAddrPortTableEntry& entry) {
               "BfTwiceNatAddrPort::TwiceNatAddrPortTableEntry&), matchSpec: "
                   << static_cast<const void*>(entry.match().ptr())
                   << ", action: " << entry.action()->actionType());
-    const TwiceNatAddrPortTableHelper& h = *helper();
-    TwiceNatAddrPortTableHandles& handles = *h.sdkHandles();
     const TwiceNatAddrPortMatchSpec::PtrConst& match = entry.match();
     const TwiceNatAddrPortBaseActionSpec& action = *entry.action();
-
-    const Operation op = isDefaultMatch(match.ptr()) ? Operation::setDefault
-                         : handles.entryHas(match)   ? Operation::modify
-                                                     : Operation::add;
+    const Operation op = operationFor(match);
     KIV_TRACE(traceHandle(), kTraceLevel, kOperationTraces[static_cast<int>(op)]);
     const auto type = static_cast<unsigned>(action.actionType());
     if (type > twiceNatAddrPortHitEcmpDynamicActionSpec)
         assert(0);
     const char* function = kFunctionNames[static_cast<int>(op)][type];
-    const PdCall call = pdCall(h);
+    const PdCall call = pdCall(*helper());
 
     if (op == Operation::modify) {
-        checkPdOperation(modifyEntry(call, action, handles.entry(match)), function);
-        if (statusManager())
-            statusManager()->initStatus(match);
+        p4_pd_entry_hdl_t handle = helper()->sdkHandles()->entry(match);
+        checkPdOperation(callPd(call, op, *match, action, &handle), function);
+        statusInit(match);
         return;
     }
-
-    // Set-default allocates a key only the first time, when the default match
-    // is not installed yet; add always does.
-    const BfnTable::BfnSdkEntryHandle default_hdl =
-        op == Operation::setDefault ? handles.entry(match) : 0;
-    KeyManager* keys = zabroKeyManager().ptr();
-    Zabro::MbbPostcodef::EntryKey key = 0;
-    const bool allocated = keys && default_hdl == 0;
-    if (allocated)
-        key = keys->alloc(match, false);
-
-    p4_pd_entry_hdl_t entry_hdl = 0;
-    const SdkStatus status = op == Operation::setDefault
-                                 ? setDefaultAction(call, action, &entry_hdl)
-                                 : addEntry(call, *match, action, &entry_hdl);
-    if (status != 0) {
-        if (allocated)
-            keys->free(key);
-        checkPdOperation(status, function);
-    }
-    if (default_hdl != 0) {
-        assert(entry_hdl == default_hdl);
-    } else {
-        handles.entryIs(match, entry_hdl);
-    }
-    if (statusManager())
-        statusManager()->initStatus(match);
+    install(match, op, [&](p4_pd_entry_hdl_t* entry_hdl) {
+        checkPdOperation(callPd(call, op, *match, action, entry_hdl), function);
+    });
 }
 
 void TwiceNatAddrPortTablePd::entryDel(const TwiceNatAddrPortMatchSpec::PtrConst& match) {

@@ -2,6 +2,8 @@
 // The table front: the per-table helper with its SDK handle map, the abstract
 // table with its two backends, and the creation functions.
 
+#include <cassert>
+
 #include "TableExceptions.h"
 #include "ValueModel.h"
 #include "bfntable/BfnTable.h"
@@ -137,9 +139,33 @@ class TwiceNatAddrPortTable : public Kiv::Entity {
     // entry when `match` is not installed.
     TwiceNatAddrPortTableEntry entry(const TwiceNatAddrPortMatchSpec::PtrConst& match) const;
 
+    // What programming an entry means for its match object: the default
+    // match object (by identity) sets the default action, an installed one is
+    // modified, any other is added.
+    enum class Operation { setDefault, modify, add };
+    static constexpr const char* kOperationTraces[] = {
+        "Setting default action", "Modifying existing entry", "Adding new entry"};
+
   protected:
     bool isDefaultMatch(const TwiceNatAddrPortMatchSpec* match) const noexcept {
         return match == defaultMatchSpec_.ptr();
+    }
+    Operation operationFor(const TwiceNatAddrPortMatchSpec::PtrConst& match) const noexcept {
+        if (isDefaultMatch(match.ptr()))
+            return Operation::setDefault;
+        return helper_->sdkHandles()->entryHas(match) ? Operation::modify : Operation::add;
+    }
+
+    // The bookkeeping around the one SDK call that adds an entry or sets the
+    // default action. A first install gets a key, freed again when `call`
+    // throws, and its handle recorded; a repeated default set must get the
+    // handle already stored. `call` makes the SDK call, writes the handle and
+    // raises on a failed status.
+    template <class Call>
+    void install(const TwiceNatAddrPortMatchSpec::PtrConst& match, Operation op, Call&& call);
+    void statusInit(const TwiceNatAddrPortMatchSpec::PtrConst& match) const {
+        if (statusManager_)
+            statusManager_->initStatus(match);
     }
 
   private:
@@ -149,6 +175,33 @@ class TwiceNatAddrPortTable : public Kiv::Entity {
     bool useBfRt_ = true;
     TwiceNatAddrPortMatchSpec::Ptr defaultMatchSpec_;
 };
+
+template <class Call>
+void TwiceNatAddrPortTable::install(const TwiceNatAddrPortMatchSpec::PtrConst& match, Operation op,
+                                    Call&& call) {
+    TwiceNatAddrPortTableHandles& handles = *helper_->sdkHandles();
+    const BfnTable::BfnSdkEntryHandle default_hdl =
+        op == Operation::setDefault ? handles.entry(match) : 0;
+    KeyManager* keys = zabroKeyManager_.ptr();
+    const bool allocates = keys && default_hdl == 0;
+    const Zabro::MbbPostcodef::EntryKey key = allocates ? keys->alloc(match, false) : 0;
+
+    BfnTable::BfnSdkEntryHandle entry_hdl = 0;
+    try {
+        call(&entry_hdl);
+    } catch (...) {
+        // Nothing was installed, so the key goes back.
+        if (allocates)
+            keys->free(key);
+        throw;
+    }
+    if (default_hdl != 0) {
+        assert(entry_hdl == default_hdl);
+    } else {
+        handles.entryIs(match, entry_hdl);
+    }
+    statusInit(match);
+}
 
 TwiceNatAddrPortTable::Ptr twiceNatAddrPortTableFactory(
     const TwiceNatAddrPortTableHelper::Ptr& helper,
