@@ -55,31 +55,29 @@ TEST_F(TypeRegistryTest, TypesAreFoundByNameAndCreateTrackedObjects) {
               nullptr);  // no creation function
 }
 
-TEST_F(TypeRegistryTest, GetAndSetByName) {
-    genericSet(*widget_, "label", Value(Kiv::String("front")));
+TEST_F(TypeRegistryTest, GetAndSetByNameFromValuesAndText) {
+    genericSet(*widget_, "label", Value(Kiv::String("front")));  // inherited attribute
     genericSet(*widget_, "port", Value(Kiv::U64{65535}));
-    genericSet(*widget_, "flag", Value(true));
-    EXPECT_EQ(widget_->label(), "front");  // inherited attribute
+    genericSetStrep(*widget_, "flag", "true");
+    genericSetStrep(*widget_, "color", "blue");
+    EXPECT_EQ(widget_->label(), "front");
     EXPECT_EQ(widget_->port(), 65535);
     EXPECT_TRUE(widget_->flag());
-    EXPECT_EQ(genericGet(*widget_, "serial"), Value(Kiv::U64{5}));
-    EXPECT_EQ(genericGet(*widget_, "port"), Value(Kiv::U64{65535}));
-    EXPECT_EQ(genericGet(*widget_, "label"), Value(Kiv::String("front")));
-}
-
-TEST_F(TypeRegistryTest, SetFromTextByAttributeType) {
-    genericSetStrep(*widget_, "port", "0x1F90");
-    genericSetStrep(*widget_, "flag", "true");
-    genericSetStrep(*widget_, "label", "any text, even ) and '");
-    genericSetStrep(*widget_, "color", "blue");
-    EXPECT_EQ(widget_->port(), 8080);
-    EXPECT_TRUE(widget_->flag());
-    EXPECT_EQ(widget_->label(), "any text, even ) and '");
     EXPECT_EQ(widget_->color(), Color::blue);
+    EXPECT_EQ(genericGet(*widget_, "serial"), Value(Kiv::U64{5}));
+    EXPECT_EQ(genericGet(*widget_, "label"), Value(Kiv::String("front")));
+    EXPECT_EQ(genericGet(*widget_, "color"), Value(Kiv::U64{2}));  // enums read as numbers
+
+    genericSetStrep(*widget_, "port", "0x1F90");
+    genericSetStrep(*widget_, "label", "any text, even ) and '");
     genericSetStrep(*widget_, "color", "1");
+    genericSet(*widget_, "flag", Value(false));
+    EXPECT_EQ(genericGet(*widget_, "port"), Value(Kiv::U64{8080}));
+    EXPECT_EQ(widget_->label(), "any text, even ) and '");
     EXPECT_EQ(widget_->color(), Color::green);
+    EXPECT_FALSE(widget_->flag());
     genericSet(*widget_, "color", Value(Kiv::String("red")));
-    EXPECT_EQ(genericGet(*widget_, "color"), Value(Kiv::U64{0}));  // enums read as numbers
+    EXPECT_EQ(widget_->color(), Color::red);
 }
 
 // Each request fails with an error naming what went wrong, and leaves the object unchanged.
@@ -194,38 +192,35 @@ TEST_F(TypeRegistryTest, OperationsAreCalledByNameWithCheckedArguments) {
 
 TEST_F(TypeRegistryTest, CollectionAttributeServesLookupUpdateAndIteration) {
     const Kiv::CollectionOps& entries = genericCollection(*widget_, "entries");
-    std::vector<Gadget::Ptr> keys;
+    std::vector<Value> keys;
     for (Kiv::U32 i = 0; i < 40; ++i) {
-        keys.push_back(Kiv::create<Gadget>(i));
-        entries.set(*widget_, Value(Kiv::ObjectRef(keys.back())), Value(Kiv::U64{i * 10}));
+        keys.emplace_back(Kiv::ObjectRef(Kiv::create<Gadget>(i)));
+        entries.set(*widget_, keys.back(), Value(Kiv::U64{i * 10}));
     }
-    const auto key = [&](std::size_t i) { return Value(Kiv::ObjectRef(keys[i])); };
+    entries.set(*widget_, keys[3], Value(Kiv::U64{7}));
     EXPECT_EQ(entries.count(*widget_), 40u);
-    EXPECT_TRUE(entries.has(*widget_, key(3)));
-    EXPECT_EQ(entries.get(*widget_, key(3)), Value(Kiv::U64{30}));
-    entries.set(*widget_, key(3), Value(Kiv::U64{7}));
-    EXPECT_EQ(entries.get(*widget_, key(3)), Value(Kiv::U64{7}));
-    EXPECT_EQ(entries.count(*widget_), 40u);
-    EXPECT_EQ(entries.del(*widget_, key(3)), Value(Kiv::U64{7}));
-    EXPECT_FALSE(entries.has(*widget_, key(3)));
-    EXPECT_EQ(entries.get(*widget_, key(3)), Value());
-    EXPECT_EQ(entries.del(*widget_, key(3)), Value());
+    EXPECT_TRUE(entries.has(*widget_, keys[3]));
+    EXPECT_EQ(entries.get(*widget_, keys[3]), Value(Kiv::U64{7}));
+    EXPECT_EQ(entries.del(*widget_, keys[3]), Value(Kiv::U64{7}));
+    EXPECT_FALSE(entries.has(*widget_, keys[3]));
+    EXPECT_EQ(entries.get(*widget_, keys[3]), Value());
+    EXPECT_EQ(entries.del(*widget_, keys[3]), Value());
     EXPECT_EQ(entries.count(*widget_), 39u);
 
-    std::vector<Value> order;
-    entries.iterate(*widget_, Value(), [&](const Value& k, const Value&) {
-        order.push_back(k);
-        return true;
-    });
-    ASSERT_EQ(order.size(), 39u);
-    std::vector<Value> rest;
-    entries.iterate(*widget_, order[20], [&](const Value& k, const Value& v) {
-        const auto* gadget = static_cast<const Gadget*>(std::get<Kiv::ObjectRef>(k).ptr());
-        EXPECT_EQ(v, Value(Kiv::U64{gadget->serial() * 10}));
-        rest.push_back(k);
-        return true;
-    });
-    EXPECT_EQ(rest, std::vector<Value>(order.begin() + 20, order.end()));
+    const auto collect = [&](const Value& start) {
+        std::vector<Value> seen;
+        entries.iterate(*widget_, start, [&](const Value& k, const Value& v) {
+            const auto* gadget = static_cast<const Gadget*>(std::get<Kiv::ObjectRef>(k).ptr());
+            EXPECT_EQ(v, Value(Kiv::U64{gadget->serial() * 10}));
+            seen.push_back(k);
+            return true;
+        });
+        return seen;
+    };
+    const std::vector<Value> all = collect(Value());
+    ASSERT_EQ(all.size(), 39u);
+    EXPECT_EQ(collect(all[20]), std::vector<Value>(all.begin() + 20, all.end()));
+    EXPECT_TRUE(collect(keys[3]).empty());  // no longer a key
     EXPECT_THROW(genericCollection(*widget_, "port"), AttributeException);
 }
 
