@@ -15,7 +15,9 @@
 // Dorvu::CorruptionDetectedException when a request reaches it;
 // doCorruptionDetected then quarantines it in the segment itself.
 //
-// One process writes a segment at a time; the class takes no locks.
+// One object writes a segment at a time (one per process, one process at a
+// time): counts, the walk's end and the free-slot search are this object's
+// view, taken when it opened the segment. The class takes no locks.
 
 #include <optional>
 #include <vector>
