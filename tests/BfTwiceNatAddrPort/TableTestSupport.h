@@ -10,6 +10,7 @@
 // Including this header registers ChipTest::ChipEnvironment once per test
 // executable: a private shared-memory prefix for its chips and key segments.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -47,6 +48,8 @@ inline const char* pdLibraryPath(Backend backend) {
 inline const char* backendName(Backend backend) {
     return backend == Backend::Pd ? "Pd" : "Bfrt";
 }
+
+inline void PrintTo(Backend backend, std::ostream* out) { *out << backendName(backend); }
 
 // ---- Builders
 
