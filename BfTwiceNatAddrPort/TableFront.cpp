@@ -41,9 +41,14 @@ const Kiv::CollectionOps kEntryCollection{
        const std::function<bool(const Kiv::Value&, const Kiv::Value&)>& visit) {
         const MatchRef from = matchKey(start);
         if (std::holds_alternative<Kiv::ObjectRef>(start) && !from) {
-            // A null key is a key like any other: start from it if present.
+            // A null key is a key like any other: start from it if present,
+            // visit nothing if not (the map's own walk takes null as "first").
+            bool started = false;
             static_cast<const HandleMap&>(o).entryForEach(
                 [&](const MatchRef& k, BfnTable::BfnSdkEntryHandle h) {
+                    if (!started && k)
+                        return true;
+                    started = true;
                     return visit(Kiv::ObjectRef(k.ptr()), U64{h});
                 });
             return;
