@@ -124,7 +124,7 @@ TEST(TraceEnvironmentTest, SettingsAreReadFromKivTrace) {
          {"Alpha:2:a2", "Alpha:3:a3", "Beta:7:b7", "Beta:8:b8"},
          "Alpha=2\nBeta=7\n",
          "Alpha[2]: a2\nBeta[7]: b7\n"},
-        {"Alpha=x,=3,Beta=12,Gamma,Beta=5,Alpha:4",
+        {"Alpha=x,=3,Beta=5,Beta=12,Gamma,Alpha:4",
          {"Alpha:0:a", "Beta:5:b", "Gamma:0:c"},
          "Alpha=-1\nBeta=5\nGamma=-1\n",
          "Beta[5]: b\n"},

@@ -8,6 +8,7 @@
 
 #include "TestTypes.h"
 #include "support/LeakCheck.h"
+#include "support/Thrown.h"
 
 namespace KivTest {
 namespace {
@@ -16,6 +17,7 @@ using Kiv::AttributeException;
 using Kiv::RangeException;
 using Kiv::Value;
 using ::testing::HasSubstr;
+using TestSupport::thrown;
 
 class TypeRegistryTest : public TestSupport::LeakCheck {
   protected:
@@ -96,12 +98,11 @@ TEST_F(TypeRegistryTest, BadRequestsAreRejectedWithTheAttributeNamed) {
         {"peer", "Ref(0x10)", "attribute 'peer': expected 'Ref('' but found 'Ref(0x10)'"},
     };
     for (const Case& c : rangeErrors) {
-        try {
-            genericSetStrep(*widget_, c.attribute, c.text);
-            ADD_FAILURE() << c.attribute << " accepted " << c.text;
-        } catch (const RangeException& e) {
-            EXPECT_THAT(e.what(), HasSubstr(c.message));
-            EXPECT_EQ(e.attribute(), c.attribute);
+        SCOPED_TRACE(c.text);
+        if (const auto e =
+                thrown<RangeException>([&] { genericSetStrep(*widget_, c.attribute, c.text); })) {
+            EXPECT_THAT(e->what(), HasSubstr(c.message));
+            EXPECT_EQ(e->attribute(), c.attribute);
         }
     }
     const Case attributeErrors[] = {
@@ -111,12 +112,10 @@ TEST_F(TypeRegistryTest, BadRequestsAreRejectedWithTheAttributeNamed) {
         {"entries", "9", "attribute 'entries' of KivTest::Widget is a collection"},
     };
     for (const Case& c : attributeErrors) {
-        try {
-            genericSetStrep(*widget_, c.attribute, c.text);
-            ADD_FAILURE() << c.attribute << " accepted " << c.text;
-        } catch (const AttributeException& e) {
-            EXPECT_THAT(e.what(), HasSubstr(c.message));
-        }
+        SCOPED_TRACE(c.text);
+        const auto e =
+            thrown<AttributeException>([&] { genericSetStrep(*widget_, c.attribute, c.text); });
+        EXPECT_THAT(e ? e->what() : "", HasSubstr(c.message));
     }
     EXPECT_THROW(genericSet(*widget_, "port", Value(Kiv::String("80"))), AttributeException);
     EXPECT_THROW(genericSet(*widget_, "flag", Value(Kiv::U64{1})), AttributeException);
@@ -135,13 +134,10 @@ TEST_F(TypeRegistryTest, ReferenceAttributesCheckTheTypeOfTheObject) {
     genericSet(*widget_, "peer", Value(Kiv::ObjectRef(other)));  // a subclass is accepted
     EXPECT_EQ(widget_->peer(), other);
     EXPECT_EQ(genericGet(*widget_, "peer"), Value(Kiv::ObjectRef(other)));
-    try {
-        genericSet(*widget_, "peer", Value(Kiv::ObjectRef(Kiv::create<Sprocket>())));
-        ADD_FAILURE() << "a Sprocket was accepted as a Gadget";
-    } catch (const AttributeException& e) {
-        EXPECT_THAT(e.what(), HasSubstr("attribute 'peer' takes a KivTest::Gadget, not a "
-                                        "KivTest::Sprocket"));
-    }
+    const auto e = thrown<AttributeException>(
+        [&] { genericSet(*widget_, "peer", Value(Kiv::ObjectRef(Kiv::create<Sprocket>()))); });
+    EXPECT_THAT(e ? e->what() : "",
+                HasSubstr("attribute 'peer' takes a KivTest::Gadget, not a KivTest::Sprocket"));
     EXPECT_EQ(widget_->peer(), other);
     genericSetStrep(*widget_, "peer", "None");
     EXPECT_FALSE(widget_->peer());
@@ -180,12 +176,9 @@ TEST_F(TypeRegistryTest, OperationsAreCalledByNameWithCheckedArguments) {
         {"fly", {}, "KivTest::Widget has no operation 'fly'"},
     };
     for (const Case& c : errors) {
-        try {
-            genericCall(*widget_, c.operation, c.args);
-            ADD_FAILURE() << c.message;
-        } catch (const AttributeException& e) {
-            EXPECT_THAT(e.what(), HasSubstr(c.message));
-        }
+        const auto e =
+            thrown<AttributeException>([&] { genericCall(*widget_, c.operation, c.args); });
+        EXPECT_THAT(e ? e->what() : "", HasSubstr(c.message));
     }
     EXPECT_EQ(widget_->peer(), gadget);
 }
