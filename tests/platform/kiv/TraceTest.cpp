@@ -131,8 +131,9 @@ TEST(TraceEnvironmentTest, SettingsAreReadFromKivTrace) {
     };
     for (const auto& c : cases) {
         std::vector<std::string> env;
-        if (c.setting)
+        if (c.setting) {
             env.push_back(std::string("KIV_TRACE=") + c.setting);
+        }
         const ChildOutput child = runChild(env, c.args);
         EXPECT_EQ(child.status, 0);
         EXPECT_EQ(child.out, c.levels) << (c.setting ? c.setting : "unset");
