@@ -280,4 +280,6 @@ TwiceNatAddrPortTableEntry TwiceNatAddrPortTableBfrt::entryByHandle(
     return result;
 }
 
+const Kiv::TypeRegistration registration{&TwiceNatAddrPortTableBfrt::kivTypeInfo};
+
 }  // namespace BfTwiceNatAddrPort

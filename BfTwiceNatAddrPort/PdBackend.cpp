@@ -286,4 +286,6 @@ TwiceNatAddrPortTableEntry TwiceNatAddrPortTablePd::entryByHandle(
     return result;
 }
 
+const Kiv::TypeRegistration registration{&TwiceNatAddrPortTablePd::kivTypeInfo};
+
 }  // namespace BfTwiceNatAddrPort

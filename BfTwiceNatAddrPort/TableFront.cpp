@@ -298,6 +298,12 @@ void startTable(const TwiceNatAddrPortTable::Ptr& table) {
         table->statusManager()->resyncStatus();
 }
 
+const Kiv::TypeRegistration registrations[] = {
+    Kiv::TypeRegistration{&TwiceNatAddrPortTableHandles::kivTypeInfo},
+    Kiv::TypeRegistration{&TwiceNatAddrPortTableHelper::kivTypeInfo},
+    Kiv::TypeRegistration{&TwiceNatAddrPortTable::kivTypeInfo},
+};
+
 }  // namespace BfTwiceNatAddrPort
 
 BfTwiceNatAddrPort::TwiceNatAddrPortTable::Ptr twiceNatAddrPortTableFactory(

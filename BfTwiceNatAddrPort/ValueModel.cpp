@@ -290,4 +290,16 @@ std::ostream& operator<<(std::ostream& out, const TwiceNatAddrPortTableEntry& en
     return out << valueToStrep(entry);
 }
 
+// Found by name from the moment the library is loaded (the agent creates
+// action specs by class name).
+const Kiv::TypeRegistration registrations[] = {
+    Kiv::TypeRegistration{&TwiceNatAddrPortMatchSpec::kivTypeInfo},
+    Kiv::TypeRegistration{&TwiceNatAddrPortBaseActionSpec::kivTypeInfo},
+    Kiv::TypeRegistration{&OnMissActionSpec::kivTypeInfo},
+    Kiv::TypeRegistration{&TwiceNatAddrPortHitActionSpec::kivTypeInfo},
+    Kiv::TypeRegistration{&TwiceNatAddrPortHitDynamicActionSpec::kivTypeInfo},
+    Kiv::TypeRegistration{&TwiceNatAddrPortHitEcmpActionSpec::kivTypeInfo},
+    Kiv::TypeRegistration{&TwiceNatAddrPortHitEcmpDynamicActionSpec::kivTypeInfo},
+};
+
 }  // namespace BfTwiceNatAddrPort

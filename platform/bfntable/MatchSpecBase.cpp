@@ -12,7 +12,7 @@ const Kiv::TypeInfo& MatchSpecBase::kivTypeInfo() {
 
 // Registered when the library is loaded, so generic code finds the type by name.
 namespace {
-[[maybe_unused]] const bool registered = (MatchSpecBase::kivTypeInfo(), true);
+const Kiv::TypeRegistration registration{&MatchSpecBase::kivTypeInfo};
 }
 
 }  // namespace BfnTable

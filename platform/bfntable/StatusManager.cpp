@@ -28,7 +28,7 @@ const Kiv::TypeInfo& StatusManager::kivTypeInfo() {
 
 // Registered when the library is loaded, so generic code finds the type by name.
 namespace {
-[[maybe_unused]] const bool registered = (StatusManager::kivTypeInfo(), true);
+const Kiv::TypeRegistration registration{&StatusManager::kivTypeInfo};
 }
 
 StatusManager::Ptr StatusManager::StatusManagerIs() {

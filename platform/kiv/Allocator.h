@@ -13,7 +13,7 @@
 namespace Kiv {
 
 class MemAllocationTracker {
-public:
+  public:
     explicit MemAllocationTracker(const char* className);
     ~MemAllocationTracker();
     MemAllocationTracker(const MemAllocationTracker&) = delete;
@@ -41,7 +41,7 @@ public:
     // Sum of live objects over every tracker.
     static U64 totalLiveObjects();
 
-private:
+  private:
     const char* className_;
     std::atomic<U64> liveObjects_{0};
     std::atomic<U64> liveBytes_{0};

@@ -11,14 +11,16 @@
 namespace Kiv {
 
 class CharRange {
-public:
+  public:
     explicit CharRange(std::string_view text) noexcept : text_(text) {}
 
     std::size_t offset() const noexcept { return pos_; }
     std::string_view rest() const noexcept { return text_.substr(pos_); }
     bool empty() const noexcept { return pos_ >= text_.size(); }
     char peek() const noexcept { return empty() ? '\0' : text_[pos_]; }
-    void advance(std::size_t n) noexcept { pos_ = pos_ + n > text_.size() ? text_.size() : pos_ + n; }
+    void advance(std::size_t n) noexcept {
+        pos_ = pos_ + n > text_.size() ? text_.size() : pos_ + n;
+    }
 
     // Consumes `literal` when the text continues with it.
     bool consume(std::string_view literal) noexcept;
@@ -38,7 +40,7 @@ public:
     [[noreturn]] void error(const String& what) const { error(what, pos_); }
     [[noreturn]] void error(const String& what, std::size_t at) const;
 
-private:
+  private:
     // A short quote of the text at the cursor, for error messages.
     String found() const;
 

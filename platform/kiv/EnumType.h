@@ -14,7 +14,7 @@
 namespace Kiv {
 
 class EnumType {
-public:
+  public:
     // Value i is named names[i].
     EnumType(const char* typeName, std::initializer_list<const char*> names);
 
@@ -33,7 +33,7 @@ public:
     // A name or a number.
     U8 read(CharRange& range) const;
 
-private:
+  private:
     const char* typeName_;
     std::vector<const char*> names_;
 };

@@ -16,7 +16,7 @@ namespace Kiv {
 
 template <class K, class V>
 class HashMap2018 {
-public:
+  public:
     using Key = Dorvu::Ptr<K>;
 
     struct Node {
@@ -34,7 +34,8 @@ public:
     V* find(const K* key) noexcept { return const_cast<V*>(std::as_const(*this).find(key)); }
     const V* find(const K* key) const noexcept {
         for (const Node* n = buckets_[bucketOf(key)].get(); n; n = n->next.get()) {
-            if (n->key.ptr() == key) return &n->value;
+            if (n->key.ptr() == key)
+                return &n->value;
         }
         return nullptr;
     }
@@ -46,7 +47,8 @@ public:
             *present = std::move(value);
             return false;
         }
-        if (size_ >= buckets_.size()) grow();
+        if (size_ >= buckets_.size())
+            grow();
         auto& head = buckets_[bucketOf(key.ptr())];
         auto node = std::make_unique<Node>(key, std::move(value));
         node->next = std::move(head);
@@ -58,10 +60,12 @@ public:
     // Removes the pair of `key`, releasing the map's reference to it.
     bool erase(const K* key, V* removed = nullptr) {
         for (std::unique_ptr<Node>* link = &buckets_[bucketOf(key)]; *link; link = &(*link)->next) {
-            if ((*link)->key.ptr() != key) continue;
+            if ((*link)->key.ptr() != key)
+                continue;
             std::unique_ptr<Node> gone = std::move(*link);
             *link = std::move(gone->next);
-            if (removed) *removed = std::move(gone->value);
+            if (removed)
+                *removed = std::move(gone->value);
             --size_;
             return true;
         }
@@ -90,15 +94,18 @@ public:
             b = bucketOf(start);
             for (n = buckets_[b].get(); n && n->key.ptr() != start; n = n->next.get()) {
             }
-            if (!n) return;
+            if (!n)
+                return;
         } else {
             n = buckets_[0].get();
         }
         for (;;) {
             for (; n; n = n->next.get()) {
-                if (!visit(n->key, n->value)) return;
+                if (!visit(n->key, n->value))
+                    return;
             }
-            if (++b == buckets_.size()) return;
+            if (++b == buckets_.size())
+                return;
             n = buckets_[b].get();
         }
     }
@@ -107,7 +114,7 @@ public:
         forEachFrom(nullptr, std::forward<F>(visit));
     }
 
-private:
+  private:
     static constexpr std::size_t kInitialBuckets = 16;
 
     std::size_t bucketOf(const K* key) const noexcept {

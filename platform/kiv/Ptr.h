@@ -21,12 +21,16 @@ inline std::atomic<bool> threadSafePtrs{false};
 }
 
 // Process-wide switch; set it before objects are shared across threads.
-inline void threadSafePtrsIs(bool on) { detail::threadSafePtrs.store(on); }
-inline bool threadSafePtrs() { return detail::threadSafePtrs.load(std::memory_order_relaxed); }
+inline void threadSafePtrsIs(bool on) {
+    detail::threadSafePtrs.store(on);
+}
+inline bool threadSafePtrs() {
+    return detail::threadSafePtrs.load(std::memory_order_relaxed);
+}
 
 template <class T>
 class Ptr {
-public:
+  public:
     using element_type = T;
 
     Ptr() noexcept = default;
@@ -67,12 +71,14 @@ public:
     // Hands the reference to the caller without touching the count.
     T* release() noexcept { return std::exchange(p_, nullptr); }
 
-private:
+  private:
     void acquire() const noexcept {
-        if (p_) p_->newRef();
+        if (p_)
+            p_->newRef();
     }
     void releaseRef() noexcept {
-        if (p_) p_->deleteRef();
+        if (p_)
+            p_->deleteRef();
     }
     T* p_ = nullptr;
 };

@@ -19,7 +19,7 @@ namespace Kiv {
 class TypeInfo;
 
 class PtrInterface {
-public:
+  public:
     using Ptr = Dorvu::Ptr<PtrInterface>;
     using PtrConst = Dorvu::Ptr<const PtrInterface>;
 
@@ -44,7 +44,8 @@ public:
             left = references_.load(std::memory_order_relaxed) - 1;
             references_.store(left, std::memory_order_relaxed);
         }
-        if (left == 0) destroy();
+        if (left == 0)
+            destroy();
     }
     U32 references() const noexcept { return references_.load(std::memory_order_relaxed); }
 
@@ -68,7 +69,7 @@ public:
         SlabAllocator::deallocate(p, bytes);
     }
 
-private:
+  private:
     void destroy() const noexcept;
 
     mutable std::atomic<U32> references_{0};
@@ -79,9 +80,9 @@ private:
 
 // An object of the runtime whose attribute changes can be observed.
 class Entity : public PtrInterface {
-public:
+  public:
     class Notifiee {
-    public:
+      public:
         virtual ~Notifiee() = default;
         virtual void onAttributeChange(const Entity& entity, const char* attribute) = 0;
     };
@@ -92,13 +93,14 @@ public:
     void notifieeAdd(Notifiee* n) { notifiees_.push_back(n); }
     void notifieeDel(Notifiee* n) { std::erase(notifiees_, n); }
 
-protected:
+  protected:
     // Reaches the notifiees only while notification is on.
     void attributeChanged(const char* attribute) const {
-        if (notification() && !notifiees_.empty()) notifyAll(attribute);
+        if (notification() && !notifiees_.empty())
+            notifyAll(attribute);
     }
 
-private:
+  private:
     void notifyAll(const char* attribute) const;
     std::vector<Notifiee*> notifiees_;
 };
@@ -116,6 +118,10 @@ Dorvu::Ptr<T> create(Args&&... args) {
         T::memAllocationTracker_.unbook(sizeof(T));
         throw;
     }
+    // Reference texts find an object from the start of its slab slot, so the
+    // counted base must sit there.
+    assert(static_cast<const void*>(static_cast<const PtrInterface*>(object)) ==
+           static_cast<const void*>(object));
     object->allocationTrackerIs(&T::memAllocationTracker_, sizeof(T));
     object->notificationIs(true);
     return Dorvu::Ptr<T>(object);
@@ -124,10 +130,12 @@ Dorvu::Ptr<T> create(Args&&... args) {
 }  // namespace Kiv
 
 // Declares the type query and the allocation tracker of a runtime class.
-#define KIV_CLASS(Class)                                                                \
-public:                                                                                 \
-    static const ::Kiv::TypeInfo& kivTypeInfo();                                        \
-    const ::Kiv::TypeInfo& kivType() const noexcept override { return kivTypeInfo(); } \
-    static ::Kiv::MemAllocationTracker memAllocationTracker_;                           \
-                                                                                        \
-private:
+#define KIV_CLASS(Class)                                       \
+  public:                                                      \
+    static const ::Kiv::TypeInfo& kivTypeInfo();               \
+    const ::Kiv::TypeInfo& kivType() const noexcept override { \
+        return kivTypeInfo();                                  \
+    }                                                          \
+    static ::Kiv::MemAllocationTracker memAllocationTracker_;  \
+                                                               \
+  private:

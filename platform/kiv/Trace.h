@@ -19,7 +19,7 @@
 namespace Kiv {
 
 class TraceHandle {
-public:
+  public:
     static constexpr int kMaxLevel = 9;
     using Sink = std::function<void(const TraceHandle&, int level, std::string_view line)>;
 
@@ -43,18 +43,18 @@ public:
     static void sinkIs(Sink sink);
     static TraceHandle* named(std::string_view name);
 
-private:
+  private:
     const char* name_;
     std::atomic<int> maxLevel_{-1};
 };
 
 }  // namespace Kiv
 
-#define KIV_TRACE(handle, level, message)                            \
-    do {                                                             \
-        if (__builtin_expect((handle).enabled(level), 0)) {          \
-            std::ostringstream kivTraceLine_;                        \
-            kivTraceLine_ << message;                                \
-            (handle).write((level), kivTraceLine_.str());            \
-        }                                                            \
+#define KIV_TRACE(handle, level, message)                   \
+    do {                                                    \
+        if (__builtin_expect((handle).enabled(level), 0)) { \
+            std::ostringstream kivTraceLine_;               \
+            kivTraceLine_ << message;                       \
+            (handle).write((level), kivTraceLine_.str());   \
+        }                                                   \
     } while (0)

@@ -68,7 +68,7 @@ struct OperationInfo {
 };
 
 class TypeInfo {
-public:
+  public:
     using Creator = PtrInterface::Ptr (*)();
 
     // Registers the type; the registration ends with the object (library unload).
@@ -94,12 +94,19 @@ public:
 
     static const TypeInfo* named(std::string_view name);
 
-private:
+  private:
     const char* name_;
     const TypeInfo* base_;
     std::vector<AttributeInfo> attributes_;
     std::vector<OperationInfo> operations_;
     Creator create_;
+};
+
+// Registers a type when its library is loaded, so that generic code finds it
+// by name before any object of it exists. At namespace scope, beside the
+// type's table: `const Kiv::TypeRegistration registration{&Class::kivTypeInfo};`
+struct TypeRegistration {
+    explicit TypeRegistration(const TypeInfo& (*typeInfo)()) { typeInfo(); }
 };
 
 Value genericGet(const PtrInterface& object, std::string_view attribute);
@@ -124,7 +131,8 @@ struct ValueTraits<bool> {
     static constexpr AttrType type = AttrType::Bool;
     static Value to(bool v) { return v; }
     static bool from(const Value& v, const char* what) {
-        if (const bool* b = std::get_if<bool>(&v)) return *b;
+        if (const bool* b = std::get_if<bool>(&v))
+            return *b;
         throwWrongValue(what, "a flag", v);
     }
 };
@@ -138,12 +146,13 @@ struct ValueTraits<T, std::enable_if_t<std::is_unsigned_v<T> && !std::is_same_v<
     static Value to(T v) { return static_cast<U64>(v); }
     static T from(const Value& v, const char* what) {
         const U64* n = std::get_if<U64>(&v);
-        if (!n) throwWrongValue(what, attrTypeName(type), v);
+        if (!n)
+            throwWrongValue(what, attrTypeName(type), v);
         if (*n > std::numeric_limits<T>::max()) {
-            throw AttributeException(_fmt("%s takes a %s (0 to %llu), not %llu", what,
-                                          attrTypeName(type),
-                                          static_cast<unsigned long long>(std::numeric_limits<T>::max()),
-                                          static_cast<unsigned long long>(*n)));
+            throw AttributeException(
+                _fmt("%s takes a %s (0 to %llu), not %llu", what, attrTypeName(type),
+                     static_cast<unsigned long long>(std::numeric_limits<T>::max()),
+                     static_cast<unsigned long long>(*n)));
         }
         return static_cast<T>(*n);
     }
@@ -154,7 +163,8 @@ struct ValueTraits<String> {
     static constexpr AttrType type = AttrType::String;
     static Value to(const String& v) { return v; }
     static String from(const Value& v, const char* what) {
-        if (const String* s = std::get_if<String>(&v)) return *s;
+        if (const String* s = std::get_if<String>(&v))
+            return *s;
         throwWrongValue(what, "a text", v);
     }
 };
@@ -175,10 +185,13 @@ struct ValueTraits<Dorvu::Ptr<X>> {
     static constexpr AttrType type = AttrType::Ref;
     static Value to(const Dorvu::Ptr<X>& p) { return ObjectRef(p.ptr()); }
     static Dorvu::Ptr<X> from(const Value& v, const char* what) {
-        if (std::holds_alternative<std::monostate>(v)) return nullptr;
+        if (std::holds_alternative<std::monostate>(v))
+            return nullptr;
         const ObjectRef* ref = std::get_if<ObjectRef>(&v);
-        if (!ref) throwWrongValue(what, "an object reference", v);
-        if (!*ref) return nullptr;
+        if (!ref)
+            throwWrongValue(what, "an object reference", v);
+        if (!*ref)
+            return nullptr;
         auto* object = dynamic_cast<const std::remove_const_t<X>*>(ref->ptr());
         if (!object) {
             throw AttributeException(_fmt("%s takes a %s, not a %s", what,
@@ -259,11 +272,11 @@ String attributeWhat(const AttributeInfo& info);
 template <auto Get>
 AttributeInfo readOnlyAttribute(const char* name) {
     using G = detail::Getter<decltype(Get)>;
-    return AttributeInfo{
-        name, ValueTraits<typename G::Result>::type, [](const PtrInterface& o) -> Value {
-            return ValueTraits<typename G::Result>::to(
-                (static_cast<const typename G::Class&>(o).*Get)());
-        }};
+    return AttributeInfo{name, ValueTraits<typename G::Result>::type,
+                         [](const PtrInterface& o) -> Value {
+                             return ValueTraits<typename G::Result>::to(
+                                 (static_cast<const typename G::Class&>(o).*Get)());
+                         }};
 }
 
 template <auto Get, auto Set>
@@ -271,8 +284,8 @@ AttributeInfo attribute(const char* name) {
     using S = detail::Setter<decltype(Set)>;
     AttributeInfo info = readOnlyAttribute<Get>(name);
     info.set = [](PtrInterface& o, const AttributeInfo& self, const Value& v) {
-        (static_cast<typename S::Class&>(o).*Set)(
-            ValueTraits<typename S::Arg>::from(v, detail::attributeWhat(self).c_str()));
+        (static_cast<typename S::Class&>(o).*
+         Set)(ValueTraits<typename S::Arg>::from(v, detail::attributeWhat(self).c_str()));
     };
     return info;
 }
@@ -289,13 +302,17 @@ AttributeInfo enumAttribute(const char* name, const EnumType& type) {
     };
     info.set = [](PtrInterface& o, const AttributeInfo& self, const Value& v) {
         const EnumType& e = *self.enumType;
-        U8 raw;
-        if (const U64* n = std::get_if<U64>(&v)) {
-            raw = e.valueOf(*n);
-        } else if (const String* s = std::get_if<String>(&v)) {
-            raw = e.valueOf(std::string_view(*s));
-        } else {
-            throwWrongValue(detail::attributeWhat(self).c_str(), e.typeName(), v);
+        U8 raw = 0;
+        try {
+            if (const U64* n = std::get_if<U64>(&v)) {
+                raw = e.valueOf(*n);
+            } else if (const String* s = std::get_if<String>(&v)) {
+                raw = e.valueOf(std::string_view(*s));
+            } else {
+                throwWrongValue(detail::attributeWhat(self).c_str(), e.typeName(), v);
+            }
+        } catch (const RangeException&) {
+            rethrowFromDeserializeAttr(self.name);
         }
         (static_cast<typename S::Class&>(o).*Set)(static_cast<typename S::Arg>(raw));
     };

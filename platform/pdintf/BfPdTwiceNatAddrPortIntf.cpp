@@ -163,4 +163,6 @@ void BfPdTwiceNatAddrPortIntf::bindBfRt() {
     thirdBfRtTable_ = static_cast<bfrt::OlvaneBfRtTable*>(info.third_table);
 }
 
+const Kiv::TypeRegistration registration{&BfPdTwiceNatAddrPortIntf::kivTypeInfo};
+
 }  // namespace BfPdTwiceNatAddrPort

@@ -59,7 +59,7 @@ const Kiv::TypeInfo& MbbZabroTableConfig::kivTypeInfo() {
 
 // Registered when the library is loaded, so generic code finds the type by name.
 namespace {
-[[maybe_unused]] const bool registered = (MbbZabroTableConfig::kivTypeInfo(), true);
+const Kiv::TypeRegistration registration{&MbbZabroTableConfig::kivTypeInfo};
 }
 
 MbbZabroTableConfig::Ptr MbbZabroTableConfig::MbbZabroTableConfigIs(U8 deviceId, U16 pipeId,

@@ -36,7 +36,7 @@ const Kiv::TypeInfo& ZabroKeyManager::kivTypeInfo() {
 
 // Registered when the library is loaded, so generic code finds the type by name.
 namespace {
-[[maybe_unused]] const bool registered = (ZabroKeyManager::kivTypeInfo(), true);
+const Kiv::TypeRegistration registration{&ZabroKeyManager::kivTypeInfo};
 }
 
 ZabroKeyManager::Ptr ZabroKeyManager::ZabroKeyManagerIs(U8 deviceId, U16 pipeId, U64 capacity) {

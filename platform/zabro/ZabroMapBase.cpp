@@ -18,7 +18,7 @@ const Kiv::TypeInfo& ZabroMapBase::kivTypeInfo() {
 
 // Registered when the library is loaded, so generic code finds the type by name.
 namespace {
-[[maybe_unused]] const bool registered = (ZabroMapBase::kivTypeInfo(), true);
+const Kiv::TypeRegistration registration{&ZabroMapBase::kivTypeInfo};
 }
 
 Kiv::TraceHandle& ZabroMapBase::trace() {
