@@ -1,0 +1,180 @@
+#include "Audit.h"
+
+#include <unordered_map>
+#include <unordered_set>
+
+#include "ChipView.h"
+#include "Output.h"
+#include "chip/olvane_switch_pd.h"
+
+namespace NatAgent {
+
+namespace {
+
+using EntryConfig = Zabro::MbbPostcodef::EntryConfig;
+
+struct RecordWalk {
+    std::vector<EntryConfig> records;
+    bool complete = true;
+    std::string corruption;  // the message of the corruption that stopped the walk
+};
+
+RecordWalk walkRecords(const Zabro::MbbZabroTableConfig& config) {
+    RecordWalk walk;
+    EntryConfig cursor(0, 0, 0, 0, 0);
+    Zabro::IterHint hint;
+    try {
+        for (bool found = config.first(cursor, hint); found;
+             found = config.next(cursor.key(), cursor, hint)) {
+            walk.records.push_back(cursor);
+        }
+    } catch (const Dorvu::CorruptionDetectedException& e) {
+        walk.complete = false;
+        walk.corruption = e.msg();
+    }
+    return walk;
+}
+
+std::string chipEntryText(const ChipEntry& entry) {
+    const Chip::EntryView& v = entry.view;
+    return "chip entry " + hexText(entry.handle) + " (natKeyId " + std::to_string(v.key.natKeyId) +
+           ", srcPort " + std::to_string(v.key.srcPort) + ", dstPort " +
+           std::to_string(v.key.dstPort) + ", action " +
+           std::to_string(static_cast<unsigned>(v.data.action)) + ")";
+}
+
+// The handle map against the records: every installed match object must have
+// a key whose record names the handle the table holds for it.
+void checkHandleMap(AgentDevice& device, const std::vector<EntryConfig>& records,
+                    AuditReport& report) {
+    std::unordered_map<Kiv::U64, std::uint32_t> handleOfKey;
+    for (const EntryConfig& record : records) {
+        handleOfKey.emplace(record.key(), record.sdkEntryHandle());
+    }
+    KeyManager& keys = device.keys();
+    device.table().helper()->sdkHandles()->entryForEach([&](const MatchPtr& match, SdkHandle h) {
+        if (!match) {
+            return true;  // a record the resync could not read back; the key manager dropped it
+        }
+        ++report.handleMapPairs;
+        const Kiv::U64 key = keys.key(match);
+        auto found = handleOfKey.find(key);
+        if (key == 0 || found == handleOfKey.end()) {
+            report.findings.push_back({AuditFinding::Kind::Bookkeeping, h, key,
+                                       "the table holds handle " + hexText(h) +
+                                           " under a match object that no key record has"});
+        } else if (found->second != h) {
+            report.findings.push_back({AuditFinding::Kind::Bookkeeping, h, key,
+                                       "the table holds handle " + hexText(h) + " for key " +
+                                           std::to_string(key) + ", whose record names " +
+                                           hexText(found->second)});
+        }
+        return true;
+    });
+}
+
+}  // namespace
+
+const char* findingName(AuditFinding::Kind kind) {
+    switch (kind) {
+        case AuditFinding::Kind::Orphan:
+            return "orphan";
+        case AuditFinding::Kind::RecordWithoutEntry:
+            return "record without entry";
+        case AuditFinding::Kind::HandleNamedTwice:
+            return "handle named twice";
+        case AuditFinding::Kind::CorruptRecord:
+            return "corrupt record";
+        case AuditFinding::Kind::Bookkeeping:
+            return "bookkeeping";
+    }
+    return "?";
+}
+
+AuditReport audit(AgentDevice& device) {
+    AuditReport report;
+    const ChipView chip(device.chip());
+    std::uint32_t unreadable = 0;
+    const std::vector<ChipEntry> entries = chip.entries(device.pipe(), &unreadable);
+    report.unreadableChipRecords = unreadable;
+    report.chipEntries = entries.size();
+    const std::uint32_t defaultHandle = chip.defaultHandle(device.pipe());
+    std::unordered_set<std::uint32_t> chipHandles;
+    for (const ChipEntry& e : entries) {
+        chipHandles.insert(e.handle);
+    }
+
+    const RecordWalk walk = walkRecords(*device.keys().mbbZabroTableConfig());
+    report.records = walk.records.size();
+    report.walkComplete = walk.complete;
+    std::unordered_map<std::uint32_t, Kiv::U64> keyOfHandle;
+    for (const EntryConfig& record : walk.records) {
+        const std::uint32_t h = record.sdkEntryHandle();
+        const std::string recordText = "key " + std::to_string(record.key());
+        if (!record.handleSet()) {
+            report.findings.push_back({AuditFinding::Kind::RecordWithoutEntry, 0, record.key(),
+                                       recordText + " has no SDK handle recorded"});
+        } else if (h != defaultHandle && chipHandles.count(h) == 0) {
+            report.findings.push_back(
+                {AuditFinding::Kind::RecordWithoutEntry, h, record.key(),
+                 recordText + " names handle " + hexText(h) + ", which no chip entry has"});
+        } else if (auto [first, inserted] = keyOfHandle.emplace(h, record.key()); !inserted) {
+            report.findings.push_back({AuditFinding::Kind::HandleNamedTwice, h, record.key(),
+                                       recordText + " names handle " + hexText(h) + ", as key " +
+                                           std::to_string(first->second) + " does"});
+        }
+    }
+    if (!walk.complete) {
+        report.findings.push_back({AuditFinding::Kind::CorruptRecord, 0, 0,
+                                   walk.corruption + "; the walk stopped there"});
+    } else {
+        // Orphans only from a whole walk: a record after the corrupt one may name the entry.
+        for (const ChipEntry& e : entries) {
+            if (keyOfHandle.count(e.handle) == 0) {
+                report.findings.push_back({AuditFinding::Kind::Orphan, e.handle, 0,
+                                           chipEntryText(e) + " is named by no key record"});
+            }
+        }
+    }
+    if (device.hasTable()) {
+        checkHandleMap(device, walk.records, report);
+    }
+    return report;
+}
+
+RepairReport repair(AgentDevice& device, const AuditReport& report) {
+    RepairReport result;
+    auto& config = *device.keys().mbbZabroTableConfig();
+    const auto tableDelete =
+        device.pdLibrary().function<decltype(p4_pd_olvane_switch_twiceNatAddrPort_table_delete)>(
+            "p4_pd_olvane_switch_twiceNatAddrPort_table_delete");
+    for (const AuditFinding& finding : report.findings) {
+        switch (finding.kind) {
+            case AuditFinding::Kind::Orphan: {
+                const p4_pd_status_t status =
+                    tableDelete(AgentDevice::kSessionId, device.deviceId(), finding.handle);
+                (status == 0 ? result.done : result.failed)
+                    .push_back((status == 0
+                                    ? "deleted "
+                                    : "could not delete (status " + std::to_string(status) + ") ") +
+                               finding.text.substr(0, finding.text.find(" is named")));
+                break;
+            }
+            case AuditFinding::Kind::RecordWithoutEntry:
+            case AuditFinding::Kind::HandleNamedTwice:
+                device.keys().free(finding.key);
+                result.done.push_back("freed key " + std::to_string(finding.key));
+                break;
+            case AuditFinding::Kind::CorruptRecord:
+                config.doCorruptionDetected(finding.text);
+                result.done.push_back("quarantined the corrupt record");
+                break;
+            case AuditFinding::Kind::Bookkeeping:
+                result.failed.push_back("left to a restart: " + finding.text);
+                break;
+        }
+    }
+    return result;
+}
+
+}  // namespace NatAgent

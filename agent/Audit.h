@@ -1,0 +1,50 @@
+#pragma once
+// Compares the chip's entries of the device's pipe with the key manager's
+// records and, when the device has a table, with the table's handle map.
+// The audit itself only reads; repair() fixes what an audit found.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "AgentDevice.h"
+
+namespace NatAgent {
+
+struct AuditFinding {
+    enum class Kind {
+        Orphan,              // a chip entry that no record names
+        RecordWithoutEntry,  // a record whose handle names no chip entry, or no handle at all
+        HandleNamedTwice,    // a record naming a handle that an earlier record names
+        CorruptRecord,       // a record that fails its check; the walk stopped there
+        Bookkeeping,         // the table's handle map disagrees with the records
+    };
+    Kind kind;
+    std::uint32_t handle = 0;
+    Kiv::U64 key = 0;  // the record's key, when a record is concerned
+    std::string text;
+};
+const char* findingName(AuditFinding::Kind kind);
+
+struct AuditReport {
+    std::uint64_t chipEntries = 0;
+    std::uint64_t records = 0;
+    std::uint64_t unreadableChipRecords = 0;
+    std::uint64_t handleMapPairs = 0;  // checked pairs, when the device has a table
+    bool walkComplete = true;
+    std::vector<AuditFinding> findings;
+};
+
+AuditReport audit(AgentDevice& device);
+
+struct RepairReport {
+    std::vector<std::string> done;
+    std::vector<std::string> failed;
+};
+
+// Quarantines corrupt records, deletes orphans through the PD library and
+// frees records without an entry. Run it on a device without a table: the
+// records it frees must not be bound to a table's match objects.
+RepairReport repair(AgentDevice& device, const AuditReport& report);
+
+}  // namespace NatAgent

@@ -1,0 +1,53 @@
+#include "ChipView.h"
+
+#include "AgentError.h"
+#include "chip/ChipLayout.h"
+
+namespace NatAgent {
+
+ChipView::ChipView(Chip::Device& device)
+    : device_(device), segment_(Chip::SharedSegment::openExisting(device.segmentName())) {
+    const auto expected = Chip::SegmentGeometry::forCapacity(device.capacity()).segmentSize;
+    if (!segment_.mapped() || segment_.size() != expected) {
+        throw AgentError("cannot map chip segment " + device.segmentName() + " for reading");
+    }
+}
+
+const Chip::EntryRecord& ChipView::record(std::uint32_t index) const {
+    const auto offset = Chip::SegmentGeometry::forCapacity(device_.capacity()).recordsOffset;
+    return reinterpret_cast<const Chip::EntryRecord*>(segment_.base() + offset)[index];
+}
+
+std::uint32_t ChipView::handleOf(std::uint32_t index) const {
+    return (record(index).generation & Chip::kGenerationMask) << Chip::kHandleIndexBits |
+           (index + 1);
+}
+
+std::vector<ChipEntry> ChipView::entries(std::uint16_t pipe, std::uint32_t* unreadable) const {
+    std::vector<ChipEntry> found;
+    found.reserve(device_.entryCount());
+    std::uint32_t bad = 0;
+    for (std::uint32_t i = 0; i < device_.capacity(); ++i) {
+        if (record(i).state != static_cast<std::uint8_t>(Chip::RecordState::Entry) ||
+            record(i).pipe != pipe) {
+            continue;
+        }
+        ChipEntry entry{handleOf(i), {}};
+        if (device_.entryGet(entry.handle, Chip::kAnyPipe, &entry.view) != Chip::kSuccess) {
+            ++bad;
+            continue;
+        }
+        found.push_back(entry);
+    }
+    if (unreadable != nullptr) {
+        *unreadable = bad;
+    }
+    return found;
+}
+
+std::uint32_t ChipView::defaultHandle(std::uint16_t pipe) const {
+    const std::uint32_t slot = pipe == Chip::kAllPipes ? Chip::kPipeCount : pipe;
+    return handleOf(device_.capacity() + slot);
+}
+
+}  // namespace NatAgent

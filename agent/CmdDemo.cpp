@@ -1,0 +1,131 @@
+// demo: program a generated table on a wiped chip, then restart as a new
+// process that resyncs and checks it (DemoVerify.cpp).
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+#include <sstream>
+
+#include "AgentError.h"
+#include "Commands.h"
+#include "DemoPlan.h"
+#include "DemoVerify.h"
+#include "Output.h"
+#include "ProgramRun.h"
+#include "chip/ChipRegistry.h"
+
+extern char** environ;
+
+namespace NatAgent {
+
+namespace {
+
+// Starts `self` with `args`.
+pid_t spawnSelf(const std::string& self, const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    std::string name = "natagent";
+    argv.push_back(name.data());
+    std::vector<std::string> copies = args;
+    for (std::string& arg : copies) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    std::cout.flush();
+    pid_t pid = 0;
+    if (const int error =
+            ::posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv.data(), environ)) {
+        throw AgentError("cannot start " + self + ": " + std::strerror(error));
+    }
+    return pid;
+}
+
+// The exit status of `pid`, or 1 when it died of a signal.
+int waitFor(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            throw AgentError(std::string("waiting for the restarted agent: ") +
+                             std::strerror(errno));
+        }
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+
+// One phase of programming, timed; false when any line failed.
+bool programPhase(AgentDevice& device, const char* what, const std::vector<std::string>& lines,
+                  const std::string& progressLabel) {
+    std::istringstream in(joinLines(lines));
+    ProgramSettings settings;
+    settings.source = std::string("demo ") + what;
+    settings.progressLabel = progressLabel;
+    const Stopwatch watch;
+    const ProgramReport report = programBatch(device, in, settings, std::cerr);
+    const Seconds took = watch.elapsed();
+    std::cout << "  " << what << ": " << summaryText(report) << " in " << durationText(took);
+    if (lines.size() > 1) {
+        std::cout << " (" << rateText(lines.size(), took) << ")";
+    }
+    std::cout << '\n';
+    return report.ok();
+}
+
+void wipe(const DeviceOptions& options) {
+    Chip::wipe(options.device);
+    Zabro::MbbZabroTableConfig::segmentWipe(static_cast<Kiv::U8>(options.device),
+                                            static_cast<Kiv::U16>(options.pipe));
+    std::cout << "wiped " << Chip::segmentName(options.device) << " and "
+              << Zabro::MbbZabroTableConfig::segmentName(static_cast<Kiv::U8>(options.device),
+                                                         static_cast<Kiv::U16>(options.pipe))
+              << '\n';
+}
+
+}  // namespace
+
+int runDemo(const Options& options, const std::string& self) {
+    if (options.verifyOnly) {
+        return verifyDemo(options);
+    }
+    const Stopwatch total;
+    std::cout << "natagent demo: " << options.entries << " entries from seed " << options.seed
+              << '\n';
+    wipe(options.device);
+    const DemoPlan plan = makeDemoPlan(options.entries, options.seed);
+    bool ok = true;
+    {
+        AgentDevice device(options.device);
+        device.table();
+        std::cout << "device " << options.device.device << ", " << device.pipeText() << ", backend "
+                  << device.backendName() << ", chip capacity " << device.chip().capacity() << '\n';
+        std::cout << "generated:";
+        for (const auto& [action, n] : plan.loadByAction) {
+            std::cout << ' ' << action << ' ' << n;
+        }
+        std::cout << '\n';
+        ok = programPhase(device, "load", plan.load, "loading") &&
+             programPhase(device, "modify", plan.modify, "modifying") &&
+             programPhase(device, "delete", plan.remove, "deleting") &&
+             programPhase(device, "default", {plan.defaultLine}, "");
+        std::cout << "table: " << device.book().size() << " entries and the default entry; "
+                  << device.chip().entryCount() << " chip entries, " << device.keys().recordCount()
+                  << " key records\n";
+    }
+    if (!ok) {
+        std::cout << "demo failed: programming failed\n";
+        return 1;
+    }
+    std::vector<std::string> args = deviceArguments(options.device);
+    args.insert(args.end(), {"demo", "--verify-only", "--entries", std::to_string(options.entries),
+                             "--seed", std::to_string(options.seed)});
+    std::cout << "agent stopped; restarting as a new process\n";
+    const pid_t pid = spawnSelf(self, args);
+    const int status = waitFor(pid);
+    std::cout << "restarted agent (pid " << pid << ") exited with " << status << '\n';
+    std::cout << (status == 0 ? "demo passed" : "demo failed") << " in "
+              << durationText(total.elapsed()) << '\n';
+    return status == 0 ? 0 : 1;
+}
+
+}  // namespace NatAgent

@@ -1,0 +1,12 @@
+#pragma once
+// The restart half of the demo: resync from the shared-memory records with
+// the chip's call log on, check every entry against the demo plan and that
+// the resync wrote nothing to the chip, then audit.
+
+#include "Options.h"
+
+namespace NatAgent {
+
+int verifyDemo(const Options& options);
+
+}  // namespace NatAgent

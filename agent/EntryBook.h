@@ -1,0 +1,40 @@
+#pragma once
+// The agent's record of which match spec object stands for which key. The
+// table tells entries apart by match object, so an installed entry is changed
+// or deleted only through the object it was installed with; this book finds
+// that object from a line's field values. After a restart the objects are
+// the ones the factory's resync read back into the table's handle map.
+
+#include <cstddef>
+#include <map>
+
+#include "TableSchema.h"
+
+namespace NatAgent {
+
+class EntryBook {
+  public:
+    // Takes the installed entries from the table's handle map. A pair under
+    // `defaultHandle` is the default entry of an earlier run; a pair whose
+    // entry could not be read back (null match) stands for nothing.
+    void resync(const Table& table, const TableSchema& schema, SdkHandle defaultHandle);
+
+    // Null when the key is not installed.
+    const MatchPtr* find(MatchKey key) const;
+    void insert(MatchKey key, const MatchPtr& match) { entries_[key] = match; }
+    void erase(MatchKey key) { entries_.erase(key); }
+    std::size_t size() const noexcept { return entries_.size(); }
+    // In key order.
+    const std::map<MatchKey, MatchPtr>& entries() const noexcept { return entries_; }
+
+    // The read-back object of an earlier run's default entry, until the
+    // default entry is set again through the table's own default match spec.
+    const MatchPtr& restoredDefault() const noexcept { return restoredDefault_; }
+    MatchPtr restoredDefaultDel() noexcept { return std::move(restoredDefault_); }
+
+  private:
+    std::map<MatchKey, MatchPtr> entries_;
+    MatchPtr restoredDefault_;
+};
+
+}  // namespace NatAgent

@@ -1,0 +1,92 @@
+#include "LineFormat.h"
+
+namespace NatAgent {
+
+namespace {
+
+constexpr std::string_view kBlanks = " \t\r";
+
+// The next blank-separated word of `rest`, which is advanced past it.
+std::string_view nextWord(std::string_view& rest) {
+    const std::size_t start = rest.find_first_not_of(kBlanks);
+    if (start == std::string_view::npos) {
+        rest = {};
+        return {};
+    }
+    rest.remove_prefix(start);
+    const std::size_t end = std::min(rest.find_first_of(kBlanks), rest.size());
+    std::string_view word = rest.substr(0, end);
+    rest.remove_prefix(end);
+    return word;
+}
+
+std::optional<Verb> verbOf(std::string_view word) {
+    if (word == "add") {
+        return Verb::Add;
+    }
+    if (word == "del") {
+        return Verb::Del;
+    }
+    if (word == "default") {
+        return Verb::Default;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+const char* verbName(Verb verb) {
+    switch (verb) {
+        case Verb::Add:
+            return "add";
+        case Verb::Del:
+            return "del";
+        case Verb::Default:
+            return "default";
+    }
+    return "?";
+}
+
+const std::string* ParsedLine::field(std::string_view name) const {
+    for (const Field& f : fields) {
+        if (f.name == name) {
+            return &f.value;
+        }
+    }
+    return nullptr;
+}
+
+std::optional<ParsedLine> parseLine(std::string_view text, unsigned line) {
+    text = text.substr(0, text.find('#'));
+    std::string_view rest = text;
+    const std::string_view first = nextWord(rest);
+    if (first.empty()) {
+        return std::nullopt;
+    }
+    const std::optional<Verb> verb = verbOf(first);
+    if (!verb) {
+        throw LineError("unknown operation '" + std::string(first) +
+                        "' (expected add, del or default)");
+    }
+    ParsedLine parsed{line, *verb, {}};
+    for (std::string_view word = nextWord(rest); !word.empty(); word = nextWord(rest)) {
+        const std::size_t eq = word.find('=');
+        if (eq == std::string_view::npos) {
+            throw LineError("expected name=value, not '" + std::string(word) + "'");
+        }
+        Field field{std::string(word.substr(0, eq)), std::string(word.substr(eq + 1))};
+        if (field.name.empty()) {
+            throw LineError("field without a name in '" + std::string(word) + "'");
+        }
+        if (field.value.empty()) {
+            throw LineError("field '" + field.name + "' has no value");
+        }
+        if (parsed.field(field.name) != nullptr) {
+            throw LineError("field '" + field.name + "' given twice");
+        }
+        parsed.fields.push_back(std::move(field));
+    }
+    return parsed;
+}
+
+}  // namespace NatAgent

@@ -1,0 +1,66 @@
+#pragma once
+// The command line: one command, the device options every command shares and
+// the options of each command. Options may come before or after the command.
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace NatAgent {
+
+enum class Command { None, Program, Show, Stats, Audit, Demo };
+
+// Which PD library to load; the table library picks its backend from what
+// the loaded one offers.
+enum class Backend { Offered, Pd, Bfrt };
+
+struct DeviceOptions {
+    unsigned device = 0;
+    unsigned pipe = 0xFFFF;  // all pipes
+    Backend backend = Backend::Offered;
+    unsigned capacity = 65536;  // entries of a chip created now
+    std::string libDir;         // empty: ../lib beside the binary, or $NATAGENT_LIB_DIR
+    std::string pdLib;          // empty: the backend's PD library in libDir
+    bool trace = false;
+};
+
+struct Options {
+    Command command = Command::None;
+    bool help = false;
+    DeviceOptions device;
+
+    // program
+    std::string input = "-";  // "-" is standard input
+    bool keepGoing = false;
+    bool stream = false;
+    unsigned retries = 2;  // of an operation refused with BfTryAgain
+
+    // show
+    bool json = false;
+
+    // audit
+    bool repair = false;
+
+    // demo
+    unsigned entries = 40000;
+    std::uint64_t seed = 1729;
+    bool verifyOnly = false;
+};
+
+// A command line that cannot be understood; main prints it with a hint to --help.
+class UsageError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// `args` excludes the program name.
+Options parseOptions(const std::vector<std::string>& args);
+const char* helpText();
+// The device options as command-line arguments, to start another agent on
+// the same device.
+std::vector<std::string> deviceArguments(const DeviceOptions& device);
+// Decimal, or hexadecimal after 0x; at most `max`. Throws UsageError naming `what`.
+std::uint64_t parseNumber(const std::string& text, std::uint64_t max, const std::string& what);
+
+}  // namespace NatAgent

@@ -1,0 +1,94 @@
+// audit and audit --repair, run as their own processes, after the chip or
+// the key records were changed behind the agent's back.
+#include <functional>
+
+#include "AgentFixture.h"
+#include "chip/ChipDevice.h"
+
+namespace AgentTest {
+namespace {
+
+struct Sabotage {
+    const char* name;
+    // Changes the chip or the records of a device holding entries 1 and 2.
+    std::function<void(AgentFixture&)> apply;
+    std::string finding;  // what audit must report
+    std::string repair;   // what --repair must say it did
+    std::size_t entriesAfterRepair;
+};
+
+void addOnChip(AgentFixture& f) {
+    uint32_t handle = 0;
+    ASSERT_EQ(
+        f.chip().entryAdd(Chip::kAllPipes, {7, 7000, 443}, {Chip::Action::Hit, 6, 1, 2}, &handle),
+        Chip::kSuccess);
+    Chip::close(0);
+}
+
+void dropRecord(AgentFixture& f) {
+    ASSERT_TRUE(f.keyRecords()->recordDel(f.firstRecord().key()));
+}
+
+void deleteOnChip(AgentFixture& f) {
+    ASSERT_EQ(f.chip().entryDelete(f.firstRecord().sdkEntryHandle(), Chip::kAnyPipe),
+              Chip::kSuccess);
+    Chip::close(0);
+}
+
+const Sabotage kSabotages[] = {
+    {"EntryAddedOnTheChip", addOnChip,
+     "orphan: chip entry 0x00000003 (natKeyId 7, srcPort 7000, dstPort 443, action 1) is named "
+     "by no key record",
+     "repair: deleted chip entry 0x00000003", 2},
+    {"KeyRecordDropped", dropRecord,
+     "orphan: chip entry 0x00000001 (natKeyId 1, srcPort 1025, dstPort 80, action 1) is named "
+     "by no key record",
+     "repair: deleted chip entry 0x00000001", 1},
+    {"EntryDeletedOnTheChip", deleteOnChip,
+     "record without entry: key 1 names handle 0x00000001, which no chip entry has",
+     "repair: freed key 1", 1},
+};
+
+class AuditTest : public AgentFixture,
+                  public ::testing::WithParamInterface<std::tuple<const char*, Sabotage>> {
+  protected:
+    void SetUp() override {
+        AgentFixture::SetUp();
+        backend_ = std::get<0>(GetParam());
+    }
+};
+
+TEST_P(AuditTest, FindsWhatWasDoneBehindItsBackAndRepairRemovesIt) {
+    const Sabotage& sabotage = std::get<1>(GetParam());
+    ASSERT_EQ(agent({"program"}, lines({addLine(1), addLine(2)})).status, 0);
+    ASSERT_EQ(agent({"audit"}).status, 0);
+    sabotage.apply(*this);
+
+    const AgentResult first = agent({"audit"});
+    EXPECT_EQ(first.status, 1);
+    EXPECT_TRUE(contains(first.out, sabotage.finding)) << first.out;
+    EXPECT_TRUE(contains(first.out, "audit: 1 finding")) << first.out;
+    // Read only: a second audit finds the same.
+    EXPECT_EQ(agent({"audit"}).out, first.out);
+
+    const AgentResult repaired = agent({"audit", "--repair"});
+    EXPECT_EQ(repaired.status, 0) << repaired.out << repaired.err;
+    EXPECT_TRUE(contains(repaired.out, sabotage.repair)) << repaired.out;
+    EXPECT_TRUE(contains(repaired.out, "audit: nothing to repair")) << repaired.out;
+
+    EXPECT_EQ(agent({"audit"}).status, 0);
+    EXPECT_EQ(chip().entryCount(), sabotage.entriesAfterRepair);
+    EXPECT_EQ(keyRecords()->recordCount(), sabotage.entriesAfterRepair);
+    EXPECT_EQ(shownEntries().size(), sabotage.entriesAfterRepair);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sabotages, AuditTest,
+                         ::testing::Combine(::testing::ValuesIn(kBackends),
+                                            ::testing::ValuesIn(kSabotages)),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param)) + "_" +
+                                    std::get<1>(info.param).name;
+                         });
+
+}  // namespace
+}  // namespace AgentTest
