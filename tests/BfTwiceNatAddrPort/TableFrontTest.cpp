@@ -171,30 +171,22 @@ TEST_P(ResyncWalkTest, WalkReadsBackEachRecordAndRebuildsTheBookkeeping) {
     if (c.corruptions) {
         EXPECT_EQ(config->corruptions[0], "scripted corruption at record " + std::to_string(*c.corruptAt));
     }
+    // Default match spec first, then initializeTable, then the walk, the status resync last.
+    ASSERT_TRUE(table->defaultMatchSpec());
+    EXPECT_EQ(table->defaultMatchAtInit, table->defaultMatchSpec().ptr());
+    EXPECT_EQ(table->initializedWith, table->helper().ptr());
+    EXPECT_EQ(table->resyncsAtInit, 0u);
     EXPECT_EQ(status->resyncStatusCount(), 1u);
     EXPECT_EQ(status->initStatusCount(), 0u);
 }
 
-TEST_F(ResyncTest, DefaultMatchSpecComesBeforeInitializeTableAndTheStatusResyncAfter) {
-    start(walkCases()[0]);
-    EXPECT_EQ(table->initializedWith, table->helper().ptr());
-    ASSERT_TRUE(table->defaultMatchSpec());
-    EXPECT_EQ(table->defaultMatchAtInit, table->defaultMatchSpec().ptr());
-    EXPECT_EQ(table->resyncsAtInit, 0u);
-    EXPECT_EQ(status->resyncStatusCount(), 1u);
-}
-
-TEST_F(ResyncTest, WithoutKeyManagerThereIsNoWalkButTheStatusResync) {
+TEST_F(ResyncTest, NullManagersSkipTheirCallsOnly) {
     start(walkCases()[0], /*withKeys=*/false);
     EXPECT_TRUE(table->asked.empty());
     EXPECT_EQ(table->helper()->sdkHandles()->entryCount(), 0u);
     EXPECT_EQ(config->highestAllocatedKey(), kHighestBefore);
     EXPECT_EQ(status->resyncStatusCount(), 1u);
-}
-
-TEST_F(ResyncTest, WithoutStatusManagerTheWalkStillRuns) {
     start(walkCases()[0], /*withKeys=*/true, /*withStatus=*/false);
-    EXPECT_FALSE(table->statusManager());
     EXPECT_EQ(table->asked.size(), 3u);
     EXPECT_EQ(keys->highestAllocatedKey(), 9u);
 }
@@ -250,18 +242,6 @@ TEST_P(FactoryTest, EntryOfAMatchNotInTheHandleMapMakesNoSdkCall) {
     EXPECT_EQ(back.match()->l4PortHdrSrcPort(), 3);
     EXPECT_EQ(back.action()->actionType(), Bf::twiceNatAddrPortHitEcmpActionSpec);
     EXPECT_EQ(Bf::hitActionParam(*back.action()), 9);
-}
-
-TEST_P(FactoryTest, DefaultMatchSpecIsKeptUntilDeletedAndThenNew) {
-    tableIs(GetParam());
-    const auto first = table->defaultMatchSpec();
-    EXPECT_EQ(table->defaultMatchSpecIs(), first);
-    EXPECT_EQ(table->defaultMatchSpecDel(), first);
-    EXPECT_FALSE(table->defaultMatchSpec());
-    EXPECT_FALSE(table->defaultMatchSpecDel());
-    const auto second = table->defaultMatchSpecIs();
-    EXPECT_NE(second, first);
-    EXPECT_EQ(second->ingMdNatKeyId() | second->l4PortHdrDstPort() | second->l4PortHdrSrcPort(), 0);
 }
 
 TEST_P(FactoryTest, FailedInitializationGivesNoTableAndLeavesNothingBehind) {
@@ -347,7 +327,7 @@ TEST_F(TableFrontTest, EntryWritesItsTraceLineAtLevelNineOnlyWhenOn) {
               "BfTwiceNatAddrPort::TwiceNatAddrPortTable::entry(const PtrConst&) const");
 }
 
-TEST_F(TableFrontTest, TableRegistersItsAttributesAndOperationsInDeclarationOrder) {
+TEST_F(TableFrontTest, RegistersItsAttributesAndOperationsInOrderAndKeepsOneDefaultMatchSpec) {
     tableIs(Backend::Pd);
     std::vector<std::string> names;
     for (const Kiv::AttributeInfo* a : table->kivType().attributes()) names.emplace_back(a->name);
@@ -362,8 +342,13 @@ TEST_F(TableFrontTest, TableRegistersItsAttributesAndOperationsInDeclarationOrde
     const Kiv::ObjectRef before(table->defaultMatchSpec().ptr());
     EXPECT_EQ(Kiv::genericCall(*table, "defaultMatchSpecDel"), Kiv::Value(before));
     EXPECT_EQ(Kiv::genericGet(*table, "defaultMatchSpec"), Kiv::Value(Kiv::ObjectRef()));
+    EXPECT_EQ(Kiv::genericCall(*table, "defaultMatchSpecDel"), Kiv::Value(Kiv::ObjectRef()));
     const Kiv::Value created = Kiv::genericCall(*table, "defaultMatchSpecIs");
-    EXPECT_EQ(created, Kiv::Value(Kiv::ObjectRef(table->defaultMatchSpec().ptr())));
+    const auto& fresh = table->defaultMatchSpec();
+    EXPECT_EQ(created, Kiv::Value(Kiv::ObjectRef(fresh.ptr())));
+    EXPECT_NE(fresh.ptr(), before.ptr());  // a new default key, all fields 0
+    EXPECT_EQ(fresh->ingMdNatKeyId() | fresh->l4PortHdrDstPort() | fresh->l4PortHdrSrcPort(), 0);
+    EXPECT_EQ(table->defaultMatchSpecIs(), fresh);
 }
 
 // ---- Assertions
