@@ -57,6 +57,9 @@ TEST_F(HelperTest, PdLibIsWithAnotherNameReplacesTheObjectAfterRewritingTheOldOn
     EXPECT_EQ(old->dlHandle(), withBfRt.handle());
     EXPECT_EQ(old->sessionId(), 9u);
     EXPECT_EQ(old->references(), 1u);  // the helper let go of it
+    EXPECT_THROW(helper->pdLibIs("no-such-pd-library.so", nullptr, 10), Kiv::Exception);
+    EXPECT_EQ(helper->pdLib(), replacement);  // kept, with the session of the failed call
+    EXPECT_EQ(replacement->sessionId(), 10u);
     EXPECT_EQ(helper->pdLibDel(), replacement);
     EXPECT_FALSE(helper->pdLib());
     EXPECT_FALSE(helper->pdLibDel());

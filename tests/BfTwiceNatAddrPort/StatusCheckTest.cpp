@@ -67,6 +67,7 @@ struct CheckCase {
     const char* bfRtOperation;
     const char* bfRtCall;
 };
+void PrintTo(const CheckCase& c, std::ostream* out) { *out << "status " << c.status; }
 
 class StatusCheckTest : public ::testing::TestWithParam<CheckCase> {};
 

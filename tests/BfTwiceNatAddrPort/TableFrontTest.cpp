@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <tuple>
 
 #include "TableTestSupport.h"
 #include "ZabroDoubles.h"
@@ -69,6 +70,7 @@ struct WalkCase {
     std::map<std::string, U32> pairs;           // the handle map afterwards
     std::size_t corruptions;
 };
+void PrintTo(const WalkCase& c, std::ostream* out) { *out << c.name; }
 
 EntryConfig record(Zabro::MbbPostcodef::EntryKey key, U32 handle) {
     return EntryConfig(key, 0, handle, EntryConfig::kFlagHandleSet, 1);
@@ -226,6 +228,12 @@ TEST_P(FactoryTest, EntryOfAMatchNotInTheHandleMapMakesNoSdkCall) {
     tableIs(GetParam());
     const auto installed = matchOf(1, 2, 3);
     table->entryIs(entryOf(installed, actionOf(Bf::twiceNatAddrPortHitEcmpActionSpec, 4, 6, 9)));
+    const ChipTest::PdLibrary pd(pdLibraryPath(GetParam()));  // the chip holds the fields in place
+    const ChipTest::PdReadBack chip = ChipTest::pdRead(pd, kDevice, handleOf(installed));
+    ASSERT_EQ(chip.status, 0);
+    EXPECT_EQ(std::tuple(chip.match.ing_md_nat_key_id, chip.match.l4_port_hdr_dst_port,
+                         chip.match.l4_port_hdr_src_port),
+              std::tuple(1, 2, 3));
     ChipTest::ScopedCallLog log;
     EXPECT_TRUE(table->entry(matchOf(1, 2, 3)).isDefaultValue());  // equal fields, other object
     EXPECT_TRUE(log.texts().empty());
@@ -357,6 +365,7 @@ struct BaseOperation {
     const char* name;
     void (*call)(TwiceNatAddrPortTable&);
 };
+void PrintTo(const BaseOperation& op, std::ostream* out) { *out << op.name; }
 
 class TableDeathTest : public TestSupport::LeakCheck,
                        public ::testing::WithParamInterface<BaseOperation> {};

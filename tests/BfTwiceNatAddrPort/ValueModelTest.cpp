@@ -26,6 +26,7 @@ struct SpecClass {
     int actionType;                // -1 for the match spec
     std::vector<std::string> own;  // attributes after those of the base class
 };
+void PrintTo(const SpecClass& c, std::ostream* out) { *out << c.name; }
 
 // Both creation functions of a class, its type and tracker; the class-level
 // one is named after the class, the namespace-level one with a lower-case initial.
