@@ -36,24 +36,18 @@ TEST_P(PdActionTest, ProgramsWithTheActionsOwnFunctionAndExactBytes) {
 
     const auto added = callsOf([&] { program(m, actionOf(type, 0x0201, 6, 0x0403)); });
     const std::string firstSpec = hit ? ", action=[01 02 06 -- 03 04]" : "";
-    EXPECT_THAT(added, ElementsAre(pd("table_add_with_" + name, std::string("sess=7, ") + kTarget +
-                                                                    ", match=[01 0a 02 0b 03 0c]" +
-                                                                    firstSpec)));
+    EXPECT_THAT(added, ElementsAre(pd("table_add_with_" + name,
+                                      kAtTarget + ", match=[01 0a 02 0b 03 0c]" + firstSpec)));
     const U32 h = handleOf(m);
     ASSERT_NE(h, 0u);
-    const Fields first{0x0a01,
-                       0x0b02,
-                       0x0c03,
-                       GetParam(),
-                       hit ? U16{0x0201} : U16{0},
-                       hit ? U8{6} : U8{0},
-                       hit ? U16{0x0403} : U16{0}};
+    const Fields first = hit ? Fields{0x0a01, 0x0b02, 0x0c03, GetParam(), 0x0201, 6, 0x0403}
+                             : Fields{0x0a01, 0x0b02, 0x0c03, 0, 0, 0, 0};
     EXPECT_EQ(fieldsOf(table->entryByHandle(h)), first);
 
     const auto modified = callsOf([&] { program(m, actionOf(type, 0x0807, 17, 0x0a09)); });
     const std::string secondSpec = hit ? ", action=[07 08 11 -- 09 0a]" : "";
-    EXPECT_THAT(modified, ElementsAre(pd("table_modify_with_" + name,
-                                         "sess=7, dev_id=2, " + hdl(h) + secondSpec)));
+    EXPECT_THAT(modified,
+                ElementsAre(pd("table_modify_with_" + name, kAtDevice + hdl(h) + secondSpec)));
     EXPECT_EQ(handleOf(m), h);
     if (hit) {
         EXPECT_EQ(fieldsOf(table->entry(m)),
@@ -62,8 +56,7 @@ TEST_P(PdActionTest, ProgramsWithTheActionsOwnFunctionAndExactBytes) {
 
     const auto defaulted =
         callsOf([&] { program(defaultMatch(), actionOf(type, 0x0201, 6, 0x0403)); });
-    EXPECT_THAT(defaulted, ElementsAre(pd("set_default_action_" + name,
-                                          std::string("sess=7, ") + kTarget + firstSpec)));
+    EXPECT_THAT(defaulted, ElementsAre(pd("set_default_action_" + name, kAtTarget + firstSpec)));
     EXPECT_THAT(keys->calls, ElementsAre(Call{"alloc", 1, m}, Call{"alloc", 2, defaultMatch()}));
     EXPECT_EQ(statusManager->initStatusCount(), 3u);
 }
@@ -78,17 +71,16 @@ TEST_F(PdFixture, DefaultMatchObjectSetsDefaultAndEqualValuedObjectsAreAdded) {
     const auto def = defaultMatch();
     const auto hitAction = actionOf(kHit, 1, 6, 2);
 
-    EXPECT_THAT(
-        callsOf([&] { program(def, hitAction); }),
-        ElementsAre(pd("set_default_action_twiceNatAddrPortHit",
-                       std::string("sess=7, ") + kTarget + ", action=[01 00 06 -- 02 00]")));
+    EXPECT_THAT(callsOf([&] { program(def, hitAction); }),
+                ElementsAre(pd("set_default_action_twiceNatAddrPortHit",
+                               kAtTarget + ", action=[01 00 06 -- 02 00]")));
     const U32 defaultHandle = handleOf(def);
     ASSERT_NE(defaultHandle, 0u);
     EXPECT_THAT(keys->calls, ElementsAre(Call{"alloc", 1, def}));
 
     // Again, with another action: no key, same handle, the map untouched.
     EXPECT_THAT(callsOf([&] { program(def, actionOf(kOnMiss)); }),
-                ElementsAre(pd("set_default_action_onMiss", std::string("sess=7, ") + kTarget)));
+                ElementsAre(pd("set_default_action_onMiss", kAtTarget)));
     EXPECT_EQ(keys->calls.size(), 1u);
     EXPECT_EQ(handleOf(def), defaultHandle);
     EXPECT_EQ(table->helper()->sdkHandles()->entryCount(), 1u);
@@ -97,28 +89,31 @@ TEST_F(PdFixture, DefaultMatchObjectSetsDefaultAndEqualValuedObjectsAreAdded) {
 
     // All fields 0 like the default match, but another object: an ordinary entry.
     const auto zero = match(0, 0, 0);
-    EXPECT_THAT(callsOf([&] { program(zero, hitAction); }),
-                ElementsAre(pd("table_add_with_twiceNatAddrPortHit",
-                               std::string("sess=7, ") + kTarget +
-                                   ", match=[00 00 00 00 00 00], action=[01 00 06 -- 02 00]")));
+    EXPECT_THAT(
+        callsOf([&] { program(zero, hitAction); }),
+        ElementsAre(pd("table_add_with_twiceNatAddrPortHit",
+                       kAtTarget + ", match=[00 00 00 00 00 00], action=[01 00 06 -- 02 00]")));
     const U32 zeroHandle = handleOf(zero);
     EXPECT_NE(zeroHandle, defaultHandle);
     EXPECT_EQ(keys->calls.back(), (Call{"alloc", 2, zero}));
 
     // The installed object with another action: modified under its stored handle.
-    EXPECT_THAT(
-        callsOf([&] { program(zero, actionOf(kOnMiss)); }),
-        ElementsAre(pd("table_modify_with_onMiss", "sess=7, dev_id=2, " + hdl(zeroHandle))));
+    EXPECT_THAT(callsOf([&] { program(zero, actionOf(kOnMiss)); }),
+                ElementsAre(pd("table_modify_with_onMiss", kAtDevice + hdl(zeroHandle))));
     EXPECT_EQ(keys->calls.size(), 2u);
 
     // A new object equal to an installed one is added; the chip refuses the duplicate.
     const auto twin = match(0, 0, 0);
-    std::vector<std::string> calls;
-    const Raised r = raised([&] { calls = callsOf([&] { program(twin, hitAction); }); });
+    ChipTest::ScopedCallLog log;
     EXPECT_EQ(
-        r, (Raised{"BfTableException",
-                   std::string(kPd) + "table_add_with_twiceNatAddrPortHit() failed: Already exists",
-                   4}));
+        raised([&] { program(twin, hitAction); }),
+        (Raised{"BfTableException",
+                std::string(kPd) + "table_add_with_twiceNatAddrPortHit() failed: Already exists",
+                4}));
+    EXPECT_THAT(
+        log.texts(),
+        ElementsAre(pd("table_add_with_twiceNatAddrPortHit",
+                       kAtTarget + ", match=[00 00 00 00 00 00], action=[01 00 06 -- 02 00]")));
     EXPECT_THAT(keys->calls, ElementsAre(Call{"alloc", 1, def}, Call{"alloc", 2, zero},
                                          Call{"alloc", 3, twin}, Call{"free", 3, nullptr}));
     EXPECT_FALSE(table->helper()->sdkHandles()->entryHas(twin));
@@ -134,19 +129,18 @@ TEST_P(PdPipeTest, ScopeAtInitialisationAndPipeInEveryDeviceTarget) {
     EXPECT_THAT(callsOf([&] { pdTableIs(pipe); }),
                 ElementsAre(pd("set_property", std::string("sess=7, dev_id=2, property=1, value=") +
                                                    (pipe == 0xFFFF ? "0" : "1"))));
-    char target[40];
-    std::snprintf(target, sizeof target, "dev_tgt=[02 00 00 00 %02x %02x 00 00]", pipe & 0xFF,
-                  pipe >> 8);
+    char target[48];
+    std::snprintf(target, sizeof target, "sess=7, dev_tgt=[02 00 00 00 %02x %02x 00 00]",
+                  pipe & 0xFF, pipe >> 8);
     const auto calls = callsOf([&] {
         program(match(1, 2, 3), actionOf(kOnMiss));
         program(defaultMatch(), actionOf(kOnMiss));
         table->entryDel(defaultMatch());
     });
-    EXPECT_THAT(calls,
-                ElementsAre(pd("table_add_with_onMiss",
-                               std::string("sess=7, ") + target + ", match=[01 00 02 00 03 00]"),
-                            pd("set_default_action_onMiss", std::string("sess=7, ") + target),
-                            pd("table_reset_default_entry", std::string("sess=7, ") + target)));
+    EXPECT_THAT(calls, ElementsAre(pd("table_add_with_onMiss",
+                                      target + std::string(", match=[01 00 02 00 03 00]")),
+                                   pd("set_default_action_onMiss", target),
+                                   pd("table_reset_default_entry", target)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Pipes, PdPipeTest, ::testing::Values(0, 1, 3, 0xFFFF));
@@ -177,9 +171,9 @@ TEST_F(PdFixture, DeletesByStoredHandleAndResetsTheDefaultEntry) {
                     table->entryDel(zero);
                     table->entryDel(def);
                 }),
-                ElementsAre(pd("table_delete", "sess=7, dev_id=2, " + hdl(mHandle)),
-                            pd("table_delete", "sess=7, dev_id=2, " + hdl(zeroHandle)),
-                            pd("table_reset_default_entry", std::string("sess=7, ") + kTarget)));
+                ElementsAre(pd("table_delete", kAtDevice + hdl(mHandle)),
+                            pd("table_delete", kAtDevice + hdl(zeroHandle)),
+                            pd("table_reset_default_entry", kAtTarget)));
     EXPECT_EQ(table->helper()->sdkHandles()->entryCount(), 0u);
     EXPECT_THAT(keys->calls, IsEmpty());
     EXPECT_EQ(statusManager->touches(m), 2u);

@@ -28,7 +28,7 @@ TEST_F(PdFixture, ReadsBackNewObjectsWithoutTouchingTheBookkeeping) {
 
     Bf::TwiceNatAddrPortTableEntry first, second;
     EXPECT_THAT(callsOf([&] { first = table->entryByHandle(h); }),
-                ElementsAre(pd("get_entry", "sess=7, dev_id=2, hdl=" + std::to_string(h) +
+                ElementsAre(pd("get_entry", kAtDevice + "hdl=" + std::to_string(h) +
                                                 ", read_from_hw=0, hit_count=null")));
     second = table->entry(m);
     const Fields expected{1, 2, 3, 3, 1, 6, 2};
@@ -137,12 +137,11 @@ const Installed kInstalled[] = {
 [[noreturn]] void firstRun() {
     int failed = 0;
     try {
-        Bf::TwiceNatAddrPortTable::Ptr table;
-        auto keys = MbbZabroKey::zabroKeyManagerFactory(kDevice, kPipe);
         ChipTest::SharedLibrary lib(ChipTest::kPdLibraryNoBfRt);
-        table = twiceNatAddrPortTableFactory(keys, BfnTableStatusManager::statusManagerFactory(),
-                                             lib.handle(), kSession, kDevice, kPipe,
-                                             ChipTest::kPdLibraryNoBfRt);
+        auto keys = MbbZabroKey::zabroKeyManagerFactory(kDevice, kPipe);
+        auto table = twiceNatAddrPortTableFactory(
+            keys, BfnTableStatusManager::statusManagerFactory(), lib.handle(), kSession, kDevice,
+            kPipe, ChipTest::kPdLibraryNoBfRt);
         for (const Installed& i : kInstalled) {
             const auto& f = i.fields;
             const Bf::TwiceNatAddrPortMatchSpec::PtrConst m =

@@ -15,8 +15,10 @@ using Bf::TwiceNatAddrPortActionSpecType;
 using ZabroTest::RecordingKeyManager;
 
 inline constexpr const char* kPd = "p4_pd_olvane_switch_twiceNatAddrPort_";
-// The device target of kDevice and kPipe, as the chip's call log shows it.
-inline constexpr const char* kTarget = "dev_tgt=[02 00 00 00 01 00 00 00]";
+// The leading arguments of a PD call on kDevice (and kPipe), as the chip's
+// call log shows them.
+inline const std::string kAtTarget = "sess=7, dev_tgt=[02 00 00 00 01 00 00 00]";
+inline const std::string kAtDevice = "sess=7, dev_id=2, ";
 
 inline const char* const kActionNames[] = {"onMiss", "twiceNatAddrPortHit",
                                            "twiceNatAddrPortHitDynamic", "twiceNatAddrPortHitEcmp",
