@@ -15,7 +15,8 @@ class HelperTest : public TableFixture {
   protected:
     ChipTest::SharedLibrary withBfRt{ChipTest::kPdLibrary};
     ChipTest::SharedLibrary withoutBfRt{ChipTest::kPdLibraryNoBfRt};
-    TwiceNatAddrPortTableHelper::Ptr helper = Bf::twiceNatAddrPortTableHelperFactory(kDevice, 0xFFFF);
+    TwiceNatAddrPortTableHelper::Ptr helper =
+        Bf::twiceNatAddrPortTableHelperFactory(kDevice, 0xFFFF);
 };
 
 TEST_F(HelperTest, StartsWithDeviceAndPipeOnlyAndRegistersItsAttributesInOrder) {
@@ -142,8 +143,8 @@ TEST_F(HandleMapTest, GenericEntryCollectionSeesThePairs) {
         });
         return visited;
     };
-    EXPECT_EQ(walk({}), (std::map<const void*, Kiv::Value>{{a.ptr(), Kiv::U64{7}},
-                                                           {b.ptr(), Kiv::U64{6}}}));
+    EXPECT_EQ(walk({}),
+              (std::map<const void*, Kiv::Value>{{a.ptr(), Kiv::U64{7}}, {b.ptr(), Kiv::U64{6}}}));
     EXPECT_TRUE(walk(keyB).contains(b.ptr()));
     EXPECT_TRUE(walk(Kiv::ObjectRef()).empty());  // null is no key here: nothing to visit
     map->entryIs(nullptr, 9);

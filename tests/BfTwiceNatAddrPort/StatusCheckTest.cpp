@@ -12,16 +12,33 @@ namespace {
 using Bf::SdkStatus;
 
 TEST(StatusTextTest, EveryCodeHasItsTextAndTheRestAreUnknown) {
-    const char* texts[] = {
-        "Success", "Not ready", "No system resources", "Invalid arguments", "Already exists",
-        "HW access fails", "Object not found", "Max sessions exceeded", "Session not found",
-        "Not enough space", "Resource temporarily not available, try again later",
-        "Initialization error", "Not supported in transaction",
-        "Resource held by another session", "IO error", "Unexpected error",
-        "Action data entry is being referenced by match entries", "Operation not supported",
-        "Updating hardware failed", "No learning clients registered",
-        "Idle time update state already in progress", "Device locked", "Internal error",
-        "Table not found", "In use", "Object not implemented", "Hardware entry not found"};
+    const char* texts[] = {"Success",
+                           "Not ready",
+                           "No system resources",
+                           "Invalid arguments",
+                           "Already exists",
+                           "HW access fails",
+                           "Object not found",
+                           "Max sessions exceeded",
+                           "Session not found",
+                           "Not enough space",
+                           "Resource temporarily not available, try again later",
+                           "Initialization error",
+                           "Not supported in transaction",
+                           "Resource held by another session",
+                           "IO error",
+                           "Unexpected error",
+                           "Action data entry is being referenced by match entries",
+                           "Operation not supported",
+                           "Updating hardware failed",
+                           "No learning clients registered",
+                           "Idle time update state already in progress",
+                           "Device locked",
+                           "Internal error",
+                           "Table not found",
+                           "In use",
+                           "Object not implemented",
+                           "Hardware entry not found"};
     for (SdkStatus code = 0; code <= 26; ++code)
         EXPECT_STREQ(Bf::sdkStatusText(code), texts[code]) << code;
     for (SdkStatus code : {27, 28, 1000, INT_MAX, -1, -26, INT_MIN})
@@ -67,24 +84,25 @@ struct CheckCase {
     const char* bfRtOperation;
     const char* bfRtCall;
 };
-void PrintTo(const CheckCase& c, std::ostream* out) { *out << "status " << c.status; }
+void PrintTo(const CheckCase& c, std::ostream* out) {
+    *out << "status " << c.status;
+}
 
 class StatusCheckTest : public ::testing::TestWithParam<CheckCase> {};
 
 INSTANTIATE_TEST_SUITE_P(
     Statuses, StatusCheckTest,
-    ::testing::Values(
-        CheckCase{0, "none", "none", "none"},
-        CheckCase{2, "BfNoSysResources", "BfNoSysResources", "BfTableException"},
-        CheckCase{3, "BfTableException", "BfTableException", "BfTableException"},
-        CheckCase{4, "BfTableException", "BfDuplicateEntry", "BfTableException"},
-        CheckCase{6, "BfTableException", "BfTableException", "BfTableException"},
-        CheckCase{9, "BfTableFull", "BfTableFull", "BfTableException"},
-        CheckCase{10, "BfTableException", "BfTableException", "BfTryAgain"},
-        CheckCase{17, "BfNotSupported", "BfNotSupported", "BfTableException"},
-        CheckCase{26, "BfTableException", "BfTableException", "BfTableException"},
-        CheckCase{27, "BfTableException", "BfTableException", "BfTableException"},
-        CheckCase{-1, "BfTableException", "BfTableException", "BfTableException"}),
+    ::testing::Values(CheckCase{0, "none", "none", "none"},
+                      CheckCase{2, "BfNoSysResources", "BfNoSysResources", "BfTableException"},
+                      CheckCase{3, "BfTableException", "BfTableException", "BfTableException"},
+                      CheckCase{4, "BfTableException", "BfDuplicateEntry", "BfTableException"},
+                      CheckCase{6, "BfTableException", "BfTableException", "BfTableException"},
+                      CheckCase{9, "BfTableFull", "BfTableFull", "BfTableException"},
+                      CheckCase{10, "BfTableException", "BfTableException", "BfTryAgain"},
+                      CheckCase{17, "BfNotSupported", "BfNotSupported", "BfTableException"},
+                      CheckCase{26, "BfTableException", "BfTableException", "BfTableException"},
+                      CheckCase{27, "BfTableException", "BfTableException", "BfTableException"},
+                      CheckCase{-1, "BfTableException", "BfTableException", "BfTableException"}),
     [](const auto& info) {
         const SdkStatus s = info.param.status;
         return s < 0 ? "Minus" + std::to_string(-s) : std::to_string(s);
@@ -93,7 +111,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_P(StatusCheckTest, EachCheckPicksItsClassAndFormatsItsMessage) {
     const CheckCase& c = GetParam();
     const auto raised = [&](const char* cls, const std::string& message) {
-        if (std::string(cls) == "none") return Raised{};
+        if (std::string(cls) == "none")
+            return Raised{};
         return Raised{cls, static_cast<U32>(c.status), message};
     };
     const std::string text = Bf::sdkStatusText(c.status);
@@ -136,7 +155,8 @@ TEST(TableExceptionTest, HiddenBasesAreNotCaughtByABaseHandlerButStillReadable) 
         }
     } catch (const BfTable::BfTryAgain& e) {
         EXPECT_EQ(e.status(), 10u);
-        EXPECT_STREQ(e.what(), "BFRT call failed: Resource temporarily not available, try again later");
+        EXPECT_STREQ(e.what(),
+                     "BFRT call failed: Resource temporarily not available, try again later");
         EXPECT_EQ(e.message(), e.what());
         EXPECT_STREQ(e.name(), "InternalException");
     }

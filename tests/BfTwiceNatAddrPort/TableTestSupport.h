@@ -49,7 +49,9 @@ inline const char* backendName(Backend backend) {
     return backend == Backend::Pd ? "Pd" : "Bfrt";
 }
 
-inline void PrintTo(Backend backend, std::ostream* out) { *out << backendName(backend); }
+inline void PrintTo(Backend backend, std::ostream* out) {
+    *out << backendName(backend);
+}
 
 // ---- Builders
 
@@ -63,8 +65,7 @@ inline Bf::TwiceNatAddrPortMatchSpec::Ptr matchOf(U16 natKeyId, U16 dstPort, U16
 
 // `param` is a hit action's nextHop or ecmpGroup.
 inline Bf::TwiceNatAddrPortBaseActionSpec::Ptr actionOf(Bf::TwiceNatAddrPortActionSpecType type,
-                                                        U16 rwId = 0, U8 prot = 0,
-                                                        U16 param = 0) {
+                                                        U16 rwId = 0, U8 prot = 0, U16 param = 0) {
     return Bf::actionSpecOf(type, rwId, prot, param);
 }
 
@@ -89,11 +90,11 @@ class TraceCapture {
 
     explicit TraceCapture(int level = Bf::kTraceLevel) : previousLevel_(Bf::traceHandle().level()) {
         Bf::traceHandle().levelIs(level);
-        Kiv::TraceHandle::sinkIs([this](const Kiv::TraceHandle& handle, int lineLevel,
-                                        std::string_view text) {
-            if (&handle == &Bf::traceHandle())
-                lines.push_back({lineLevel, std::string(text)});
-        });
+        Kiv::TraceHandle::sinkIs(
+            [this](const Kiv::TraceHandle& handle, int lineLevel, std::string_view text) {
+                if (&handle == &Bf::traceHandle())
+                    lines.push_back({lineLevel, std::string(text)});
+            });
     }
     ~TraceCapture() {
         Kiv::TraceHandle::sinkIs({});
@@ -154,7 +155,8 @@ class TableFixture : public TestSupport::LeakCheck {
     }
 
     // The SDK handle that the table's handle map holds for `match` (0: none).
-    BfnTable::BfnSdkEntryHandle handleOf(const Bf::TwiceNatAddrPortMatchSpec::PtrConst& match) const {
+    BfnTable::BfnSdkEntryHandle handleOf(
+        const Bf::TwiceNatAddrPortMatchSpec::PtrConst& match) const {
         return table->helper()->sdkHandles()->entry(match);
     }
 

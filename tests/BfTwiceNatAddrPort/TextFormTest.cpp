@@ -64,10 +64,12 @@ TEST_F(EntryTextTest, SpecOfTheWrongClassIsRejectedForItsAttribute) {
     const auto action = actionOf(Bf::twiceNatAddrPortHitActionSpec);
     const Kiv::RangeException inMatch = parseError(textOf(action.ptr(), action.ptr()));
     EXPECT_EQ(inMatch.attribute(), "match");
-    EXPECT_THAT(inMatch.message(), ::testing::HasSubstr("cannot convert to TwiceNatAddrPortMatchSpec"));
+    EXPECT_THAT(inMatch.message(),
+                ::testing::HasSubstr("cannot convert to TwiceNatAddrPortMatchSpec"));
     const Kiv::RangeException inAction = parseError(textOf(match.ptr(), match.ptr()));
     EXPECT_EQ(inAction.attribute(), "action");
-    EXPECT_THAT(inAction.message(), ::testing::HasSubstr("cannot convert to TwiceNatAddrPortBaseActionSpec"));
+    EXPECT_THAT(inAction.message(),
+                ::testing::HasSubstr("cannot convert to TwiceNatAddrPortBaseActionSpec"));
     EXPECT_EQ(match->references(), 1u);  // the match read before the failure is released
     EXPECT_EQ(action->references(), 1u);
 }
@@ -101,10 +103,9 @@ TEST_F(EntryTextTest, TrailingCharacterParsesFromARangeButNotAsAWholeText) {
 }
 
 TEST(ActionSpecTypeTest, NamesAndNumbersConvertBothWays) {
-    const char* names[] = {"onMissActionSpec", "twiceNatAddrPortHitActionSpec",
-                           "twiceNatAddrPortHitDynamicActionSpec",
-                           "twiceNatAddrPortHitEcmpActionSpec",
-                           "twiceNatAddrPortHitEcmpDynamicActionSpec"};
+    const char* names[] = {
+        "onMissActionSpec", "twiceNatAddrPortHitActionSpec", "twiceNatAddrPortHitDynamicActionSpec",
+        "twiceNatAddrPortHitEcmpActionSpec", "twiceNatAddrPortHitEcmpDynamicActionSpec"};
     for (unsigned n = 0; n < 5; ++n) {
         const auto value = Bf::TwiceNatAddrPortActionSpecTypeInstance(n);
         EXPECT_EQ(static_cast<unsigned>(value), n);

@@ -26,16 +26,21 @@ struct SpecClass {
     int actionType;                // -1 for the match spec
     std::vector<std::string> own;  // attributes after those of the base class
 };
-void PrintTo(const SpecClass& c, std::ostream* out) { *out << c.name; }
+
+void PrintTo(const SpecClass& c, std::ostream* out) {
+    *out << c.name;
+}
 
 // Both creation functions of a class, its type and tracker; the class-level
 // one is named after the class, the namespace-level one with a lower-case initial.
-#define SPEC_CLASS(Class, factory, actionType, ...)                                      \
-    SpecClass {                                                                         \
-        #Class, [] { return Kiv::PtrInterface::Ptr(Bf::Class::Class##Is()); },          \
-            [] { return Kiv::PtrInterface::Ptr(Bf::factory()); }, Bf::Class::kivTypeInfo(), \
-            Bf::Class::memAllocationTracker_, actionType, __VA_ARGS__                   \
-    }
+// clang-format off
+#define SPEC_CLASS(Class, factory, actionType, ...)                              \
+    SpecClass{#Class,                                                            \
+              [] { return Kiv::PtrInterface::Ptr(Bf::Class::Class##Is()); },     \
+              [] { return Kiv::PtrInterface::Ptr(Bf::factory()); },              \
+              Bf::Class::kivTypeInfo(), Bf::Class::memAllocationTracker_,        \
+              actionType, __VA_ARGS__}
+// clang-format on
 
 const std::vector<SpecClass>& specClasses() {
     static const std::vector<SpecClass> classes = {
@@ -86,7 +91,8 @@ TEST_P(SpecClassTest, BothCreationFunctionsBookTheClassTrackerAndGiveDefaults) {
 TEST_P(SpecClassTest, AttributesAreRegisteredInDeclarationOrderAndWritable) {
     const SpecClass& c = GetParam();
     std::vector<std::string> expected;
-    if (c.actionType >= 0) expected = {"actionType", "prot", "rwId"};
+    if (c.actionType >= 0)
+        expected = {"actionType", "prot", "rwId"};
     expected.insert(expected.end(), c.own.begin(), c.own.end());
     EXPECT_EQ(attributeNames(c.type), expected);
 
@@ -103,8 +109,9 @@ TEST(ValueModelTest, GenericWritesReachTheTypedFieldsOfTheMatchSpec) {
     Kiv::genericSet(*match, "ingMdNatKeyId", Kiv::U64{1});
     Kiv::genericSet(*match, "l4PortHdrDstPort", Kiv::U64{2});
     Kiv::genericSetStrep(*match, "l4PortHdrSrcPort", "0x3");
-    EXPECT_EQ(std::tuple(match->ingMdNatKeyId(), match->l4PortHdrDstPort(), match->l4PortHdrSrcPort()),
-              std::tuple(1, 2, 3));
+    EXPECT_EQ(
+        std::tuple(match->ingMdNatKeyId(), match->l4PortHdrDstPort(), match->l4PortHdrSrcPort()),
+        std::tuple(1, 2, 3));
     EXPECT_THROW(Kiv::genericSet(*match, "ingMdNatKeyId", Kiv::U64{0x10000}),
                  Kiv::AttributeException);
 }
