@@ -169,7 +169,8 @@ void TwiceNatAddrPortTableBfrt::entryIs(const TwiceNatAddrPortTableEntry& entry)
     const bfrt::BfRtTarget target = bfRtTarget(h);
     const TwiceNatAddrPortMatchSpec::PtrConst& match = entry.match();
     const TwiceNatAddrPortBaseActionSpec& action = *entry.action();
-    const Operation op = operationFor(match);
+    BfnTable::BfnSdkEntryHandle handle = 0;
+    const Operation op = operationFor(match, handle);
     KIV_TRACE(traceHandle(), kTraceLevel, kOperationTraces[static_cast<int>(op)]);
 
     if (op == Operation::add) {
@@ -184,7 +185,6 @@ void TwiceNatAddrPortTableBfrt::entryIs(const TwiceNatAddrPortTableEntry& entry)
     switch (op) {
         case Operation::modify: {
             const bfrt::BfRtTableData& data = actionData(table, lib, action);
-            const BfnTable::BfnSdkEntryHandle handle = h.sdkHandles()->entry(match);
             checkBfRtOperation(table.tableEntryMod(session, target, kEntryFlags, handle, data),
                                "twiceNatAddrPort_tableEntryMod");
             statusInit(match);

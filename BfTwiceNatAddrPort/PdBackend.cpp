@@ -202,7 +202,8 @@ void TwiceNatAddrPortTablePd::entryIs(const TwiceNatAddrPortTableEntry& entry) {
                   << ", action: " << entry.action()->actionType());
     const TwiceNatAddrPortMatchSpec::PtrConst& match = entry.match();
     const TwiceNatAddrPortBaseActionSpec& action = *entry.action();
-    const Operation op = operationFor(match);
+    p4_pd_entry_hdl_t handle = 0;
+    const Operation op = operationFor(match, handle);
     KIV_TRACE(traceHandle(), kTraceLevel, kOperationTraces[static_cast<int>(op)]);
     const auto type = static_cast<unsigned>(action.actionType());
     if (type > twiceNatAddrPortHitEcmpDynamicActionSpec)
@@ -211,7 +212,6 @@ void TwiceNatAddrPortTablePd::entryIs(const TwiceNatAddrPortTableEntry& entry) {
     const PdCall call = pdCall(*helper());
 
     if (op == Operation::modify) {
-        p4_pd_entry_hdl_t handle = helper()->sdkHandles()->entry(match);
         checkPdOperation(callPd(call, op, *match, action, &handle), function);
         statusInit(match);
         return;

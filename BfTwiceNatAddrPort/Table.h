@@ -40,8 +40,13 @@ class TwiceNatAddrPortTableHandles : public Kiv::Entity {
     // The handle that was stored, 0 when `match` was absent.
     BfnTable::BfnSdkEntryHandle entryDel(const MatchPtrConst& match);
     BfnTable::BfnSdkEntryHandle entry(const MatchPtrConst& match) const noexcept {
-        const BfnTable::BfnSdkEntryHandle* h = entries_.find(match.ptr());
+        const BfnTable::BfnSdkEntryHandle* h = entryFind(match);
         return h ? *h : 0;
+    }
+    // The stored handle, or null when `match` is absent: presence and handle
+    // in one probe.
+    const BfnTable::BfnSdkEntryHandle* entryFind(const MatchPtrConst& match) const noexcept {
+        return entries_.find(match.ptr());
     }
     bool entryHas(const MatchPtrConst& match) const noexcept {
         return entries_.find(match.ptr()) != nullptr;
@@ -150,10 +155,18 @@ class TwiceNatAddrPortTable : public Kiv::Entity {
     bool isDefaultMatch(const TwiceNatAddrPortMatchSpec* match) const noexcept {
         return match == defaultMatchSpec_.ptr();
     }
-    Operation operationFor(const TwiceNatAddrPortMatchSpec::PtrConst& match) const noexcept {
-        if (isDefaultMatch(match.ptr()))
+    // For modify, `stored` receives the entry's handle.
+    Operation operationFor(const TwiceNatAddrPortMatchSpec::PtrConst& match,
+                           BfnTable::BfnSdkEntryHandle& stored) const noexcept {
+        if (isDefaultMatch(match.ptr())) {
             return Operation::setDefault;
-        return helper_->sdkHandles()->entryHas(match) ? Operation::modify : Operation::add;
+        }
+        const BfnTable::BfnSdkEntryHandle* handle = helper_->sdkHandles()->entryFind(match);
+        if (!handle) {
+            return Operation::add;
+        }
+        stored = *handle;
+        return Operation::modify;
     }
 
     // The bookkeeping around the one SDK call that adds an entry or sets the

@@ -247,10 +247,10 @@ TwiceNatAddrPortTableEntry TwiceNatAddrPortTable::entry(
               "BfTwiceNatAddrPort::TwiceNatAddrPortTableEntry "
               "BfTwiceNatAddrPort::TwiceNatAddrPortTable::entry(const PtrConst&) const");
     assert(match != NULL);
-    const TwiceNatAddrPortTableHandles& handles = *helper_->sdkHandles();
-    if (!handles.entryHas(match))
+    const BfnTable::BfnSdkEntryHandle* handle = helper_->sdkHandles()->entryFind(match);
+    if (!handle)
         return {};
-    return entryByHandle(handles.entry(match));
+    return entryByHandle(*handle);
 }
 
 // ---- Creation and restart resync

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <functional>
 
+#include "Ptr.h"
 #include "Types.h"
 
 namespace Kiv {
@@ -20,13 +21,13 @@ class MemAllocationTracker {
     MemAllocationTracker& operator=(const MemAllocationTracker&) = delete;
 
     void book(std::size_t bytes) noexcept {
-        liveObjects_.fetch_add(1, std::memory_order_relaxed);
-        liveBytes_.fetch_add(bytes, std::memory_order_relaxed);
-        totalAllocations_.fetch_add(1, std::memory_order_relaxed);
+        add(liveObjects_, 1);
+        add(liveBytes_, bytes);
+        add(totalAllocations_, 1);
     }
     void unbook(std::size_t bytes) noexcept {
-        liveObjects_.fetch_sub(1, std::memory_order_relaxed);
-        liveBytes_.fetch_sub(bytes, std::memory_order_relaxed);
+        add(liveObjects_, U64(0) - 1);
+        add(liveBytes_, U64(0) - bytes);
     }
 
     const char* className() const noexcept { return className_; }
@@ -42,6 +43,17 @@ class MemAllocationTracker {
     static U64 totalLiveObjects();
 
   private:
+    // Read-modify-write only when objects may be made on several threads, as
+    // for reference counts; a plain update otherwise keeps creation cheap.
+    static void add(std::atomic<U64>& counter, U64 delta) noexcept {
+        if (Dorvu::threadSafePtrs()) {
+            counter.fetch_add(delta, std::memory_order_relaxed);
+        } else {
+            counter.store(counter.load(std::memory_order_relaxed) + delta,
+                          std::memory_order_relaxed);
+        }
+    }
+
     const char* className_;
     std::atomic<U64> liveObjects_{0};
     std::atomic<U64> liveBytes_{0};
