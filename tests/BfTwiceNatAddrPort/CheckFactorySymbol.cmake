@@ -1,6 +1,6 @@
 # Checks with nm -DC that the table library exports the factory the agent looks
 # up: twiceNatAddrPortTableFactory at global scope (no namespace before it)
-# with the seven parameter types of Part 2.2 in order.
+# with its seven parameter types in order.
 # Usage: cmake -DLIBRARY=<path to libBfTwiceNatAddrPort.so> -P CheckFactorySymbol.cmake
 execute_process(COMMAND nm -DC --defined-only ${LIBRARY} OUTPUT_VARIABLE symbols
                 RESULT_VARIABLE rc)

@@ -1,4 +1,4 @@
-// Part 2.1: the table helper (pdLibIs, sdkHandlesIs and their Del) and the
+// The table helper (pdLibIs, sdkHandlesIs and their Del) and the
 // SDK handle map, whose keys are match spec objects compared by identity.
 
 #include <map>

@@ -1,4 +1,4 @@
-// Part 3.1: the 28 status texts, the class that each of the three checks
+// The 28 status texts, the class that each of the three checks
 // picks, the messages, and the non-public bases of three exception classes.
 
 #include <climits>

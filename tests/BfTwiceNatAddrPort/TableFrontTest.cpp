@@ -1,4 +1,4 @@
-// Part 2.2: the restart resync walk against a scripted table config, the
+// The restart resync walk against a scripted table config, the
 // exported factory on the chip model (backend choice, failure, a restart in a
 // second process), `entry` with its trace line, the default match spec and
 // the assertions.

@@ -1,4 +1,4 @@
-// Part 1.2: the entry's text form and parser, and the action type's names.
+// The entry's text form and parser, and the action type's names.
 
 #include <sstream>
 

@@ -1,4 +1,4 @@
-// Part 1.1: defaults, action types, attributes in declaration order, creation
+// Defaults, action types, attributes in declaration order, creation
 // through the tracked allocator, and the identity rules of specs and entries.
 
 #include <functional>
