@@ -115,13 +115,13 @@ TEST_F(BfrtFixture, TablesOfTwoDevicesShareTheModuleObjectsAndProgramTheirOwnChi
     const auto hit = actionOf(Bf::twiceNatAddrPortHitActionSpec, 1, 6, 2);
     logOn();
     table->entryIs(entryOf(here, hit));
-    EXPECT_EQ(takeCalls()[4], tableCall("dataAllocate"));
+    EXPECT_EQ(takeCalls()[4], call("dataAllocate"));
     other->entryIs(entryOf(there, hit));
-    const std::vector<std::string> otherCalls = takeCalls();
+    const Texts otherCalls = takeCalls();
     EXPECT_EQ(otherCalls.size(), 7u) << "the data object bound for the first table serves";
     EXPECT_EQ(otherCalls.back(),
-              tableCall("tableEntryAdd", sessionTarget(kOther, 0xFFFF) + ", " + keyText(1, 2, 3) +
-                                             ", data=[action=102 11:1 12:6 13:2]"));
+              call("tableEntryAdd", sessionTarget(kOther, 0xFFFF) + ", " + keyText(1, 2, 3) +
+                                        ", data=[action=102 11:1 12:6 13:2]"));
 
     EXPECT_EQ(Chip::open(kDevice).entryCount(), 1u);
     EXPECT_EQ(Chip::open(kOther).entryCount(), 1u);
@@ -177,7 +177,7 @@ TEST_F(BfrtFixture, TracesEachOperationAtLevelNineOnly) {
             "BfTwiceNatAddrPort::TwiceNatAddrPortTableEntry&), matchSpec: ";
         EXPECT_EQ(
             trace.texts(),
-            (std::vector<std::string>{
+            (Texts{
                 "initializeTable", "initBfRtTable",
                 entryIs + match + ", action: twiceNatAddrPortHitEcmpActionSpec", "Adding new entry",
                 entryIs + match + ", action: onMissActionSpec", "Modifying existing entry",

@@ -1,7 +1,5 @@
 #include "BfrtTestSupport.h"
 
-#include <cstdio>
-
 namespace BfrtTest {
 namespace {
 
@@ -27,8 +25,7 @@ struct BfRtTableKey::BfRtAccess {
 const bool BfRtTableKey::BfRtAccess::published = (BfrtTest::keyFieldIs = &fieldIs, true);
 
 struct BfRtTableData::BfRtAccess {
-    static constexpr int kProtSlot = 1;
-    static void protIs(BfRtTableData& data, uint64_t value) { data.fields_[kProtSlot] = value; }
+    static void protIs(BfRtTableData& data, uint64_t value) { data.fields_[1] = value; }
     static void actionIdIs(BfRtTableData& data, uint32_t actionId) { data.actionId_ = actionId; }
     static const bool published;
 };
@@ -45,13 +42,11 @@ bfrt::Status ScriptedBfRtTable::tableEntryGet(const bfrt::BfRtSession& session,
                                               bfrt::BfRtTableData* data) const {
     const bfrt::Status status =
         OlvaneBfRtTable::tableEntryGet(session, target, flags, handle, key, data);
-    if (status != 0)
-        return status;
-    if (readNatKeyId)
+    if (status == 0 && readNatKeyId)
         keyFieldIs(*key, 1, *readNatKeyId);
-    if (readProt)
+    if (status == 0 && readProt)
         dataProtIs(*data, *readProt);
-    if (readActionId)
+    if (status == 0 && readActionId)
         dataActionIdIs(*data, *readActionId);
     return status;
 }
@@ -81,25 +76,6 @@ const Kiv::TypeInfo& OrderedKeyManager::kivTypeInfo() {
     return type;
 }
 
-OrderedKeyManager::EntryKey OrderedKeyManager::alloc(const MatchPtrConst& match, bool reuseBound) {
-    if (Chip::TestHooks::callLogEnabled()) {
-        requests.push_back(
-            {Chip::TestHooks::callLog().size(),
-             "ZabroKeyManager::alloc(reuseBound=" + std::to_string(reuseBound) + ")"});
-    }
-    return ZabroKeyManager::alloc(match, reuseBound);
-}
-
-void OrderedKeyManager::free(EntryKey key) {
-    if (Chip::TestHooks::callLogEnabled())
-        requests.push_back({Chip::TestHooks::callLog().size(), "ZabroKeyManager::free()"});
-    ZabroKeyManager::free(key);
-}
-
-std::ostream& operator<<(std::ostream& out, const Raised& raised) {
-    return out << raised.kind << "(" << raised.status << ", \"" << raised.message << "\")";
-}
-
 Raised raisedBy(const std::function<void()>& operation) {
     try {
         operation();
@@ -119,122 +95,58 @@ Raised raisedBy(const std::function<void()>& operation) {
     return {};
 }
 
-namespace {
-
-U16 paramOf(const Bf::TwiceNatAddrPortBaseActionSpec& action) {
-    if (auto* a = dynamic_cast<const Bf::TwiceNatAddrPortHitActionSpec*>(&action))
-        return a->nextHop();
-    if (auto* a = dynamic_cast<const Bf::TwiceNatAddrPortHitDynamicActionSpec*>(&action))
-        return a->nextHop();
-    if (auto* a = dynamic_cast<const Bf::TwiceNatAddrPortHitEcmpActionSpec*>(&action))
-        return a->ecmpGroup();
-    if (auto* a = dynamic_cast<const Bf::TwiceNatAddrPortHitEcmpDynamicActionSpec*>(&action))
-        return a->ecmpGroup();
-    return 0;
-}
-
-}  // namespace
-
 std::string describe(const Bf::TwiceNatAddrPortTableEntry& entry) {
-    if (!entry.match() && !entry.action())
-        return "empty";
     if (!entry.match() || !entry.action())
-        return "half-empty";
+        return entry.isDefaultValue() ? "empty" : "half-empty";
     const auto& m = *entry.match();
     const auto& a = *entry.action();
-    std::string type = a.kivType().name();
-    type = type.substr(type.rfind(':') + 1);
-    char text[160];
-    std::snprintf(text, sizeof text, "nat=%u src=%u dst=%u %s(%u) rwId=%u prot=%u param=%u",
-                  m.ingMdNatKeyId(), m.l4PortHdrSrcPort(), m.l4PortHdrDstPort(), type.c_str(),
-                  unsigned{a.actionType()}, a.rwId(), unsigned{a.prot()}, paramOf(a));
-    return text;
+    U16 param = 0;
+    if (auto* hit = dynamic_cast<const Bf::TwiceNatAddrPortHitActionSpec*>(&a))
+        param = hit->nextHop();
+    if (auto* hit = dynamic_cast<const Bf::TwiceNatAddrPortHitDynamicActionSpec*>(&a))
+        param = hit->nextHop();
+    if (auto* hit = dynamic_cast<const Bf::TwiceNatAddrPortHitEcmpActionSpec*>(&a))
+        param = hit->ecmpGroup();
+    if (auto* hit = dynamic_cast<const Bf::TwiceNatAddrPortHitEcmpDynamicActionSpec*>(&a))
+        param = hit->ecmpGroup();
+    const std::string type = a.kivType().name();
+    return _fmt("nat=%u src=%u dst=%u %s(%u) rwId=%u prot=%u param=%u", m.ingMdNatKeyId(),
+                m.l4PortHdrSrcPort(), m.l4PortHdrDstPort(),
+                type.substr(type.rfind(':') + 1).c_str(), unsigned{a.actionType()}, a.rwId(),
+                unsigned{a.prot()}, param);
 }
 
-BfrtFixture::BfrtFixture() {
-    keyManager = nullptr;
-    keys = Kiv::create<OrderedKeyManager>(
-        Zabro::MbbZabroTableConfig::MbbZabroTableConfigIs(kDevice, kPipe));
-    keyManager = keys;
+Texts CallTexts::dataSets(const ActionCase& a, U64 rwId, U64 prot, U64 param) {
+    Texts sets;
+    const U64 values[] = {rwId, prot, param};
+    for (U32 i = 0; a.firstField != 0 && i < 3; ++i) {
+        sets.push_back(_fmt("BfRtTableData::setValue(field=%u, value=%llu)", a.firstField + i,
+                            (unsigned long long)values[i]));
+    }
+    return sets;
 }
 
-BfrtFixture::~BfrtFixture() {
-    table = nullptr;
-    keys = nullptr;
+std::string CallTexts::dataText(const ActionCase& a, U64 rwId, U64 prot, U64 param) {
+    std::string text = "data=[action=" + std::to_string(a.actionId);
+    const U64 values[] = {rwId, prot, param};
+    for (U32 i = 0; a.firstField != 0 && i < 3; ++i)
+        text += _fmt(" %u:%llu", a.firstField + i, (unsigned long long)values[i]);
+    return text + "]";
 }
 
-void BfrtFixture::logOn() {
-    Chip::TestHooks::callLogClear();
-    keys->requests.clear();
-    Chip::TestHooks::callLogEnable(true);
-}
-
-std::vector<std::string> BfrtFixture::takeCalls() {
-    const std::vector<std::string> chip = Chip::TestHooks::callLogTexts();
-    std::vector<std::string> merged;
+Texts BfrtFixture::takeCalls() {
+    const Texts chip = Chip::TestHooks::callLogTexts();
+    Texts merged;
     auto request = keys->requests.begin();
     for (std::size_t i = 0; i <= chip.size(); ++i) {
-        for (; request != keys->requests.end() && request->chipCallsBefore == i; ++request)
-            merged.push_back(request->text);
+        for (; request != keys->requests.end() && request->first == i; ++request)
+            merged.push_back(request->second);
         if (i < chip.size())
             merged.push_back(chip[i]);
     }
     Chip::TestHooks::callLogClear();
     keys->requests.clear();
     return merged;
-}
-
-std::string BfrtFixture::tableCall(const std::string& method, const std::string& args,
-                                   const std::string& table) {
-    return "OlvaneBfRtTable::" + method + "(table=" + table + (args.empty() ? "" : ", " + args) +
-           ")";
-}
-
-std::string BfrtFixture::target(U32 device, U32 pipe) {
-    char text[40];
-    std::snprintf(text, sizeof text, "[%02x 00 00 00 %02x %02x 00 00]", device, pipe & 0xFF,
-                  pipe >> 8);
-    return text;
-}
-
-std::string BfrtFixture::sessionTarget(U32 device, U32 pipe) {
-    const U32 session = bfrt::deviceObjects(device).tableIntf->bfRtSessionGet()->sessHandleGet();
-    return "sess=" + std::to_string(session) + ", target=" + target(device, pipe);
-}
-
-std::string BfrtFixture::keySet(U32 field, U64 value) {
-    return "BfRtTableKey::setValue(field=" + std::to_string(field) +
-           ", value=" + std::to_string(value) + ")";
-}
-
-std::vector<std::string> BfrtFixture::dataSets(const ActionCase& a, U64 rwId, U64 prot, U64 param) {
-    if (a.firstField == 0)
-        return {};
-    std::vector<std::string> sets;
-    const U64 values[] = {rwId, prot, param};
-    for (U32 i = 0; i < 3; ++i) {
-        sets.push_back("BfRtTableData::setValue(field=" + std::to_string(a.firstField + i) +
-                       ", value=" + std::to_string(values[i]) + ")");
-    }
-    return sets;
-}
-
-std::string BfrtFixture::keyText(U64 natKeyId, U64 srcPort, U64 dstPort) {
-    return "key=[1:" + std::to_string(natKeyId) + " 2:" + std::to_string(srcPort) +
-           " 3:" + std::to_string(dstPort) + "]";
-}
-
-std::string BfrtFixture::dataText(const ActionCase& a, U64 rwId, U64 prot, U64 param) {
-    std::string text = "data=[action=" + std::to_string(a.actionId);
-    const U64 values[] = {rwId, prot, param};
-    for (U32 i = 0; a.firstField != 0 && i < 3; ++i)
-        text += " " + std::to_string(a.firstField + i) + ":" + std::to_string(values[i]);
-    return text + "]";
-}
-
-std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
 }
 
 std::string assertion(const std::string& expression) {

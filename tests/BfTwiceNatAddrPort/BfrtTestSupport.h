@@ -4,7 +4,7 @@
 //   ScriptedBfRtTable   a chip table object whose chosen calls misbehave
 //   ScopedTableObject   a table object in one of a device's slots for a scope
 //   OrderedKeyManager   a key manager whose requests join the chip's call log
-//   Raised, raisedBy    which BfTable exception an operation raised
+//   raisedBy            which BfTable exception an operation raised
 //   describe            an entry's values as text, comparable across objects
 //   BfrtFixture         TableFixture with the merged call log and the texts
 //                       that the chip logs for this table's calls
@@ -25,17 +25,16 @@ namespace BfrtTest {
 
 namespace Bf = BfTwiceNatAddrPort;
 using namespace TableTest;
+using Kiv::_fmt;
 using Kiv::U64;
-
-// ---- Chip objects
+using Texts = std::vector<std::string>;
 
 class ScriptedBfRtTable : public bfrt::OlvaneBfRtTable {
   public:
     using OlvaneBfRtTable::OlvaneBfRtTable;
 
     // Raw values that a successful tableEntryGet leaves in place of the chip's.
-    std::optional<U64> readNatKeyId;
-    std::optional<U64> readProt;
+    std::optional<U64> readNatKeyId, readProt;
     std::optional<U32> readActionId;
     // Added to the handle that tableDefaultEntrySet reports.
     U32 defaultHandleShift = 0;
@@ -65,7 +64,6 @@ class ScopedTableObject {
     ScopedTableObject(const ScopedTableObject&) = delete;
     ScopedTableObject& operator=(const ScopedTableObject&) = delete;
 
-    Table& operator*() const { return *table_; }
     Table* operator->() const { return table_; }
 
   private:
@@ -74,46 +72,52 @@ class ScopedTableObject {
     std::unique_ptr<bfrt::OlvaneBfRtTable> saved_;
 };
 
-// ---- Key manager
-
+// Notes each alloc and free, while the chip's call log is on, with the number
+// of chip calls made before it.
 class OrderedKeyManager : public MbbZabroKey::ZabroKeyManager {
     KIV_CLASS(OrderedKeyManager)
 
   public:
     using Ptr = Dorvu::Ptr<OrderedKeyManager>;
-    struct Request {
-        std::size_t chipCallsBefore;
-        std::string text;
-    };
-
-    explicit OrderedKeyManager(const Zabro::MbbZabroTableConfig::Ptr& config)
-        : ZabroKeyManager(config) {}
+    using ZabroKeyManager::ZabroKeyManager;
     ~OrderedKeyManager() override { notificationIs(false); }
 
-    EntryKey alloc(const MatchPtrConst& match, bool reuseBound) override;
-    void free(EntryKey key) override;
+    EntryKey alloc(const MatchPtrConst& match, bool reuseBound) override {
+        note("ZabroKeyManager::alloc(reuseBound=" + std::to_string(reuseBound) + ")");
+        return ZabroKeyManager::alloc(match, reuseBound);
+    }
+    void free(EntryKey key) override {
+        note("ZabroKeyManager::free()");
+        ZabroKeyManager::free(key);
+    }
 
-    // Only while the chip's call log is on.
-    std::vector<Request> requests;
+    std::vector<std::pair<std::size_t, std::string>> requests;
+
+  private:
+    void note(std::string text) {
+        if (Chip::TestHooks::callLogEnabled())
+            requests.emplace_back(Chip::TestHooks::callLog().size(), std::move(text));
+    }
 };
 
-// ---- Outcomes and values
-
+// The exception's class, status and message, or "nothing".
 struct Raised {
     std::string kind = "nothing";
     U32 status = 0;
     std::string message;
     bool operator==(const Raised&) const = default;
 };
-std::ostream& operator<<(std::ostream& out, const Raised& raised);
+inline std::ostream& operator<<(std::ostream& out, const Raised& r) {
+    return out << r.kind << "(" << r.status << ", \"" << r.message << "\")";
+}
 Raised raisedBy(const std::function<void()>& operation);
 
 // "nat=1 src=2 dst=3 TwiceNatAddrPortHitActionSpec(1) rwId=7 prot=17 param=300",
 // or "empty".
 std::string describe(const Bf::TwiceNatAddrPortTableEntry& entry);
 
-// The chip's ids of one action: its action id and its first data field id
-// (0 for onMiss, which has none).
+// The chip's ids of an action: its action id and first data field id (0 for
+// onMiss, which has none).
 struct ActionCase {
     Bf::TwiceNatAddrPortActionSpecType type;
     const char* name;
@@ -128,39 +132,63 @@ inline constexpr ActionCase kActionCases[] = {
     {Bf::twiceNatAddrPortHitEcmpDynamicActionSpec, "twiceNatAddrPortHitEcmpDynamic", 105, 41},
 };
 
-// ---- Fixture
+inline Texts operator+(Texts a, const Texts& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
 
-class BfrtFixture : public TableFixture {
+// The texts that the chip logs for the calls of this table.
+struct CallTexts {
+    static std::string call(const std::string& method, const std::string& args = {},
+                            const std::string& name = "twiceNatAddrPort") {
+        return "OlvaneBfRtTable::" + method + "(table=" + name + (args.empty() ? "" : ", ") + args +
+               ")";
+    }
+    static std::string target(U32 device = kDevice, U32 pipe = kPipe) {
+        return _fmt("[%02x 00 00 00 %02x %02x 00 00]", device, pipe & 0xFF, pipe >> 8);
+    }
+    static std::string sessionTarget(U32 device = kDevice, U32 pipe = kPipe) {
+        const auto session = bfrt::deviceObjects(device).tableIntf->bfRtSessionGet();
+        return _fmt("sess=%u, target=", session->sessHandleGet()) + target(device, pipe);
+    }
+    static std::string keySet(U32 field, U64 value) {
+        return _fmt("BfRtTableKey::setValue(field=%u, value=%llu)", field,
+                    (unsigned long long)value);
+    }
+    static std::string keyText(U64 natKeyId, U64 src, U64 dst) {
+        return _fmt("key=[1:%llu 2:%llu 3:%llu]", (unsigned long long)natKeyId,
+                    (unsigned long long)src, (unsigned long long)dst);
+    }
+    // A hit action's three data setValue calls; none for onMiss.
+    static Texts dataSets(const ActionCase& a, U64 rwId, U64 prot, U64 param);
+    static std::string dataText(const ActionCase& a, U64 rwId, U64 prot, U64 param);
+};
+
+// A blank chip and key segment per test, with an OrderedKeyManager.
+class BfrtFixture : public TableFixture, public CallTexts {
   protected:
-    BfrtFixture();
-    ~BfrtFixture() override;
+    BfrtFixture() {
+        keys = Kiv::create<OrderedKeyManager>(keyManager->mbbZabroTableConfig());
+        keyManager = keys;
+    }
+    ~BfrtFixture() override {
+        table = nullptr;
+        keys = nullptr;
+    }
 
     const Bf::TwiceNatAddrPortTable::Ptr& bfrtTableIs(U16 pipe = kPipe) {
         return tableIs(Backend::Bfrt, pipe);
     }
-
-    // Empties the chip's call log and the key manager's requests, and switches
-    // the log on.
-    void logOn();
+    // Starts an empty call log.
+    void logOn() {
+        takeCalls();
+        Chip::TestHooks::callLogEnable(true);
+    }
     // Chip calls and key manager requests in the order made; empties both.
-    std::vector<std::string> takeCalls();
-
-    // "OlvaneBfRtTable::<method>(table=<table>[, <args>])"
-    static std::string tableCall(const std::string& method, const std::string& args = {},
-                                 const std::string& table = "twiceNatAddrPort");
-    // "sess=<n>, target=[<device> <pipe>]" as the chip logs them.
-    static std::string sessionTarget(U32 device = kDevice, U32 pipe = kPipe);
-    static std::string target(U32 device = kDevice, U32 pipe = kPipe);
-    static std::string keySet(U32 field, U64 value);
-    // The data setValue calls of a hit action, none for onMiss.
-    static std::vector<std::string> dataSets(const ActionCase& a, U64 rwId, U64 prot, U64 param);
-    static std::string keyText(U64 natKeyId, U64 srcPort, U64 dstPort);
-    static std::string dataText(const ActionCase& a, U64 rwId, U64 prot, U64 param);
+    Texts takeCalls();
 
     OrderedKeyManager::Ptr keys;
 };
-
-std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b);
 
 // The text glibc's assert prints for `expression`, as a death test pattern.
 std::string assertion(const std::string& expression);
