@@ -1,0 +1,88 @@
+// The PD interface object: binding the PD functions by name, clear errors for
+// a library or function that is not there, and the object runtime taken from
+// the PD library only when it offers one.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <set>
+#include <string>
+
+#include "LeakCheck.h"
+#include "PdLibrary.h"
+#include "pdintf/BfPdTwiceNatAddrPortIntf.h"
+
+namespace {
+
+using BfPdTwiceNatAddrPort::BfPdTwiceNatAddrPortIntf;
+using ChipTest::kPdLibrary;
+using ChipTest::kPdLibraryNoBfRt;
+
+const bool chipEnvironment = ChipTest::registerChipEnvironment();
+
+class PdIntfTest : public TestSupport::LeakCheck {};
+
+std::string errorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const Kiv::Exception& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+TEST_F(PdIntfTest, OpensTheNamedLibraryAndCallsItsFunctions) {
+    auto lib = Kiv::create<BfPdTwiceNatAddrPortIntf>(Kiv::U8{2}, kPdLibraryNoBfRt, nullptr, 9u);
+    EXPECT_NE(lib->dlHandle(), nullptr);
+    EXPECT_EQ(lib->name(), kPdLibraryNoBfRt);
+    EXPECT_EQ(lib->pd().setProperty(lib->sessionId(), 2, 1, 1), 0);
+    // A property the table does not have is refused by the library itself.
+    EXPECT_EQ(lib->pd().setProperty(lib->sessionId(), 2, 7, 1), 17);
+}
+
+TEST_F(PdIntfTest, ReportsWhatIsMissing) {
+    EXPECT_NE(errorOf([] {
+                  Kiv::create<BfPdTwiceNatAddrPortIntf>(Kiv::U8{0}, "/nonexistent/libpd.so",
+                                                        nullptr, 0u);
+              }).find("cannot open PD library '/nonexistent/libpd.so'"),
+              std::string::npos);
+    // A library that is not a PD library: the first function looked up is named.
+    ChipTest::SharedLibrary other(OLVANE_PD_LIBRARY_DIR "/libchip.so");
+    EXPECT_EQ(errorOf([&] {
+                  Kiv::create<BfPdTwiceNatAddrPortIntf>(Kiv::U8{0}, "chip", other.handle(), 0u);
+              }),
+              "PD library 'chip' has no function "
+              "'p4_pd_olvane_switch_twiceNatAddrPort_set_property'");
+}
+
+TEST_F(PdIntfTest, ObjectRuntimeOnlyFromALibraryThatOffersIt) {
+    ChipTest::SharedLibrary withBfRt(kPdLibrary);
+    ChipTest::SharedLibrary withoutBfRt(kPdLibraryNoBfRt);
+    auto plain = Kiv::create<BfPdTwiceNatAddrPortIntf>(Kiv::U8{1}, "pd", withoutBfRt.handle(), 0u);
+    EXPECT_EQ(plain->bfRtTable(), nullptr);
+    EXPECT_EQ(plain->bfRtTableIntf(), nullptr);
+    EXPECT_EQ(plain->actionIdTwiceNatAddrPortHit(), 0u);
+
+    // The same object, given the other library's handle, binds its object runtime.
+    plain->dlHandleIs(withBfRt.handle());
+    ASSERT_NE(plain->bfRtTable(), nullptr);
+    EXPECT_EQ(plain->bfRtTable(), bfrt::deviceObjects(1).table.get());
+    EXPECT_NE(plain->bfRtTableIntf(), nullptr);
+    EXPECT_EQ(plain->ingMdNatKeyIdFieldId(), 1u);
+    EXPECT_EQ(plain->l4PortHdrSrcPortFieldId(), 2u);
+    EXPECT_EQ(plain->l4PortHdrDstPortFieldId(), 3u);
+
+    // Every action has its own id and each hit action its own three data fields.
+    std::set<Kiv::U32> ids;
+    for (std::size_t a = 0; a < BfPdTwiceNatAddrPortIntf::kActions; ++a) {
+        const auto& action = plain->bfRtActionIds(a);
+        ids.insert(action.actionId);
+        if (a == 0)
+            continue;
+        for (Kiv::U32 field : action.dataFieldIds) ids.insert(field);
+    }
+    EXPECT_EQ(ids.size(), 5u + 4u * 3u);
+    EXPECT_FALSE(ids.contains(0u));
+}
+
+}  // namespace
