@@ -7,12 +7,14 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "BfTwiceNatAddrPort/BfTwiceNatAddrPort"
 #include "chip/ChipRegistry.h"
+#include "chip/bfrt.h"
 #include "chip/olvane_switch_pd.h"
 
 namespace {
@@ -305,8 +307,167 @@ void BM_PdRestartResync(benchmark::State& state) {
 BENCHMARK(BM_PdRestartResync)->Arg(1024)->Arg(16384)->Unit(benchmark::kMicrosecond);
 
 // ======== BfRt backend
-// (reserved for the BfRt backend's benchmarks: same operations on a table
-// built over the PD library with the object runtime)
+// The same operations on a table built over the PD library with the object
+// runtime, against the raw object-runtime calls with one key and one data
+// object bound to twiceNatAddrPortHit, as the library keeps them.
+
+constexpr const char* kPdLibraryBfRt = OLVANE_PD_LIBRARY_DIR "/libolvane_switch_pd.so";
+
+struct LibraryCloser {
+    void operator()(void* handle) const { ::dlclose(handle); }
+};
+
+void* bfRtLibraryHandle() {
+    static const std::unique_ptr<void, LibraryCloser> handle(::dlopen(kPdLibraryBfRt, RTLD_NOW));
+    if (!handle)
+        throw std::runtime_error(::dlerror());
+    return handle.get();
+}
+
+// A BfRt table built by the exported factory on a blank chip, holding
+// kResident entries (matches 0 .. kResident-1).
+struct BfrtTable {
+    Bf::TwiceNatAddrPortTable::Ptr table;
+    std::vector<Bf::TwiceNatAddrPortMatchSpec::PtrConst> resident;
+    Bf::TwiceNatAddrPortBaseActionSpec::PtrConst action = hitAction(1, 6, 2);
+
+    BfrtTable() {
+        Chip::wipe(kDev);
+        table = twiceNatAddrPortTableFactory(nullptr, nullptr, bfRtLibraryHandle(), kSession, kDev,
+                                             kPipe, kPdLibraryBfRt);
+        for (uint32_t n = 0; n < kResident; ++n) {
+            resident.push_back(matchOf(n));
+            table->entryIs(entryOf(resident.back(), action));
+        }
+    }
+    BfnTable::BfnSdkEntryHandle handleOf(uint32_t n) const {
+        return table->helper()->sdkHandles()->entry(resident[n]);
+    }
+};
+
+// The device's object-runtime table with a key and a data object of its own.
+struct RawBfRt {
+    const bfrt::OlvaneBfRtTable& table = *bfrt::deviceObjects(kDev).table;
+    const bfrt::BfRtSession& session = *bfrt::deviceObjects(kDev).tableIntf->bfRtSessionGet();
+    const bfrt::BfRtTarget target{kDev, kPipe};
+    std::unique_ptr<bfrt::BfRtTableKey> key;
+    std::unique_ptr<bfrt::BfRtTableData> data;
+
+    RawBfRt() {
+        table.keyAllocate(&key);
+        table.dataAllocate(&data);
+        table.dataReset(102, data.get());  // twiceNatAddrPortHit
+    }
+    bfrt::Status add(uint32_t n, uint32_t* handle) {
+        const MatchSpec m = pdMatchOf(n);
+        key->setValue(1, m.ing_md_nat_key_id);
+        key->setValue(2, m.l4_port_hdr_src_port);
+        key->setValue(3, m.l4_port_hdr_dst_port);
+        dataIs(1, 6, 2);
+        return table.tableEntryAdd(session, target, *key, *data, handle);
+    }
+    void dataIs(uint64_t rwId, uint64_t prot, uint64_t nextHop) {
+        data->setValue(11, rwId);
+        data->setValue(12, prot);
+        data->setValue(13, nextHop);
+    }
+};
+
+void BM_BfrtLibraryAdd(benchmark::State& state) {
+    BfrtTable t;
+    const auto batch = batchMatches();
+    uint32_t i = 0;
+    for (auto _ : state) {
+        t.table->entryIs(entryOf(batch[i], t.action));
+        if (++i == kBatch) {
+            state.PauseTiming();
+            for (const auto& m : batch) t.table->entryDel(m);
+            i = 0;
+            state.ResumeTiming();
+        }
+    }
+}
+BENCHMARK(BM_BfrtLibraryAdd);
+
+void BM_BfrtRawAdd(benchmark::State& state) {
+    BfrtTable t;
+    RawBfRt raw;
+    std::vector<uint32_t> batch(kBatch);
+    uint32_t i = 0;
+    for (auto _ : state) {
+        if (raw.add(kResident + i, &batch[i]) != 0)
+            state.SkipWithError("the raw add failed");
+        if (++i == kBatch) {
+            state.PauseTiming();
+            for (uint32_t h : batch) raw.table.tableEntryDel(raw.session, raw.target, h);
+            i = 0;
+            state.ResumeTiming();
+        }
+    }
+}
+BENCHMARK(BM_BfrtRawAdd);
+
+void BM_BfrtLibraryModify(benchmark::State& state) {
+    BfrtTable t;
+    const auto other = hitAction(3, 17, 4);
+    uint32_t i = 0;
+    for (auto _ : state) {
+        t.table->entryIs(entryOf(t.resident[i], other));
+        i = (i + kStride) % kResident;
+    }
+}
+BENCHMARK(BM_BfrtLibraryModify);
+
+void BM_BfrtRawModify(benchmark::State& state) {
+    BfrtTable t;
+    RawBfRt raw;
+    std::vector<uint32_t> handles(kResident);
+    for (uint32_t n = 0; n < kResident; ++n) handles[n] = t.handleOf(n);
+    const uint64_t flags = 0x20;
+    uint32_t i = 0;
+    for (auto _ : state) {
+        raw.dataIs(3, 17, 4);
+        if (raw.table.tableEntryMod(raw.session, raw.target, flags, handles[i], *raw.data) != 0)
+            state.SkipWithError("the raw modify failed");
+        i = (i + kStride) % kResident;
+    }
+}
+BENCHMARK(BM_BfrtRawModify);
+
+void BM_BfrtLibraryEntryByHandle(benchmark::State& state) {
+    BfrtTable t;
+    std::vector<BfnTable::BfnSdkEntryHandle> handles(kResident);
+    for (uint32_t n = 0; n < kResident; ++n) handles[n] = t.handleOf(n);
+    uint32_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(t.table->entryByHandle(handles[i]));
+        i = (i + kStride) % kResident;
+    }
+}
+BENCHMARK(BM_BfrtLibraryEntryByHandle);
+
+// Read as the library reads: reset, get, then the action id and every field.
+void BM_BfrtRawEntryGet(benchmark::State& state) {
+    BfrtTable t;
+    RawBfRt raw;
+    std::vector<uint32_t> handles(kResident);
+    for (uint32_t n = 0; n < kResident; ++n) handles[n] = t.handleOf(n);
+    uint32_t i = 0;
+    uint32_t actionId = 0;
+    uint64_t value = 0;
+    for (auto _ : state) {
+        raw.table.keyReset(raw.key.get());
+        raw.table.dataReset(raw.data.get());
+        benchmark::DoNotOptimize(raw.table.tableEntryGet(raw.session, raw.target, 0, handles[i],
+                                                         raw.key.get(), raw.data.get()));
+        raw.data->actionIdGet(&actionId);
+        for (uint32_t field : {1, 2, 3}) raw.key->getValue(field, &value);
+        for (uint32_t field : {11, 12, 13}) raw.data->getValue(field, &value);
+        benchmark::DoNotOptimize(value);
+        i = (i + kStride) % kResident;
+    }
+}
+BENCHMARK(BM_BfrtRawEntryGet);
 
 }  // namespace
 
