@@ -1,7 +1,5 @@
 #include "AgentDevice.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 
@@ -9,7 +7,6 @@
 #include "ChipView.h"
 #include "SdkFailure.h"
 #include "chip/ChipRegistry.h"
-#include "zabro/ZabroException.h"
 
 namespace NatAgent {
 

@@ -1,25 +1,22 @@
 #include "ChipView.h"
 
 #include "AgentError.h"
-#include "chip/ChipLayout.h"
 
 namespace NatAgent {
 
 ChipView::ChipView(Chip::Device& device)
-    : device_(device), segment_(Chip::SharedSegment::openExisting(device.segmentName())) {
-    const auto expected = Chip::SegmentGeometry::forCapacity(device.capacity()).segmentSize;
-    if (!segment_.mapped() || segment_.size() != expected) {
+    : device_(device),
+      segment_(Chip::SharedSegment::openExisting(device.segmentName())),
+      records_(nullptr) {
+    const Chip::SegmentGeometry geometry = Chip::SegmentGeometry::forCapacity(device.capacity());
+    if (!segment_.mapped() || segment_.size() != geometry.segmentSize) {
         throw AgentError("cannot map chip segment " + device.segmentName() + " for reading");
     }
-}
-
-const Chip::EntryRecord& ChipView::record(std::uint32_t index) const {
-    const auto offset = Chip::SegmentGeometry::forCapacity(device_.capacity()).recordsOffset;
-    return reinterpret_cast<const Chip::EntryRecord*>(segment_.base() + offset)[index];
+    records_ = reinterpret_cast<const Chip::EntryRecord*>(segment_.base() + geometry.recordsOffset);
 }
 
 std::uint32_t ChipView::handleOf(std::uint32_t index) const {
-    return (record(index).generation & Chip::kGenerationMask) << Chip::kHandleIndexBits |
+    return (records_[index].generation & Chip::kGenerationMask) << Chip::kHandleIndexBits |
            (index + 1);
 }
 
@@ -28,8 +25,8 @@ std::vector<ChipEntry> ChipView::entries(std::uint16_t pipe, std::uint32_t* unre
     found.reserve(device_.entryCount());
     std::uint32_t bad = 0;
     for (std::uint32_t i = 0; i < device_.capacity(); ++i) {
-        if (record(i).state != static_cast<std::uint8_t>(Chip::RecordState::Entry) ||
-            record(i).pipe != pipe) {
+        if (records_[i].state != static_cast<std::uint8_t>(Chip::RecordState::Entry) ||
+            records_[i].pipe != pipe) {
             continue;
         }
         ChipEntry entry{handleOf(i), {}};

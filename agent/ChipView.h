@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "chip/ChipDevice.h"
+#include "chip/ChipLayout.h"
 #include "chip/SharedSegment.h"
 
 namespace NatAgent {
@@ -29,11 +30,11 @@ class ChipView {
     std::uint32_t defaultHandle(std::uint16_t pipe) const;
 
   private:
-    const Chip::EntryRecord& record(std::uint32_t index) const;
     std::uint32_t handleOf(std::uint32_t index) const;
 
     Chip::Device& device_;
     Chip::SharedSegment segment_;
+    const Chip::EntryRecord* records_;
 };
 
 }  // namespace NatAgent
