@@ -99,9 +99,11 @@ int runDemo(const Options& options, const std::string& self) {
         device.table();
         std::cout << "device " << options.device.device << ", " << device.pipeText() << ", backend "
                   << device.backendName() << ", chip capacity " << device.chip().capacity() << '\n';
-        std::cout << "generated:";
+        std::cout << "generated " << plan.load.size() << " entries:";
+        const char* separator = " ";
         for (const auto& [action, n] : plan.loadByAction) {
-            std::cout << ' ' << action << ' ' << n;
+            std::cout << separator << action << ' ' << n;
+            separator = ", ";
         }
         std::cout << '\n';
         ok = programPhase(device, "load", plan.load, "loading") &&

@@ -25,6 +25,7 @@ void Programmer::perform(const Step& step) {
     switch (step.kind) {
         case StepKind::Add:
             install(step.match, step.action);
+            recordHandle(step.match);
             device_.book().insert(step.key, step.match);
             ++counts_.added;
             break;
@@ -45,17 +46,21 @@ void Programmer::perform(const Step& step) {
         }
         case StepKind::Default:
             install(table_.defaultMatchSpec(), step.action);
+            recordHandle(table_.defaultMatchSpec());
             forgetRestoredDefault();
             ++counts_.defaults;
             break;
     }
 }
 
-// One entryIs, then the installed entry's handle goes into its key record.
 void Programmer::install(const MatchPtr& match, const ActionPtr& action) {
     TableEntry entry(match);
     entry.actionIs(action);
     table_.entryIs(entry);
+}
+
+// The table allocated the entry's key; only the agent learns its handle.
+void Programmer::recordHandle(const MatchPtr& match) {
     KeyManager& keys = device_.keys();
     if (const auto key = keys.key(match); key != 0) {
         keys.sdkEntryHandleIs(key, table_.helper()->sdkHandles()->entry(match));

@@ -34,6 +34,7 @@ class Programmer {
   private:
     void perform(const Step& step);
     void install(const MatchPtr& match, const ActionPtr& action);
+    void recordHandle(const MatchPtr& match);
     void forgetRestoredDefault();
 
     AgentDevice& device_;
