@@ -174,6 +174,18 @@ uint32_t Device::defaultRecordIndex(uint16_t entryPipe) const {
     return capacity() + (entryPipe == kAllPipes ? kPipeCount : entryPipe);
 }
 
+std::vector<uint32_t> Device::entryHandles(uint16_t pipe) const {
+    std::vector<uint32_t> handles;
+    handles.reserve(entryCount());
+    for (uint32_t i = 0; i < capacity(); ++i) {
+        if (records_[i].state == static_cast<uint8_t>(RecordState::Entry) &&
+            records_[i].pipe == pipe) {
+            handles.push_back(handleOf(i));
+        }
+    }
+    return handles;
+}
+
 uint32_t Device::handleOf(uint32_t recordIndex) const {
     return (records_[recordIndex].generation & kGenerationMask) << kHandleIndexBits |
            (recordIndex + 1);

@@ -10,6 +10,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "BucketIndex.h"
 #include "ChipLayout.h"
@@ -78,6 +79,12 @@ class Device {
     // The default entry of the scope the pipe selects; its handle never changes.
     Status defaultEntrySet(uint32_t pipe, const ActionData& data, uint32_t* handle);
     Status defaultEntryReset(uint32_t pipe);
+
+    // For tools that audit the table: the handles of the entries installed in `pipe`
+    // (kAllPipes for the all-pipes scope), default entries excluded, in record order,
+    // and the handle of the default entry of that pipe's scope.
+    std::vector<uint32_t> entryHandles(uint16_t pipe) const;
+    uint32_t defaultEntryHandle(uint16_t pipe) const { return handleOf(defaultRecordIndex(pipe)); }
 
   private:
     explicit Device(SharedSegment segment);
