@@ -183,7 +183,9 @@ class BfRtTableIntf {
   public:
     explicit BfRtTableIntf(std::shared_ptr<bfrt::BfRtSession> session)
         : session_(std::move(session)) {}
-    std::shared_ptr<bfrt::BfRtSession> bfRtSessionGet() const { return session_; }
+    // By reference: callers borrow the session for one call, which needs no
+    // reference-count traffic; copy the pointer to keep it longer.
+    const std::shared_ptr<bfrt::BfRtSession>& bfRtSessionGet() const { return session_; }
 
   private:
     std::shared_ptr<bfrt::BfRtSession> session_;
