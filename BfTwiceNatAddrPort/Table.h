@@ -14,9 +14,12 @@
 
 namespace BfTwiceNatAddrPort {
 
-// The library's trace handle, "BfTwiceNatAddrPort"; table operations write at
-// level 9.
-Kiv::TraceHandle& traceHandle();
+// The library's trace handle, "BfTwiceNatAddrPort", made on first use; table
+// operations write at level 9. Inline so that a check costs a load and a branch.
+inline Kiv::TraceHandle& traceHandle() {
+    static Kiv::TraceHandle handle("BfTwiceNatAddrPort");
+    return handle;
+}
 inline constexpr int kTraceLevel = 9;
 
 // Which match spec object is installed under which SDK entry handle. Keys are

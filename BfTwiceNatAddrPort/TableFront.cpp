@@ -63,11 +63,6 @@ const Kiv::CollectionOps kEntryCollection{
 
 }  // namespace
 
-Kiv::TraceHandle& traceHandle() {
-    static Kiv::TraceHandle handle("BfTwiceNatAddrPort");
-    return handle;
-}
-
 // ---- Handle map
 
 Kiv::MemAllocationTracker TwiceNatAddrPortTableHandles::memAllocationTracker_{
