@@ -14,7 +14,7 @@ class TestMatchSpec : public BfnTable::MatchSpecBase {
     using Ptr = Dorvu::Ptr<TestMatchSpec>;
     using PtrConst = Dorvu::Ptr<const TestMatchSpec>;
 
-    static PtrConst TestMatchSpecIs(Kiv::U32 value);
+    static PtrConst TestMatchSpecIs(Kiv::U32 value) { return Kiv::create<TestMatchSpec>(value); }
     explicit TestMatchSpec(Kiv::U32 value) : value_(value) {}
     ~TestMatchSpec() override { notificationIs(false); }
 
@@ -23,5 +23,15 @@ class TestMatchSpec : public BfnTable::MatchSpecBase {
   private:
     Kiv::U32 value_;
 };
+
+inline Kiv::MemAllocationTracker TestMatchSpec::memAllocationTracker_{
+    "BfnTableTest::TestMatchSpec"};
+inline const Kiv::TypeInfo& TestMatchSpec::kivTypeInfo() {
+    static const Kiv::TypeInfo type{"BfnTableTest::TestMatchSpec",
+                                    &BfnTable::MatchSpecBase::kivTypeInfo(),
+                                    {Kiv::readOnlyAttribute<&TestMatchSpec::value>("value")},
+                                    {}};
+    return type;
+}
 
 }  // namespace BfnTableTest
