@@ -1,192 +1,146 @@
+// The key manager: keys bound to match objects, records that outlive the
+// process, restart, wrap-around and a full table.
+
 #include <gtest/gtest.h>
 
 #include "TestMatchSpec.h"
-#include "ZabroChild.h"
 #include "ZabroTestSupport.h"
+#include "support/Thrown.h"
 
 namespace ZabroTest {
 namespace {
 
-using BfnTableTest::TestMatchSpec;
 using MbbZabroKey::ZabroKeyManager;
-using Zabro::MbbPostcodef::EntryConfig;
 
 class KeyManagerTest : public KeySegmentTest {
   protected:
     static ZabroKeyManager::Ptr open(Kiv::U64 capacity = ZabroKeyManager::kDefaultCapacity) {
         return MbbZabroKey::zabroKeyManagerFactory(kDevice, kPipe, capacity);
     }
-    static EntryConfig recordOf(const ZabroKeyManager& keys, Kiv::U64 key) {
-        EntryConfig record(0, 0, 0, 0, 0);
+    static Zabro::MbbPostcodef::EntryConfig recordOf(const ZabroKeyManager& keys, Kiv::U64 key) {
+        Zabro::MbbPostcodef::EntryConfig record(0, 0, 0, 0, 0);
         EXPECT_TRUE(keys.mbbZabroTableConfig()->recordFind(key, record)) << "key " << key;
         return record;
     }
+    static auto match(Kiv::U32 value) {
+        return BfnTableTest::TestMatchSpec::TestMatchSpecIs(value);
+    }
 };
 
-TEST_F(KeyManagerTest, AllocGivesAscendingKeysWithRecordsThatHaveNoHandleYet) {
+TEST_F(KeyManagerTest, AllocBindsAscendingKeysToMatchObjectsUntilFreed) {
     const auto keys = open();
-    ASSERT_TRUE(keys->mbbZabroTableConfig());
-    const auto a = TestMatchSpec::TestMatchSpecIs(1);
-    const auto b = TestMatchSpec::TestMatchSpecIs(1);
+    const auto a = match(1), b = match(1);
     EXPECT_EQ(keys->alloc(a, false), 1u);
     EXPECT_EQ(keys->alloc(b, false), 2u);
-
-    EXPECT_EQ(keys->key(a), 1u);
     EXPECT_EQ(keys->key(b), 2u) << "matches are told apart by object, not value";
-    EXPECT_EQ(keys->key(TestMatchSpec::TestMatchSpecIs(1)), 0u);
+    EXPECT_EQ(keys->key(match(1)), 0u);
     EXPECT_EQ(keys->match(2), b);
-    EXPECT_EQ(keys->recordCount(), 2u);
-    EXPECT_EQ(keys->highestAllocatedKey(), 2u);
-    const EntryConfig record = recordOf(*keys, 2);
-    EXPECT_EQ(record.sdkEntryHandle(), 0u);
-    EXPECT_FALSE(record.handleSet());
-    EXPECT_EQ(record.generation(), 1u);
+    EXPECT_FALSE(recordOf(*keys, 2).handleSet());
     EXPECT_THROW(keys->alloc(nullptr, false), Kiv::Exception);
-}
-
-TEST_F(KeyManagerTest, AllocWithReuseBoundKeepsTheKeyOtherwiseRebindsTheMatch) {
-    const auto keys = open();
-    const auto a = TestMatchSpec::TestMatchSpecIs(1);
-    EXPECT_EQ(keys->alloc(a, true), 1u);
-    EXPECT_EQ(keys->alloc(a, true), 1u);
-    EXPECT_EQ(keys->alloc(a, false), 2u);
-
-    EXPECT_EQ(keys->key(a), 2u);
+    EXPECT_EQ(keys->alloc(a, true), 1u) << "reuse of the bound key";
+    EXPECT_EQ(keys->alloc(a, false), 3u);
+    EXPECT_EQ(keys->key(a), 3u);
     EXPECT_EQ(keys->match(1), nullptr);
-    EXPECT_EQ(keys->boundKeyCount(), 1u);
-    EXPECT_EQ(keys->recordCount(), 2u) << "the old key keeps its record until freed";
-}
-
-TEST_F(KeyManagerTest, FreeDropsRecordAndBindingAndNewKeysStillFollowTheHighest) {
-    const auto keys = open();
-    const auto a = TestMatchSpec::TestMatchSpecIs(1);
-    const auto b = TestMatchSpec::TestMatchSpecIs(2);
-    keys->alloc(a, false);
-    keys->alloc(b, false);
-    keys->alloc(TestMatchSpec::TestMatchSpecIs(3), false);
-
+    EXPECT_EQ(keys->boundKeyCount(), 2u);
+    EXPECT_EQ(keys->recordCount(), 3u) << "the old key keeps its record until freed";
     keys->free(2);
     EXPECT_EQ(keys->key(b), 0u);
     EXPECT_EQ(keys->match(2), nullptr);
     EXPECT_EQ(b->references(), 1u) << "the key manager let go of the match";
-    EXPECT_EQ(keys->recordCount(), 2u);
     EXPECT_EQ(walkKeys(*keys->mbbZabroTableConfig()), (std::vector<Kiv::U64>{1, 3}));
-
     keys->free(2);  // a free key stays free
     EXPECT_EQ(keys->recordCount(), 2u);
-    EXPECT_EQ(keys->alloc(b, false), 4u);
+    EXPECT_EQ(keys->alloc(b, false), 4u) << "new keys follow the highest";
     EXPECT_THROW(keys->free(0), Zabro::KeyException);
     EXPECT_THROW(keys->free(ZabroKeyManager::kDefaultCapacity + 1), Zabro::KeyException);
 }
 
 TEST_F(KeyManagerTest, SdkEntryHandleIsRecordedForKeysWithARecordOnly) {
     const auto keys = open();
-    const auto key = keys->alloc(TestMatchSpec::TestMatchSpecIs(1), false);
+    const auto key = keys->alloc(match(1), false);
     const auto opIdBefore = recordOf(*keys, key).opId();
     keys->sdkEntryHandleIs(key, 0);
-
-    const EntryConfig record = recordOf(*keys, key);
-    EXPECT_EQ(record.sdkEntryHandle(), 0u);
-    EXPECT_TRUE(record.handleSet()) << "a handle of 0 is told apart from no handle";
-    EXPECT_GT(record.opId(), opIdBefore);
-    keys->sdkEntryHandleIs(key, 0xABCD1234);
-    EXPECT_EQ(recordOf(*keys, key).sdkEntryHandle(), 0xABCD1234u);
-
+    EXPECT_TRUE(recordOf(*keys, key).handleSet()) << "a handle of 0 is told apart from none";
+    EXPECT_GT(recordOf(*keys, key).opId(), opIdBefore);
     EXPECT_THROW(keys->sdkEntryHandleIs(key + 1, 5), Zabro::KeyException);
     EXPECT_THROW(keys->sdkEntryHandleIs(0, 5), Zabro::KeyException);
 }
 
 TEST_F(KeyManagerTest, PopulateAfterRestartBindsMatchesAndDropsEntriesGoneFromHardware) {
-    {
-        const auto before = open();
-        for (Kiv::U32 i = 0; i < 3; ++i) {
-            const auto key = before->alloc(TestMatchSpec::TestMatchSpecIs(i), false);
-            before->sdkEntryHandleIs(key, 100 + static_cast<Kiv::U32>(key));
-        }
-    }
+    for (Kiv::U32 i = 0; i < 3; ++i) open()->alloc(match(i), false);
     const auto keys = open();
     EXPECT_EQ(keys->recordCount(), 3u);
     EXPECT_EQ(keys->boundKeyCount(), 0u) << "match objects do not outlive their process";
-    EXPECT_EQ(keys->highestAllocatedKey(), 3u);
-    EXPECT_EQ(recordOf(*keys, 2).sdkEntryHandle(), 102u);
-
-    const auto a = TestMatchSpec::TestMatchSpecIs(10);
-    const auto c = TestMatchSpec::TestMatchSpecIs(30);
+    const auto a = match(10), c = match(30);
     keys->populate(1, a);
     keys->populate(2, nullptr);
     keys->populate(3, c);
     EXPECT_EQ(keys->key(a), 1u);
     EXPECT_EQ(keys->key(c), 3u);
-    EXPECT_EQ(keys->recordCount(), 2u);
     EXPECT_EQ(walkKeys(*keys->mbbZabroTableConfig()), (std::vector<Kiv::U64>{1, 3}));
-
     EXPECT_THROW(keys->populate(2, a), Zabro::KeyException);
     EXPECT_EQ(keys->key(a), 1u) << "a refused populate leaves the binding alone";
     EXPECT_THROW(keys->populate(0, a), Zabro::KeyException);
-    keys->free(1);
-    EXPECT_EQ(a->references(), 1u);
 }
 
-TEST_F(KeyManagerTest, HighestAllocatedKeyPersistsAndDrivesTheNextKey) {
+TEST_F(KeyManagerTest, HighestAllocatedKeyPersistsAndRequestsAreReachableByName) {
     {
         const auto keys = open();
-        keys->alloc(TestMatchSpec::TestMatchSpecIs(1), false);
-        keys->highestAllocatedKeyIs(10);
-        EXPECT_EQ(keys->alloc(TestMatchSpec::TestMatchSpecIs(2), false), 11u);
+        keys->alloc(match(1), false);
+        Kiv::genericSet(*keys, "highestAllocatedKey", Kiv::U64{10});
+        EXPECT_EQ(keys->alloc(match(2), false), 11u);
     }
     const auto keys = open();
-    EXPECT_EQ(keys->highestAllocatedKey(), 11u);
-    EXPECT_EQ(keys->alloc(TestMatchSpec::TestMatchSpecIs(3), false), 12u);
+    EXPECT_EQ(keys->alloc(match(3), false), 12u);
     keys->highestAllocatedKeyIs(0);
-    EXPECT_EQ(keys->alloc(TestMatchSpec::TestMatchSpecIs(4), false), 2u)
-        << "key 1 is taken, so the lowest free key follows";
+    EXPECT_EQ(keys->alloc(match(4), false), 2u) << "key 1 is taken, so the lowest free one";
     EXPECT_EQ(keys->highestAllocatedKey(), 2u);
-}
 
-TEST_F(KeyManagerTest, PastTheLastKeyAllocTakesTheLowestFreeOneUntilFull) {
-    const auto keys = open(4);
-    for (Kiv::U32 i = 0; i < 4; ++i) keys->alloc(TestMatchSpec::TestMatchSpecIs(i), false);
-    keys->free(3);
-    keys->free(2);
-    EXPECT_EQ(keys->alloc(TestMatchSpec::TestMatchSpecIs(7), false), 2u);
-    EXPECT_EQ(recordOf(*keys, 2).generation(), 2u) << "the slot was allocated a second time";
-    EXPECT_EQ(keys->alloc(TestMatchSpec::TestMatchSpecIs(8), false), 3u);
-    try {
-        keys->alloc(TestMatchSpec::TestMatchSpecIs(9), false);
-        FAIL() << "a full table must refuse a key";
-    } catch (const Zabro::TableFullException& e) {
-        EXPECT_NE(e.message().find(segmentName()), std::string::npos) << e.message();
-        EXPECT_NE(e.message().find("all 4 keys"), std::string::npos) << e.message();
-    }
-    EXPECT_EQ(keys->recordCount(), 4u);
-}
-
-TEST_F(KeyManagerTest, OperationsAreReachableByName) {
-    const auto keys = open();
-    const auto a = TestMatchSpec::TestMatchSpecIs(1);
-    const Kiv::Value allocArgs[] = {Kiv::ObjectRef(a.ptr()), false};
-    EXPECT_EQ(Kiv::genericCall(*keys, "alloc", allocArgs), Kiv::Value(Kiv::U64{1}));
-    const Kiv::Value keyArgs[] = {Kiv::ObjectRef(a.ptr())};
-    EXPECT_EQ(Kiv::genericCall(*keys, "key", keyArgs), Kiv::Value(Kiv::U64{1}));
-    Kiv::genericSet(*keys, "highestAllocatedKey", Kiv::U64{41});
-    EXPECT_EQ(keys->alloc(TestMatchSpec::TestMatchSpecIs(2), false), 42u);
-    const Kiv::Value freeArgs[] = {Kiv::U64{1}};
+    const auto a = match(5);
+    const Kiv::Value matchArg[] = {Kiv::ObjectRef(a.ptr())}, allocArgs[] = {matchArg[0], true};
+    EXPECT_EQ(Kiv::genericCall(*keys, "alloc", allocArgs), Kiv::Value(Kiv::U64{3}));
+    EXPECT_EQ(Kiv::genericCall(*keys, "key", matchArg), Kiv::Value(Kiv::U64{3}));
+    const Kiv::Value freeArgs[] = {Kiv::U64{3}};
     Kiv::genericCall(*keys, "free", freeArgs);
     EXPECT_EQ(keys->key(a), 0u);
 }
 
-TEST_F(KeyManagerTest, RecordsOutliveTheProcessThatWroteThem) {
-    {
-        const auto keys = open();
-        for (Kiv::U32 i = 0; i < 3; ++i) {
-            const auto key = keys->alloc(TestMatchSpec::TestMatchSpecIs(i), false);
-            keys->sdkEntryHandleIs(key, 5000 + static_cast<Kiv::U32>(key));
-        }
+TEST_F(KeyManagerTest, PastTheLastKeyAllocTakesTheLowestFreeOneUntilFull) {
+    const auto keys = open(4);
+    for (Kiv::U32 i = 0; i < 4; ++i) keys->alloc(match(i), false);
+    keys->free(3);
+    keys->free(2);
+    EXPECT_EQ(keys->alloc(match(7), false), 2u);
+    EXPECT_EQ(recordOf(*keys, 2).generation(), 2u) << "the slot's second allocation";
+    EXPECT_EQ(keys->alloc(match(8), false), 3u);
+    if (const auto e =
+            TestSupport::thrown<Zabro::TableFullException>([&] { keys->alloc(match(9), false); })) {
+        EXPECT_NE(e->message().find(segmentName()), std::string::npos) << e->message();
+        EXPECT_NE(e->message().find("all 4 keys"), std::string::npos) << e->message();
     }
-    EXPECT_EQ(runChild({"count", "5000"}), 3) << "a second process finds our three records";
+    EXPECT_EQ(keys->recordCount(), 4u);
+}
 
-    EXPECT_EQ(runChild({"write", "2", "7000"}), 0);
-    ASSERT_TRUE(segmentExists(segmentName())) << "the segment outlives its writer";
+TEST_F(KeyManagerTest, RecordsOutliveTheProcessThatWroteThem) {
+    const auto write = [](Kiv::U32 count, Kiv::U32 base) {
+        const auto keys = open();
+        for (Kiv::U32 i = 0; i < count; ++i) {
+            const auto key = keys->alloc(match(i), false);
+            keys->sdkEntryHandleIs(key, base + static_cast<Kiv::U32>(key));
+        }
+    };
+    write(3, 5000);
+    // The second process counts our records, then adds two of its own.
+    EXPECT_EQ(inSecondProcess([&] {
+                  const auto keys = open();
+                  int ours = 0;
+                  for (Kiv::U64 key : walkKeys(*keys->mbbZabroTableConfig())) {
+                      ours += recordOf(*keys, key).sdkEntryHandle() == 5000 + key;
+                  }
+                  write(2, 7000);
+                  return ours;
+              }),
+              3);
     const auto keys = open();
     EXPECT_EQ(walkKeys(*keys->mbbZabroTableConfig()), (std::vector<Kiv::U64>{1, 2, 3, 4, 5}));
     EXPECT_EQ(recordOf(*keys, 5).sdkEntryHandle(), 7005u);

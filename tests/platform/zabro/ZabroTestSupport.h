@@ -1,11 +1,16 @@
 #pragma once
-// Support for the key manager's suites: a fixture that gives each test a
-// clean key segment and checks for leaks, a raw view of a segment for fault
-// injection, and a segment prefix private to the test process.
+// Support for the key manager's suites: a segment prefix private to the test
+// process, a fixture that gives each test a clean key segment and checks for
+// leaks, a raw view of a segment for fault injection, and a second process.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-#include <cstddef>
+#include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,41 +22,53 @@ namespace ZabroTest {
 inline constexpr Kiv::U8 kDevice = 3;
 inline constexpr Kiv::U16 kPipe = 1;
 
+// Unless the process has one already, OLVANE_SHM_PREFIX names the process, so
+// that parallel test processes never share a segment.
+[[maybe_unused]] inline const bool kPrivateSegmentPrefix =
+    ::setenv("OLVANE_SHM_PREFIX", ("zabrotest" + std::to_string(::getpid())).c_str(), 0) == 0;
+
 // A read-write mapping of an existing segment, beside the one under test.
 class RawSegment {
   public:
-    explicit RawSegment(const std::string& name);
-    RawSegment(const RawSegment&) = delete;
-    RawSegment& operator=(const RawSegment&) = delete;
-    ~RawSegment();
+    explicit RawSegment(const std::string& name)
+        : segment_(Zabro::ShmSegment::openOrCreate(name, 0)) {}
 
-    std::byte* base() const noexcept { return base_; }
-    std::size_t size() const noexcept { return size_; }
-    std::vector<std::byte> bytes() const { return {base_, base_ + size_}; }
+    std::size_t size() const noexcept { return segment_.size(); }
+    std::vector<std::byte> bytes() const { return {segment_.base(), segment_.base() + size()}; }
     Zabro::Layout::HeaderImage& header() const {
-        return *reinterpret_cast<Zabro::Layout::HeaderImage*>(base_);
+        return *reinterpret_cast<Zabro::Layout::HeaderImage*>(segment_.base());
     }
     Zabro::Layout::RecordImage& record(Kiv::U64 slot) const {
-        return *reinterpret_cast<Zabro::Layout::RecordImage*>(base_ +
+        return *reinterpret_cast<Zabro::Layout::RecordImage*>(segment_.base() +
                                                               Zabro::Layout::recordOffset(slot));
     }
-    // Changes the segment's size (the mapping keeps the old one).
-    void truncate(std::size_t size) const;
     void resealHeader() const { header().checksum = Zabro::Layout::headerChecksum(header()); }
+    // Changes the segment's size (the mapping keeps the old one).
+    void truncate(std::size_t size) const {
+        const int fd = ::shm_open(segment_.name().c_str(), O_RDWR, 0600);
+        EXPECT_EQ(::ftruncate(fd, static_cast<off_t>(size)), 0);
+        ::close(fd);
+    }
 
   private:
-    std::string name_;
-    std::byte* base_ = nullptr;
-    std::size_t size_ = 0;
+    Zabro::ShmSegment segment_;
 };
 
-// Whether the segment's name exists, without creating it.
-bool segmentExists(const std::string& name);
-
-// Gives the process a segment prefix of its own (OLVANE_SHM_PREFIX, from
-// `suite` and the pid) unless it has one; call it first thing in main. Child
-// processes inherit it, and parallel test processes never share a segment.
-void privateSegmentPrefixIs(const char* suite);
+// Runs `body` in a forked process, as a second process would run, and hands
+// back its exit status: what `body` returns, 200 when it throws.
+inline int inSecondProcess(const std::function<int()>& body) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        int status = 200;
+        try {
+            status = body();
+        } catch (...) {
+        }
+        ::_exit(status);
+    }
+    int status = 0;
+    return ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 class KeySegmentTest : public TestSupport::LeakCheck {
   protected:
@@ -62,7 +79,16 @@ class KeySegmentTest : public TestSupport::LeakCheck {
         return Zabro::MbbZabroTableConfig::segmentName(kDevice, kPipe);
     }
     // The keys a full walk visits, in order.
-    static std::vector<Kiv::U64> walkKeys(const Zabro::MbbZabroTableConfig& config);
+    static std::vector<Kiv::U64> walkKeys(const Zabro::MbbZabroTableConfig& config) {
+        std::vector<Kiv::U64> keys;
+        Zabro::MbbPostcodef::EntryConfig cursor(0, 0, 0, 0, 0);
+        Zabro::IterHint hint;
+        for (bool found = config.first(cursor, hint); found;
+             found = config.next(cursor.key(), cursor, hint)) {
+            keys.push_back(cursor.key());
+        }
+        return keys;
+    }
 };
 
 }  // namespace ZabroTest
