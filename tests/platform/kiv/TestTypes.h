@@ -1,7 +1,7 @@
 #pragma once
 // Small runtime classes that the suites exercise the runtime with: a base
-// class and a derived one with every kind of attribute, an unrelated class,
-// and one whose constructor can throw.
+// class, a derived one with every kind of attribute, and an unrelated one.
+// They register when the test program loads, as a library's classes do.
 
 #include <atomic>
 #include <stdexcept>
@@ -11,7 +11,7 @@
 namespace KivTest {
 
 enum class Color : Kiv::U8 { red, green, blue };
-extern const Kiv::EnumType kColor;
+inline const Kiv::EnumType kColor("KivTest::Color", {"red", "green", "blue"});
 
 // Destructions of Gadget objects (and of everything derived from it).
 inline std::atomic<int> gadgetsDestroyed{0};
@@ -77,21 +77,59 @@ class Widget : public Gadget {
     Entries entries_;
 };
 
-// Unrelated to Gadget; its type has no creation function.
+// Unrelated to Gadget; its type has no creation function, and its constructor
+// throws when asked to.
 class Sprocket : public Kiv::PtrInterface {
     KIV_CLASS(Sprocket)
-};
-
-class Fragile : public Kiv::PtrInterface {
-    KIV_CLASS(Fragile)
   public:
-    explicit Fragile(bool fail) {
+    explicit Sprocket(bool fail = false) {
         if (fail)
-            throw std::runtime_error("Fragile refused to be built");
+            throw std::runtime_error("Sprocket refused to be built");
     }
-
-  private:
-    char payload_[200] = {};
 };
+
+inline Kiv::MemAllocationTracker Gadget::memAllocationTracker_{"KivTest::Gadget"};
+inline Kiv::MemAllocationTracker Widget::memAllocationTracker_{"KivTest::Widget"};
+inline Kiv::MemAllocationTracker Sprocket::memAllocationTracker_{"KivTest::Sprocket"};
+
+inline const Kiv::TypeInfo& Gadget::kivTypeInfo() {
+    static const Kiv::TypeInfo type{
+        "KivTest::Gadget",
+        &Kiv::Entity::kivTypeInfo(),
+        {Kiv::readOnlyAttribute<&Gadget::serial>("serial"),
+         Kiv::attribute<&Gadget::label, &Gadget::labelIs>("label")},
+        {Kiv::operation<&Gadget::reset>("reset")},
+        []() -> Kiv::PtrInterface::Ptr { return Kiv::create<Gadget>(); }};
+    return type;
+}
+
+// Only the count is served: the registry hands the table out, the rest is the class's own.
+inline std::size_t entryCount(const Kiv::PtrInterface& o) {
+    return static_cast<const Widget&>(o).entries().size();
+}
+inline const Kiv::CollectionOps Widget::entriesOps{entryCount, nullptr, nullptr,
+                                                   nullptr,    nullptr, nullptr};
+
+inline const Kiv::TypeInfo& Widget::kivTypeInfo() {
+    static const Kiv::TypeInfo type{
+        "KivTest::Widget",
+        &Gadget::kivTypeInfo(),
+        {Kiv::attribute<&Widget::port, &Widget::portIs>("port"),
+         Kiv::attribute<&Widget::flag, &Widget::flagIs>("flag"),
+         Kiv::enumAttribute<&Widget::color, &Widget::colorIs>("color", kColor),
+         Kiv::attribute<&Widget::peer, &Widget::peerIs>("peer"),
+         Kiv::collectionAttribute("entries", entriesOps)},
+        {Kiv::operation<&Widget::add>("add"), Kiv::operation<&Widget::swapPeer>("swapPeer")},
+        []() -> Kiv::PtrInterface::Ptr { return Kiv::create<Widget>(); }};
+    return type;
+}
+
+inline const Kiv::TypeInfo& Sprocket::kivTypeInfo() {
+    static const Kiv::TypeInfo type{"KivTest::Sprocket", &Kiv::PtrInterface::kivTypeInfo(), {}, {}};
+    return type;
+}
+
+[[maybe_unused]] inline const bool kRegistered =
+    (Widget::kivTypeInfo(), Sprocket::kivTypeInfo(), true);
 
 }  // namespace KivTest
