@@ -31,10 +31,7 @@ class Gadget : public Kiv::Entity {
 
     Kiv::U32 serial() const { return serial_; }
     Kiv::String label() const { return label_; }
-    void labelIs(const Kiv::String& label) {
-        label_ = label;
-        attributeChanged("label");
-    }
+    void labelIs(const Kiv::String& label) { label_ = label; }
     void reset() { label_.clear(); }
 
   private:

@@ -4,24 +4,23 @@
 // creating the handle and printing "NAME=<its level>" on stdout when NAME is new.
 
 #include <cstdio>
+#include <cstring>
 #include <deque>
-#include <string>
 
 #include "kiv/Trace.h"
 
 int main(int argc, char** argv) {
-    std::deque<std::string> names;  // handles keep a pointer to their name
     std::deque<Kiv::TraceHandle> handles;
     for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const std::string name = arg.substr(0, arg.find(':'));
-        Kiv::TraceHandle* handle = Kiv::TraceHandle::named(name);
+        char* colon = std::strchr(argv[i], ':');
+        *colon = '\0';  // argv[i] is the name now, which lives as long as its handle
+        Kiv::TraceHandle* handle = Kiv::TraceHandle::named(argv[i]);
         if (!handle) {
-            handle = &handles.emplace_back(names.emplace_back(name).c_str());
-            std::printf("%s=%d\n", name.c_str(), handle->level());
+            handle = &handles.emplace_back(argv[i]);
+            std::printf("%s=%d\n", argv[i], handle->level());
             std::fflush(stdout);  // keeps the order when stdout and stderr share a pipe
         }
-        KIV_TRACE(*handle, arg[name.size() + 1] - '0', arg.substr(name.size() + 3));
+        KIV_TRACE(*handle, colon[1] - '0', colon + 3);
     }
     return 0;
 }

@@ -27,8 +27,6 @@ TEST_F(DoublesTest, ScriptedWalkHandsOutRecordsInScriptOrderThenItsCorruption) {
     config.doCorruptionDetected("bad");
     EXPECT_EQ(scripted->corruptions, (std::vector<Dorvu::String>{"bad"}));
     EXPECT_EQ(scripted->corruptionsDetected(), 0u) << "the real reaction is not reached";
-    EXPECT_FALSE(
-        ScriptedTableConfig::ScriptedTableConfigIs(kDevice, kPipe, {})->first(cursor, hint));
 }
 
 TEST_F(DoublesTest, RecordingKeyManagerLogsRequestsAndKeepsKeysInTheConfigItIsGiven) {

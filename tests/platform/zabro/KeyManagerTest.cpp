@@ -27,7 +27,7 @@ class KeyManagerTest : public KeySegmentTest {
     }
 };
 
-TEST_F(KeyManagerTest, AllocBindsAscendingKeysToMatchObjectsUntilFreed) {
+TEST_F(KeyManagerTest, AllocBindsAscendingKeysWithRecordsThatTakeAHandleUntilFreed) {
     const auto keys = open();
     const auto a = match(1), b = match(1);
     EXPECT_EQ(keys->alloc(a, false), 1u);
@@ -35,7 +35,12 @@ TEST_F(KeyManagerTest, AllocBindsAscendingKeysToMatchObjectsUntilFreed) {
     EXPECT_EQ(keys->key(b), 2u) << "matches are told apart by object, not value";
     EXPECT_EQ(keys->key(match(1)), 0u);
     EXPECT_EQ(keys->match(2), b);
+    const auto opIdBefore = recordOf(*keys, 2).opId();
     EXPECT_FALSE(recordOf(*keys, 2).handleSet());
+    keys->sdkEntryHandleIs(2, 0);
+    EXPECT_TRUE(recordOf(*keys, 2).handleSet()) << "a handle of 0 is told apart from none";
+    EXPECT_GT(recordOf(*keys, 2).opId(), opIdBefore);
+    EXPECT_THROW(keys->sdkEntryHandleIs(3, 5), Zabro::KeyException) << "a key without a record";
     EXPECT_THROW(keys->alloc(nullptr, false), Kiv::Exception);
     EXPECT_EQ(keys->alloc(a, true), 1u) << "reuse of the bound key";
     EXPECT_EQ(keys->alloc(a, false), 3u);
@@ -55,17 +60,6 @@ TEST_F(KeyManagerTest, AllocBindsAscendingKeysToMatchObjectsUntilFreed) {
     EXPECT_THROW(keys->free(ZabroKeyManager::kDefaultCapacity + 1), Zabro::KeyException);
 }
 
-TEST_F(KeyManagerTest, SdkEntryHandleIsRecordedForKeysWithARecordOnly) {
-    const auto keys = open();
-    const auto key = keys->alloc(match(1), false);
-    const auto opIdBefore = recordOf(*keys, key).opId();
-    keys->sdkEntryHandleIs(key, 0);
-    EXPECT_TRUE(recordOf(*keys, key).handleSet()) << "a handle of 0 is told apart from none";
-    EXPECT_GT(recordOf(*keys, key).opId(), opIdBefore);
-    EXPECT_THROW(keys->sdkEntryHandleIs(key + 1, 5), Zabro::KeyException);
-    EXPECT_THROW(keys->sdkEntryHandleIs(0, 5), Zabro::KeyException);
-}
-
 TEST_F(KeyManagerTest, PopulateAfterRestartBindsMatchesAndDropsEntriesGoneFromHardware) {
     for (Kiv::U32 i = 0; i < 3; ++i) open()->alloc(match(i), false);
     const auto keys = open();
@@ -83,7 +77,7 @@ TEST_F(KeyManagerTest, PopulateAfterRestartBindsMatchesAndDropsEntriesGoneFromHa
     EXPECT_THROW(keys->populate(0, a), Zabro::KeyException);
 }
 
-TEST_F(KeyManagerTest, HighestAllocatedKeyPersistsAndRequestsAreReachableByName) {
+TEST_F(KeyManagerTest, HighestAllocatedKeyPersistsAndIsSetByName) {
     {
         const auto keys = open();
         keys->alloc(match(1), false);
@@ -95,14 +89,6 @@ TEST_F(KeyManagerTest, HighestAllocatedKeyPersistsAndRequestsAreReachableByName)
     keys->highestAllocatedKeyIs(0);
     EXPECT_EQ(keys->alloc(match(4), false), 2u) << "key 1 is taken, so the lowest free one";
     EXPECT_EQ(keys->highestAllocatedKey(), 2u);
-
-    const auto a = match(5);
-    const Kiv::Value matchArg[] = {Kiv::ObjectRef(a.ptr())}, allocArgs[] = {matchArg[0], true};
-    EXPECT_EQ(Kiv::genericCall(*keys, "alloc", allocArgs), Kiv::Value(Kiv::U64{3}));
-    EXPECT_EQ(Kiv::genericCall(*keys, "key", matchArg), Kiv::Value(Kiv::U64{3}));
-    const Kiv::Value freeArgs[] = {Kiv::U64{3}};
-    Kiv::genericCall(*keys, "free", freeArgs);
-    EXPECT_EQ(keys->key(a), 0u);
 }
 
 TEST_F(KeyManagerTest, PastTheLastKeyAllocTakesTheLowestFreeOneUntilFull) {

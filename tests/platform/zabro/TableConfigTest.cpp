@@ -45,7 +45,7 @@ TEST(SegmentNameTest, NamesDeviceAndPipeUnderTheConfiguredPrefix) {
     ::setenv("OLVANE_SHM_PREFIX", saved.c_str(), 1);
 }
 
-TEST_F(TableConfigTest, WalkVisitsRecordsInAscendingKeyOrderAndTheHintOnlyItsOwn) {
+TEST_F(TableConfigTest, WalkVisitsRecordsInAscendingKeyOrderInASegmentThatKeepsItsCapacity) {
     auto config = open();
     EXPECT_FALSE(config->first(cursor, hint));
     EXPECT_TRUE(config->created());
@@ -60,17 +60,13 @@ TEST_F(TableConfigTest, WalkVisitsRecordsInAscendingKeyOrderAndTheHintOnlyItsOwn
         IterHint fresh;
         EXPECT_EQ(config->next(after, cursor, fresh) ? cursor.key() : 0, expected) << after;
     }
-
     ASSERT_TRUE(config->first(cursor, hint));
     ASSERT_TRUE(config->next(cursor.key(), cursor, hint));
     ASSERT_TRUE(config->next(1, cursor, hint)) << "a key other than the hint's is located itself";
     EXPECT_EQ(cursor.key(), 3u);
-    EXPECT_FALSE(open()->created());
-}
-
-TEST_F(TableConfigTest, FoundSegmentKeepsItsCapacityAndBadCapacitiesAreRefused) {
-    open(1, 8);
-    EXPECT_EQ(open(0, 1000)->capacity(), 8u);
+    const auto found = open(0, 1000);
+    EXPECT_FALSE(found->created());
+    EXPECT_EQ(found->capacity(), 16u) << "a found segment keeps its capacity";
     EXPECT_THROW(MbbZabroTableConfig::MbbZabroTableConfigIs(kDevice, kPipe + 1, 0),
                  Zabro::SegmentException);
     EXPECT_FALSE(MbbZabroTableConfig::segmentWipe(kDevice, kPipe + 1)) << "nothing was left";
@@ -97,7 +93,6 @@ TEST_F(TableConfigTest, CorruptRecordIsReportedOnNextThenQuarantinedKeptAndSkipp
             RawSegment raw(segmentName());
             c.damage(raw.record(1), raw.record(0));  // key 2
             std::vector<std::byte> expected = raw.bytes();
-
             ASSERT_TRUE(config->first(cursor, hint));
             const std::string onNext = corruption([&] { config->next(1, cursor, hint); });
             EXPECT_NE(onNext.find(segmentName()), std::string::npos) << onNext;
