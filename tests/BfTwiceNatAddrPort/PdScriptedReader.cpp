@@ -13,9 +13,7 @@ namespace {
 
 using GetEntry = decltype(&::p4_pd_olvane_switch_twiceNatAddrPort_get_entry);
 
-std::optional<ReaderScript> script;
 GetEntry chipReader = nullptr;
-unsigned scripted = 0;
 
 void* opened(const char* name, int flags) {
     void* handle = ::dlopen(name, flags);
@@ -38,19 +36,10 @@ ScriptedReaderLibrary::ScriptedReaderLibrary()
 }
 
 ScriptedReaderLibrary::~ScriptedReaderLibrary() {
-    script.reset();
+    readerScript.reset();
     chipReader = nullptr;
     ::dlclose(mainProgram_);
     ::dlclose(pdLibrary_);
-}
-
-void ScriptedReaderLibrary::scriptIs(const std::optional<ReaderScript>& s) {
-    script = s;
-    scripted = 0;
-}
-
-unsigned ScriptedReaderLibrary::scriptedReads() {
-    return scripted;
 }
 
 }  // namespace PdTest
@@ -60,17 +49,16 @@ extern "C" p4_pd_status_t p4_pd_olvane_switch_twiceNatAddrPort_get_entry(
     p4_pd_olvane_switch_twiceNatAddrPort_match_spec_t* match_spec, char* action_name,
     uint8_t* action_spec, uint64_t* hit_count, uint8_t* is_default) {
     using namespace PdTest;
+    const auto& script = readerScript;
     if (!script) {
         return chipReader(sess_hdl, dev_id, entry_hdl, read_from_hw, match_spec, action_name,
                           action_spec, hit_count, is_default);
     }
-    ++scripted;
-    if (script->status != 0)
-        return script->status;
+    ++scriptedReads;
     std::memcpy(match_spec, script->match.data(), script->match.size());
     std::memcpy(action_name, script->actionName.data(), script->actionName.size());
     std::memcpy(action_spec, script->action.data(), script->action.size());
     if (is_default != nullptr)
         *is_default = 0;
-    return 0;
+    return script->status;
 }

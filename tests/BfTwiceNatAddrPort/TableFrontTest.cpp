@@ -1,18 +1,15 @@
-// The restart resync walk against a scripted table config, the
-// exported factory on the chip model (backend choice, failure, a restart in a
-// second process), `entry` with its trace line, the default match spec and
-// the assertions.
+// The restart resync walk against a scripted table config; the exported
+// factory on the chip model with either backend: backend choice, a restart in
+// a second process, the trace lines and the assertions that both backends
+// state; the table's registration and the base class's assertions.
 
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cstdio>
 #include <map>
-#include <tuple>
 
+#include "BfTwiceNatAddrPort/BfrtModule.h"
 #include "TableTestSupport.h"
-#include "ZabroDoubles.h"
 
 namespace TableTest {
 namespace {
@@ -20,204 +17,150 @@ namespace {
 using Bf::TwiceNatAddrPortTable;
 using Bf::TwiceNatAddrPortTableEntry;
 using EntryConfig = Zabro::MbbPostcodef::EntryConfig;
-using ZabroTest::RecordingKeyManager;
 using ZabroTest::ScriptedTableConfig;
 
-// A table whose read-back is a script: entryByHandle answers from readBacks
-// (the empty entry for any other handle) and logs the handles asked for.
+// A table whose read-back is a script: entryByHandle gives an entry whose
+// match has the handle as its key id, or the empty entry when `readable` is
+// off, and logs the handles asked for.
 class ScriptedTable : public TwiceNatAddrPortTable {
-    KIV_CLASS(ScriptedTable)
-
   public:
-    using Ptr = Dorvu::Ptr<ScriptedTable>;
     using TwiceNatAddrPortTable::TwiceNatAddrPortTable;
-    ~ScriptedTable() override { notificationIs(false); }
 
     TwiceNatAddrPortTableEntry entryByHandle(BfnTable::BfnSdkEntryHandle handle) const override {
         asked.push_back(handle);
-        const auto found = readBacks.find(handle);
-        return found == readBacks.end() ? TwiceNatAddrPortTableEntry() : found->second;
+        if (!readable)
+            return {};
+        return entryOf(matchOf(static_cast<U16>(handle), 0, 0), actionOf(kOnMiss));
     }
     void initializeTable(const Bf::TwiceNatAddrPortTableHelper::Ptr& helper) override {
-        initializedWith = helper.ptr();
-        defaultMatchAtInit = defaultMatchSpec().ptr();
-        resyncsAtInit = statusManager() ? statusManager()->resyncStatusCount() : 0;
+        initialized = {helper.ptr(), defaultMatchSpec().ptr(), asked.size(),
+                       statusManager() ? statusManager()->resyncStatusCount() : 0};
     }
 
-    std::map<U32, TwiceNatAddrPortTableEntry> readBacks;
+    bool readable = true;
     mutable std::vector<U32> asked;
-    const Bf::TwiceNatAddrPortTableHelper* initializedWith = nullptr;
-    const Bf::TwiceNatAddrPortMatchSpec* defaultMatchAtInit = nullptr;
-    Kiv::U64 resyncsAtInit = 0;
+    // At initializeTable: the helper given, the default match, reads and status resyncs so far.
+    std::tuple<const void*, const void*, std::size_t, U64> initialized;
 };
 
-Kiv::MemAllocationTracker ScriptedTable::memAllocationTracker_{"TableTest::ScriptedTable"};
-const Kiv::TypeInfo& ScriptedTable::kivTypeInfo() {
-    static const Kiv::TypeInfo type{
-        "TableTest::ScriptedTable", &TwiceNatAddrPortTable::kivTypeInfo(), {}, {}};
-    return type;
-}
-
-// ---- The restart resync walk (factory step 8), run by startTable.
-
-struct WalkCase {
-    const char* name;
-    std::vector<EntryConfig> records;
-    std::vector<U32> readable;  // handles that read back as an entry with a match "m<handle>"
-    std::optional<std::size_t> corruptAt;
-    std::vector<U32> asked;                    // entryByHandle calls
-    std::vector<std::string> keyManagerCalls;  // populate and highestAllocatedKeyIs
-    std::map<std::string, U32> pairs;          // the handle map afterwards
-    std::size_t corruptions;
-};
-void PrintTo(const WalkCase& c, std::ostream* out) {
-    *out << c.name;
-}
+// ---- The restart resync walk, run by startTable.
 
 EntryConfig record(Zabro::MbbPostcodef::EntryKey key, U32 handle) {
     return EntryConfig(key, 0, handle, EntryConfig::kFlagHandleSet, 1);
 }
 
-const std::vector<WalkCase>& walkCases() {
-    static const std::vector<WalkCase> cases = {
-        {"KeysFiveNineSeven",
-         {record(5, 50), record(9, 90), record(7, 70)},
-         {50, 90, 70},
-         std::nullopt,
-         {50, 90, 70},
-         {"populate(5, m50)", "populate(9, m90)", "populate(7, m70)", "highestAllocatedKeyIs(9)"},
-         {{"m50", 50}, {"m90", 90}, {"m70", 70}},
-         0},
-        {"EmptyReadBacksShareTheNullKey",
-         {record(3, 30), record(4, 40)},
-         {},
-         std::nullopt,
-         {30, 40},
-         {"populate(3, null)", "populate(4, null)", "highestAllocatedKeyIs(4)"},
-         {{"null", 40}},
-         0},
-        {"OnlyKeyZero",
-         {record(0, 11)},
-         {11},
-         std::nullopt,
-         {11},
-         {"populate(0, m11)"},
-         {{"m11", 11}},
-         0},
-        {"CorruptionOnTheSecondRecord",
-         {record(5, 50), record(9, 90)},
-         {50, 90},
-         1,
-         {50},
-         {"populate(5, m50)", "highestAllocatedKeyIs(5)"},
-         {{"m50", 50}},
-         1},
-        {"CorruptionOnTheFirstRecord", {record(5, 50)}, {50}, 0, {}, {}, {}, 1},
-        {"EmptyConfig", {}, {}, std::nullopt, {}, {}, {}, 0},
-    };
-    return cases;
+// Records are read back in order until the corruption, if any.
+struct WalkCase {
+    const char* name;
+    std::vector<EntryConfig> records;
+    bool readable;
+    std::optional<std::size_t> corruptAt;
+    Texts keyManagerCalls;             // populate and highestAllocatedKeyIs
+    std::map<std::string, U32> pairs;  // the handle map afterwards: match key id or "null"
+};
+void PrintTo(const WalkCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+// clang-format off
+const WalkCase kWalkCases[] = {
+    {"KeysFiveNineSeven", {record(5, 50), record(9, 90), record(7, 70)}, true, std::nullopt,
+     {"populate(5, 50)", "populate(9, 90)", "populate(7, 70)", "highestAllocatedKeyIs(9)"},
+     {{"50", 50}, {"90", 90}, {"70", 70}}},
+    {"EmptyReadBacksShareTheNullKey", {record(3, 30), record(4, 40)}, false, std::nullopt,
+     {"populate(3, null)", "populate(4, null)", "highestAllocatedKeyIs(4)"}, {{"null", 40}}},
+    {"OnlyKeyZero", {record(0, 11)}, true, std::nullopt, {"populate(0, 11)"}, {{"11", 11}}},
+    {"CorruptionOnTheSecondRecord", {record(5, 50), record(9, 90)}, true, 1,
+     {"populate(5, 50)", "highestAllocatedKeyIs(5)"}, {{"50", 50}}},
+    {"EmptyConfig", {}, true, std::nullopt, {}, {}},
+};
+// clang-format on
+
+std::string keyIdOf(const BfnTable::MatchSpecBase* match) {
+    return match ? std::to_string(
+                       static_cast<const Bf::TwiceNatAddrPortMatchSpec*>(match)->ingMdNatKeyId())
+                 : "null";
 }
 
 class ResyncTest : public TestSupport::LeakCheck {
   protected:
     static constexpr U16 kScriptPipe = 9;  // the scripted config sits on a segment of its own
+    static constexpr U64 kHighestBefore = 3;
 
     ResyncTest() { Zabro::MbbZabroTableConfig::segmentWipe(kDevice, kScriptPipe); }
-    ~ResyncTest() override {
-        table = nullptr;
-        keys = nullptr;
-        config = nullptr;
-        Zabro::MbbZabroTableConfig::segmentWipe(kDevice, kScriptPipe);
-    }
+    ~ResyncTest() override { Zabro::MbbZabroTableConfig::segmentWipe(kDevice, kScriptPipe); }
 
-    // A scripted table over `records`, with or without the two managers,
+    // A scripted table over the case's records, with or without each manager,
     // started as the factory starts a table.
     void start(const WalkCase& c, bool withKeys = true, bool withStatus = true) {
         config = ScriptedTableConfig::ScriptedTableConfigIs(kDevice, kScriptPipe, c.records,
                                                             c.corruptAt);
         config->highestAllocatedKeyIs(kHighestBefore);
-        if (withKeys)
-            keys = RecordingKeyManager::RecordingKeyManagerIs(config);
+        keys = withKeys ? RecordingKeyManager::RecordingKeyManagerIs(config) : nullptr;
         if (!withStatus)
             status = nullptr;
         auto helper = Bf::twiceNatAddrPortTableHelperFactory(kDevice, kScriptPipe);
         helper->sdkHandlesIs();
         table = Kiv::create<ScriptedTable>(helper, keys, status);
-        for (U32 h : c.readable) {
-            table->readBacks[h] =
-                entryOf(matchOf(static_cast<U16>(h), 0, 0), actionOf(Bf::onMissActionSpec));
-        }
+        table->readable = c.readable;
         Bf::startTable(table);
     }
 
-    std::string nameOf(const BfnTable::MatchSpecBase* match) const {
-        for (const auto& [h, e] : table->readBacks) {
-            if (e.match().ptr() == match)
-                return "m" + std::to_string(h);
-        }
-        return match ? "unknown" : "null";
-    }
-
-    static constexpr Kiv::U64 kHighestBefore = 3;
     ScriptedTableConfig::Ptr config;
     RecordingKeyManager::Ptr keys;
     BfnTableStatusManager::StatusManager::Ptr status =
         BfnTableStatusManager::statusManagerFactory();
-    ScriptedTable::Ptr table;
+    Dorvu::Ptr<ScriptedTable> table;
 };
 
 class ResyncWalkTest : public ResyncTest, public ::testing::WithParamInterface<WalkCase> {};
 
-INSTANTIATE_TEST_SUITE_P(Cases, ResyncWalkTest, ::testing::ValuesIn(walkCases()),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, ResyncWalkTest, ::testing::ValuesIn(kWalkCases),
+                         ::testing::PrintToStringParamName());
 
 TEST_P(ResyncWalkTest, WalkReadsBackEachRecordAndRebuildsTheBookkeeping) {
     const WalkCase& c = GetParam();
     start(c);
-    EXPECT_EQ(table->asked, c.asked);
-    std::vector<Kiv::U64> after;  // each following-record request names the key just walked
-    for (std::size_t i = 0; i < c.asked.size(); ++i) after.push_back(c.records[i].key());
+    const std::size_t walked = c.corruptAt.value_or(c.records.size());
+    std::vector<U32> asked;
+    std::vector<U64> after;  // each following-record request names the key just walked
+    for (std::size_t i = 0; i < walked; ++i) {
+        asked.push_back(c.records[i].sdkEntryHandle());
+        after.push_back(c.records[i].key());
+    }
+    EXPECT_EQ(table->asked, asked);
     EXPECT_EQ(config->afterKeys, after);
-    std::vector<std::string> calls;
-    Kiv::U64 highest = kHighestBefore;
+    Texts calls;
     for (const RecordingKeyManager::Call& call : keys->calls) {
-        if (call.request == "populate") {
-            calls.push_back("populate(" + std::to_string(call.key) + ", " +
-                            nameOf(call.match.ptr()) + ")");
-        } else {
-            calls.push_back(call.request + "(" + std::to_string(call.key) + ")");
-            highest = call.key;
-        }
+        const std::string key = std::to_string(call.key);
+        calls.push_back(call.request == "populate"
+                            ? "populate(" + key + ", " + keyIdOf(call.match.ptr()) + ")"
+                            : call.request + "(" + key + ")");
     }
     EXPECT_EQ(calls, c.keyManagerCalls);
-    EXPECT_EQ(keys->highestAllocatedKey(), highest);
     std::map<std::string, U32> pairs;
     table->helper()->sdkHandles()->entryForEach([&](const auto& match, U32 handle) {
-        pairs[nameOf(match.ptr())] = handle;
+        pairs[keyIdOf(match.ptr())] = handle;
         return true;
     });
     EXPECT_EQ(pairs, c.pairs);
-    EXPECT_EQ(config->corruptions.size(), c.corruptions);
-    if (c.corruptions) {
-        EXPECT_EQ(config->corruptions[0],
-                  "scripted corruption at record " + std::to_string(*c.corruptAt));
-    }
-    // Default match spec first, then initializeTable, then the walk, the status resync last.
+    EXPECT_EQ(config->corruptions,
+              c.corruptAt ? std::vector<Dorvu::String>{"scripted corruption at record 1"}
+                          : std::vector<Dorvu::String>{});
+    // The default match spec first, then initializeTable, the walk, the status resync last.
     ASSERT_TRUE(table->defaultMatchSpec());
-    EXPECT_EQ(table->defaultMatchAtInit, table->defaultMatchSpec().ptr());
-    EXPECT_EQ(table->initializedWith, table->helper().ptr());
-    EXPECT_EQ(table->resyncsAtInit, 0u);
+    EXPECT_EQ(table->initialized,
+              std::tuple(table->helper().ptr(), table->defaultMatchSpec().ptr(), 0u, 0u));
     EXPECT_EQ(status->resyncStatusCount(), 1u);
-    EXPECT_EQ(status->initStatusCount(), 0u);
 }
 
 TEST_F(ResyncTest, NullManagersSkipTheirCallsOnly) {
-    start(walkCases()[0], /*withKeys=*/false);
+    start(kWalkCases[0], /*withKeys=*/false);
     EXPECT_TRUE(table->asked.empty());
     EXPECT_EQ(table->helper()->sdkHandles()->entryCount(), 0u);
     EXPECT_EQ(config->highestAllocatedKey(), kHighestBefore);
     EXPECT_EQ(status->resyncStatusCount(), 1u);
-    start(walkCases()[0], /*withKeys=*/true, /*withStatus=*/false);
+    start(kWalkCases[0], /*withKeys=*/true, /*withStatus=*/false);
     EXPECT_EQ(table->asked.size(), 3u);
     EXPECT_EQ(keys->highestAllocatedKey(), 9u);
 }
@@ -227,7 +170,7 @@ TEST_F(ResyncTest, NullManagersSkipTheirCallsOnly) {
 class FactoryTest : public TableFixture, public ::testing::WithParamInterface<Backend> {};
 
 INSTANTIATE_TEST_SUITE_P(Backends, FactoryTest, ::testing::Values(Backend::Pd, Backend::Bfrt),
-                         [](const auto& info) { return std::string(backendName(info.param)); });
+                         ::testing::PrintToStringParamName());
 
 TEST_P(FactoryTest, BuildsTheBackendThatThePdLibraryOffers) {
     tableIs(GetParam(), 0xFFFF);
@@ -237,194 +180,165 @@ TEST_P(FactoryTest, BuildsTheBackendThatThePdLibraryOffers) {
     EXPECT_EQ(&table->kivType(), &expected);
     EXPECT_TRUE(table->useBfRt());
     EXPECT_TRUE(table->notification());
-    EXPECT_EQ(table->zabroKeyManager(), keyManager);
+    EXPECT_EQ(table->zabroKeyManager(), keys);
     EXPECT_EQ(table->statusManager(), statusManager);
     EXPECT_EQ(statusManager->resyncStatusCount(), 1u);
     const auto& helper = *table->helper();
-    EXPECT_EQ(helper.deviceId(), kDevice);
-    EXPECT_EQ(helper.devPipeId(), 0xFFFF);
-    EXPECT_EQ(helper.pdLib()->name(), pdLibraryPath(GetParam()));
-    EXPECT_EQ(helper.pdLib()->dlHandle(), pdLibrary->handle());
-    EXPECT_EQ(helper.pdLib()->sessionId(), kSession);
-    EXPECT_EQ(helper.sdkHandles()->entryCount(), 0u);
-    const auto& defaultMatch = table->defaultMatchSpec();
-    ASSERT_TRUE(defaultMatch);
-    EXPECT_EQ(defaultMatch->ingMdNatKeyId() | defaultMatch->l4PortHdrDstPort() |
-                  defaultMatch->l4PortHdrSrcPort(),
-              0);
+    const auto& lib = *helper.pdLib();
+    EXPECT_EQ(
+        std::tuple(helper.deviceId(), helper.devPipeId(), lib.name(), lib.dlHandle(),
+                   lib.sessionId(), helper.sdkHandles()->entryCount()),
+        std::tuple(kDevice, 0xFFFF, pdLibraryPath(GetParam()), pdLibrary->handle(), kSession, 0u));
 }
 
-TEST_P(FactoryTest, EntryOfAMatchNotInTheHandleMapMakesNoSdkCall) {
+// The agent installs an entry of every action and the default entry and
+// records each handle with its key. A restarted agent, in a second process
+// with the chips mapped anew and the library's BfRt objects as after
+// loading, finds every entry with its key bound to the match it reads back.
+TEST_P(FactoryTest, ARestartedAgentFindsEveryEntry) {
     tableIs(GetParam());
-    const auto installed = matchOf(1, 2, 3);
-    table->entryIs(entryOf(installed, actionOf(Bf::twiceNatAddrPortHitEcmpActionSpec, 4, 6, 9)));
-    const ChipTest::PdLibrary pd(pdLibraryPath(GetParam()));  // the chip holds the fields in place
-    const ChipTest::PdReadBack chip = ChipTest::pdRead(pd, kDevice, handleOf(installed));
-    ASSERT_EQ(chip.status, 0);
-    EXPECT_EQ(std::tuple(chip.match.ing_md_nat_key_id, chip.match.l4_port_hdr_dst_port,
-                         chip.match.l4_port_hdr_src_port),
-              std::tuple(1, 2, 3));
-    ChipTest::ScopedCallLog log;
-    EXPECT_TRUE(table->entry(matchOf(1, 2, 3)).isDefaultValue());  // equal fields, other object
-    EXPECT_TRUE(log.texts().empty());
-    const TwiceNatAddrPortTableEntry back = table->entry(installed);
-    const std::vector<std::string> calls = log.texts();
-    const auto reads = std::count_if(calls.begin(), calls.end(), [](const std::string& t) {
-        return t.starts_with("p4_pd_olvane_switch_twiceNatAddrPort_get_entry(") ||
-               t.starts_with("OlvaneBfRtTable::tableEntryGet(");
-    });
-    EXPECT_EQ(reads, 1);  // the one entry read of entryByHandle
-    ASSERT_TRUE(back.match() && back.action());
-    EXPECT_NE(back.match(), installed);  // the backend builds its own objects
-    EXPECT_EQ(back.match()->l4PortHdrDstPort(), 2);
-    EXPECT_EQ(back.match()->l4PortHdrSrcPort(), 3);
-    EXPECT_EQ(back.action()->actionType(), Bf::twiceNatAddrPortHitEcmpActionSpec);
-    EXPECT_EQ(Bf::hitActionParam(*back.action()), 9);
-}
+    std::map<U32, std::string> installed;
+    for (int i = 0; i < 6; ++i) {
+        const Bf::TwiceNatAddrPortMatchSpec::PtrConst m =
+            i == 5 ? table->defaultMatchSpec() : matchOf(i, 100 + i, 200 + i);
+        const auto action = actionOf((i + 1) % 5, 40 + i, 6, 500 + i);
+        program(m, action);
+        keys->sdkEntryHandleIs(keys->key(m), handleOf(m));
+        installed[handleOf(m)] = describe(entryOf(m, action));
+    }
+    const U64 highestKey = keys->highestAllocatedKey();
+    const Backend backend = GetParam();
 
-TEST_P(FactoryTest, FailedInitializationGivesNoTableAndLeavesNothingBehind) {
-    ChipTest::SharedLibrary library(pdLibraryPath(GetParam()));
-    Chip::TestHooks::faultIs(GetParam() == Backend::Pd
-                                 ? "p4_pd_olvane_switch_twiceNatAddrPort_set_property"
-                                 : "OlvaneBfRtTable::tableAttributesSet",
-                             1, Chip::kHwAccessFails);
-    TwiceNatAddrPortTable::Ptr failed;
-    EXPECT_THROW(
-        failed = twiceNatAddrPortTableFactory(keyManager, statusManager, library.handle(), kSession,
-                                              kDevice, kPipe, pdLibraryPath(GetParam())),
-        BfTable::BfTableException);
-    EXPECT_FALSE(failed);
-    EXPECT_EQ(statusManager->resyncStatusCount(), 0u);
-    EXPECT_EQ(Bf::TwiceNatAddrPortTableHelper::memAllocationTracker_.liveObjects(), 0u);
-}  // and the fixture's leak check shows that the table went too
-
-// The agent stops and starts again: the entries and the key segment outlive
-// the first process, and the new table finds them through the resync walk.
-TEST_P(FactoryTest, RestartFindsTheEntriesThatAnEarlierProcessInstalled) {
-    keyManager = nullptr;
     const pid_t child = ::fork();
     ASSERT_NE(child, -1);
     if (child == 0) {
-        int rc = 1;
+        int found = 255;
         try {
-            keyManagerIs();
-            tableIs(GetParam());
-            for (U16 i = 1; i <= 3; ++i) {
-                const auto match = matchOf(i, 100 + i, 200 + i);
-                table->entryIs(
-                    entryOf(match, actionOf(Bf::twiceNatAddrPortHitActionSpec, i, 6, 300 + i)));
-                keyManager->sdkEntryHandleIs(keyManager->key(match), handleOf(match));
-            }
-            rc = 0;
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "child: %s\n", e.what());
+            for (U32 dev = 0; dev < ChipTest::kDevicesUsedByTests; ++dev) Chip::close(dev);
+            Bf::bfRtModuleObjects() = {};
+            ChipTest::SharedLibrary lib(pdLibraryPath(backend));
+            auto restartedKeys = MbbZabroKey::zabroKeyManagerFactory(kDevice, kPipe);
+            auto restarted =
+                twiceNatAddrPortTableFactory(restartedKeys, nullptr, lib.handle(), kSession,
+                                             kDevice, kPipe, pdLibraryPath(backend));
+            found = restartedKeys->highestAllocatedKey() == highestKey ? 0 : 100;
+            restarted->helper()->sdkHandles()->entryForEach([&](const auto& match, U32 handle) {
+                const auto expected = installed.find(handle);
+                found += expected != installed.end() &&
+                         expected->second == describe(restarted->entry(match)) &&
+                         restartedKeys->match(restartedKeys->key(match)).ptr() == match.ptr();
+                return true;
+            });
+        } catch (...) {
         }
-        ::_exit(rc);
+        ::_exit(found);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-
-    keyManagerIs();
-    tableIs(GetParam());
-    EXPECT_EQ(keyManager->boundKeyCount(), 3u);
-    EXPECT_EQ(keyManager->highestAllocatedKey(), 3u);
-    std::vector<U16> found;
-    table->helper()->sdkHandles()->entryForEach([&](const auto& match, U32 handle) {
-        EXPECT_NE(keyManager->key(match), 0u);
-        const TwiceNatAddrPortTableEntry back = table->entryByHandle(handle);
-        const U16 i = match->ingMdNatKeyId();
-        EXPECT_EQ(match->l4PortHdrDstPort(), 100 + i);
-        EXPECT_EQ(match->l4PortHdrSrcPort(), 200 + i);
-        EXPECT_EQ(Bf::hitActionParam(*back.action()), 300 + i);
-        found.push_back(i);
-        return true;
-    });
-    std::sort(found.begin(), found.end());
-    EXPECT_EQ(found, (std::vector<U16>{1, 2, 3}));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 6) << "6: every entry found; 100 and above: wrong highest key";
 }
+
+TEST_P(FactoryTest, TracesEachOperationAtLevelNine) {
+    // Collects the library's trace lines at its level, restoring the level and sink after.
+    struct Capture {
+        Capture() : level(Bf::traceHandle().level()) {
+            Bf::traceHandle().levelIs(Bf::kTraceLevel);
+            Kiv::TraceHandle::sinkIs(
+                [this](const Kiv::TraceHandle& handle, int lineLevel, std::string_view text) {
+                    if (&handle == &Bf::traceHandle())
+                        lines.push_back(std::to_string(lineLevel) + " " + std::string(text));
+                });
+        }
+        ~Capture() {
+            Kiv::TraceHandle::sinkIs({});
+            Bf::traceHandle().levelIs(level);
+        }
+        int level;
+        Texts lines;
+    } trace;
+    tableIs(GetParam());
+    const auto m = matchOf(1, 2, 3);
+    const auto& def = table->defaultMatchSpec();
+    program(m, actionOf(kHitEcmp));
+    program(m, actionOf(kOnMiss));
+    program(def, actionOf(kOnMiss));
+    table->entry(m);
+    table->entryDel(m);
+
+    const auto address = [](const void* p) { return _fmt("%p", p); };
+    const std::string cls =
+        std::string("9 virtual void BfTwiceNatAddrPort::TwiceNatAddrPortTable") +
+        (GetParam() == Backend::Pd ? "Pd" : "Bfrt");
+    const std::string entryIs =
+        cls + "::entryIs(const BfTwiceNatAddrPort::TwiceNatAddrPortTableEntry&), matchSpec: ";
+    Texts expected = {"9 initializeTable"};
+    if (GetParam() == Backend::Bfrt)
+        expected.push_back("9 initBfRtTable");
+    expected.insert(
+        expected.end(),
+        {entryIs + address(m.ptr()) + ", action: twiceNatAddrPortHitEcmpActionSpec",
+         "9 Adding new entry", entryIs + address(m.ptr()) + ", action: onMissActionSpec",
+         "9 Modifying existing entry", entryIs + address(def.ptr()) + ", action: onMissActionSpec",
+         "9 Setting default action",
+         "9 BfTwiceNatAddrPort::TwiceNatAddrPortTableEntry "
+         "BfTwiceNatAddrPort::TwiceNatAddrPortTable::entry(const PtrConst&) const",
+         "9 entryByHandle", cls + "::entryDel(const PtrConst&), matchSpec: " + address(m.ptr())});
+    EXPECT_EQ(trace.lines, expected);
+}
+
+using BackendDeathTest = FactoryTest;
+INSTANTIATE_TEST_SUITE_P(Backends, BackendDeathTest, ::testing::Values(Backend::Pd, Backend::Bfrt),
+                         ::testing::PrintToStringParamName());
+
+TEST_P(BackendDeathTest, ViolatedPreconditionsStopTheProcess) {
+    tableIs(GetParam());
+    const auto m = matchOf(1, 2, 3);
+    const auto onMiss = actionOf(kOnMiss);
+    auto unknown = Bf::twiceNatAddrPortBaseActionSpecFactory();
+    unknown->actionTypeIs(static_cast<ActionType>(5));
+    EXPECT_DEATH(program(m, nullptr), assertionFailed("entry.action() != NULL"));
+    EXPECT_DEATH(program(nullptr, onMiss), assertionFailed("entry.match() != NULL"));
+    EXPECT_DEATH(program(m, unknown), assertionFailed("0"));
+    EXPECT_DEATH(table->entryDel(m), assertionFailed("helper()->sdkHandles()->entryHas( match )"));
+}
+
+// ---- The table's registration and the base class
 
 class TableFrontTest : public TableFixture {};
 
-TEST_F(TableFrontTest, EntryWritesItsTraceLineAtLevelNineOnlyWhenOn) {
-    tableIs(Backend::Pd);
-    {
-        TraceCapture below(8);
-        table->entry(matchOf(1, 2, 3));
-        EXPECT_TRUE(below.lines.empty());
-    }
-    TraceCapture trace(9);
-    table->entry(matchOf(1, 2, 3));
-    ASSERT_EQ(trace.lines.size(), 1u);
-    EXPECT_EQ(trace.lines[0].level, 9);
-    EXPECT_EQ(trace.lines[0].text,
-              "BfTwiceNatAddrPort::TwiceNatAddrPortTableEntry "
-              "BfTwiceNatAddrPort::TwiceNatAddrPortTable::entry(const PtrConst&) const");
-}
-
 TEST_F(TableFrontTest, RegistersItsAttributesAndOperationsInOrderAndKeepsOneDefaultMatchSpec) {
     tableIs(Backend::Pd);
-    std::vector<std::string> names;
+    Texts names;
     for (const Kiv::AttributeInfo* a : table->kivType().attributes()) names.emplace_back(a->name);
     for (const Kiv::OperationInfo* op : table->kivType().operations()) names.emplace_back(op->name);
-    names.resize(10);
-    EXPECT_EQ(names, (std::vector<std::string>{"helper", "zabroKeyManager", "statusManager",
-                                               "useBfRt", "defaultMatchSpec", "entryIs", "entryDel",
-                                               "entry", "entryByHandle", "initializeTable"}));
+    EXPECT_EQ(names, (Texts{"helper", "zabroKeyManager", "statusManager", "useBfRt",
+                            "defaultMatchSpec", "entryIs", "entryDel", "entry", "entryByHandle",
+                            "initializeTable", "defaultMatchSpecIs", "defaultMatchSpecDel"}));
     Kiv::genericSet(*table, "useBfRt", false);
     EXPECT_FALSE(table->useBfRt());
     EXPECT_THROW(Kiv::genericSet(*table, "helper", Kiv::Value()), Kiv::AttributeException);
-    const Kiv::ObjectRef before(table->defaultMatchSpec().ptr());
-    EXPECT_EQ(Kiv::genericCall(*table, "defaultMatchSpecDel"), Kiv::Value(before));
-    EXPECT_EQ(Kiv::genericGet(*table, "defaultMatchSpec"), Kiv::Value(Kiv::ObjectRef()));
-    EXPECT_EQ(Kiv::genericCall(*table, "defaultMatchSpecDel"), Kiv::Value(Kiv::ObjectRef()));
-    const Kiv::Value created = Kiv::genericCall(*table, "defaultMatchSpecIs");
-    const auto& fresh = table->defaultMatchSpec();
-    EXPECT_EQ(created, Kiv::Value(Kiv::ObjectRef(fresh.ptr())));
-    EXPECT_NE(fresh.ptr(), before.ptr());  // a new default key, all fields 0
-    EXPECT_EQ(fresh->ingMdNatKeyId() | fresh->l4PortHdrDstPort() | fresh->l4PortHdrSrcPort(), 0);
+    const auto before = table->defaultMatchSpecDel();
+    EXPECT_FALSE(table->defaultMatchSpec());
+    const auto fresh = table->defaultMatchSpecIs();
+    EXPECT_NE(fresh, before);
     EXPECT_EQ(table->defaultMatchSpecIs(), fresh);
 }
 
-// ---- Assertions
-
-struct BaseOperation {
-    const char* name;
-    void (*call)(TwiceNatAddrPortTable&);
-};
-void PrintTo(const BaseOperation& op, std::ostream* out) {
-    *out << op.name;
-}
-
-class TableDeathTest : public TestSupport::LeakCheck,
-                       public ::testing::WithParamInterface<BaseOperation> {};
-
-INSTANTIATE_TEST_SUITE_P(
-    BaseOperations, TableDeathTest,
-    ::testing::Values(
-        BaseOperation{"entryIs", [](TwiceNatAddrPortTable& t) { t.entryIs({}); }},
-        BaseOperation{"entryDel", [](TwiceNatAddrPortTable& t) { t.entryDel(matchOf(1, 2, 3)); }},
-        BaseOperation{"entryByHandle", [](TwiceNatAddrPortTable& t) { t.entryByHandle(1); }},
-        BaseOperation{"initializeTable",
-                      [](TwiceNatAddrPortTable& t) { t.initializeTable(t.helper()); }}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST_P(TableDeathTest, BaseClassOperationStopsTheProcess) {
+TEST(TableDeathTest, BaseClassOperationsANullMatchAndAnEmptyPdLibPathStopTheProcess) {
     const auto table = TwiceNatAddrPortTable::TwiceNatAddrPortTableIs(
         Bf::twiceNatAddrPortTableHelperFactory(kDevice, kPipe), nullptr, nullptr);
-    const std::string text = std::string("Assertion `0 && \"base TwiceNatAddrPortTable::") +
-                             GetParam().name + "() called\"' failed";
-    EXPECT_DEATH(GetParam().call(*table), ::testing::HasSubstr(text));
-}
-
-class TableFrontDeathTest : public TableFixture {};
-
-TEST_F(TableFrontDeathTest, EntryOfNullAndEmptyPdLibPathStopTheProcess) {
-    tableIs(Backend::Pd);
-    EXPECT_DEATH(table->entry(nullptr), ::testing::HasSubstr("Assertion `match != NULL' failed"));
+    const auto base = [](const std::string& operation) {
+        return assertionFailed("0 && \"base TwiceNatAddrPortTable::" + operation + "() called\"");
+    };
+    EXPECT_DEATH(table->entryIs({}), base("entryIs"));
+    EXPECT_DEATH(table->entryDel(matchOf(1, 2, 3)), base("entryDel"));
+    EXPECT_DEATH(table->entryByHandle(1), base("entryByHandle"));
+    EXPECT_DEATH(table->initializeTable(table->helper()), base("initializeTable"));
+    EXPECT_DEATH(table->entry(nullptr), assertionFailed("match != NULL"));
     EXPECT_DEATH(
         twiceNatAddrPortTableFactory(nullptr, nullptr, nullptr, kSession, kDevice, kPipe, ""),
-        ::testing::HasSubstr("Assertion `pdLibPath' failed"));
+        assertionFailed("pdLibPath"));
 }
 
 }  // namespace

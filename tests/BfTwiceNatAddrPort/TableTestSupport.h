@@ -1,35 +1,42 @@
 #pragma once
-// Shared by the table library's suites (spine, PD backend, BfRt backend):
-//
-//   TableFixture   blank chips and key segment per test, leak check, and a
-//                  table built by the exported factory on the chip model with
-//                  a real key manager and status manager
-//   matchOf, actionOf, entryOf   builders of specs and entries
-//   TraceCapture   the library's trace lines, captured for a scope
-//
-// Including this header registers ChipTest::ChipEnvironment once per test
-// executable: a private shared-memory prefix for its chips and key segments.
+// Shared by the table library's suites: TableFixture (blank chips and key
+// segment, leak check, a table built by the exported factory with a logging
+// key manager), builders of specs and entries, entries as text (describe),
+// the exception a step raised (raised) and the matcher of a failed assert.
+// Including it registers ChipTest::ChipEnvironment once per test executable.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "BfTwiceNatAddrPort/BfTwiceNatAddrPort"
 #include "ChipTestSupport.h"
 #include "PdLibrary.h"
+#include "ZabroDoubles.h"
 #include "support/LeakCheck.h"
 #include "zabro/Zabro.h"
 
 namespace TableTest {
 
 namespace Bf = BfTwiceNatAddrPort;
+using Kiv::_fmt;
 using Kiv::U16;
 using Kiv::U32;
+using Kiv::U64;
 using Kiv::U8;
+using Texts = std::vector<std::string>;
+using ActionType = Bf::TwiceNatAddrPortActionSpecType;
+using ZabroTest::RecordingKeyManager;
+
+// The action types.
+inline constexpr int kOnMiss = Bf::onMissActionSpec;
+inline constexpr int kHit = Bf::twiceNatAddrPortHitActionSpec;
+inline constexpr int kHitDynamic = Bf::twiceNatAddrPortHitDynamicActionSpec;
+inline constexpr int kHitEcmp = Bf::twiceNatAddrPortHitEcmpActionSpec;
+inline constexpr int kHitEcmpDynamic = Bf::twiceNatAddrPortHitEcmpDynamicActionSpec;
 
 inline constexpr U8 kDevice = 2;
 inline constexpr U16 kPipe = 1;
@@ -44,29 +51,22 @@ enum class Backend { Pd, Bfrt };
 inline const char* pdLibraryPath(Backend backend) {
     return backend == Backend::Pd ? ChipTest::kPdLibraryNoBfRt : ChipTest::kPdLibrary;
 }
-
-inline const char* backendName(Backend backend) {
-    return backend == Backend::Pd ? "Pd" : "Bfrt";
-}
-
 inline void PrintTo(Backend backend, std::ostream* out) {
-    *out << backendName(backend);
+    *out << (backend == Backend::Pd ? "Pd" : "Bfrt");
 }
 
-// ---- Builders
-
-inline Bf::TwiceNatAddrPortMatchSpec::Ptr matchOf(U16 natKeyId, U16 dstPort, U16 srcPort) {
+inline Bf::TwiceNatAddrPortMatchSpec::Ptr matchOf(U16 natKeyId, U16 srcPort, U16 dstPort) {
     auto match = Bf::twiceNatAddrPortMatchSpecFactory();
     match->ingMdNatKeyIdIs(natKeyId);
-    match->l4PortHdrDstPortIs(dstPort);
     match->l4PortHdrSrcPortIs(srcPort);
+    match->l4PortHdrDstPortIs(dstPort);
     return match;
 }
 
 // `param` is a hit action's nextHop or ecmpGroup.
-inline Bf::TwiceNatAddrPortBaseActionSpec::Ptr actionOf(Bf::TwiceNatAddrPortActionSpecType type,
-                                                        U16 rwId = 0, U8 prot = 0, U16 param = 0) {
-    return Bf::actionSpecOf(type, rwId, prot, param);
+inline Bf::TwiceNatAddrPortBaseActionSpec::Ptr actionOf(int type, U16 rwId = 0, U8 prot = 0,
+                                                        U16 param = 0) {
+    return Bf::actionSpecOf(static_cast<ActionType>(type), rwId, prot, param);
 }
 
 inline Bf::TwiceNatAddrPortTableEntry entryOf(
@@ -77,45 +77,67 @@ inline Bf::TwiceNatAddrPortTableEntry entryOf(
     return entry;
 }
 
-// ---- Trace capture
+inline const char* const kActionClasses[] = {
+    "OnMissActionSpec", "TwiceNatAddrPortHitActionSpec", "TwiceNatAddrPortHitDynamicActionSpec",
+    "TwiceNatAddrPortHitEcmpActionSpec", "TwiceNatAddrPortHitEcmpDynamicActionSpec"};
 
-// Switches the library's trace handle to `level` and collects its lines for
-// the scope; restores the level and the default sink afterwards.
-class TraceCapture {
-  public:
-    struct Line {
-        int level;
-        std::string text;
-    };
+// "nat=1 src=2 dst=3 TwiceNatAddrPortHitActionSpec(1) rwId=7 prot=17 param=300":
+// the action's class, its type and its own field read through the runtime type;
+// "empty" for the empty entry, "half" for an entry with one reference only.
+inline std::string describe(const Bf::TwiceNatAddrPortTableEntry& e) {
+    if (!e.match() || !e.action())
+        return e.isDefaultValue() ? "empty" : "half";
+    const auto& m = *e.match();
+    const auto& a = *e.action();
+    const std::string cls = a.kivType().name();
+    const auto& fields = a.kivType().attributes();  // actionType, prot, rwId[, own field]
+    const U64 param = fields.size() > 3 ? std::get<U64>(Kiv::genericGet(a, fields[3]->name)) : 0;
+    return _fmt("nat=%u src=%u dst=%u %s(%u) rwId=%u prot=%u param=%llu", m.ingMdNatKeyId(),
+                m.l4PortHdrSrcPort(), m.l4PortHdrDstPort(), cls.substr(cls.rfind(':') + 1).c_str(),
+                unsigned{a.actionType()}, a.rwId(), unsigned{a.prot()}, (unsigned long long)param);
+}
 
-    explicit TraceCapture(int level = Bf::kTraceLevel) : previousLevel_(Bf::traceHandle().level()) {
-        Bf::traceHandle().levelIs(level);
-        Kiv::TraceHandle::sinkIs(
-            [this](const Kiv::TraceHandle& handle, int lineLevel, std::string_view text) {
-                if (&handle == &Bf::traceHandle())
-                    lines.push_back({lineLevel, std::string(text)});
-            });
-    }
-    ~TraceCapture() {
-        Kiv::TraceHandle::sinkIs({});
-        Bf::traceHandle().levelIs(previousLevel_);
-    }
-    TraceCapture(const TraceCapture&) = delete;
-    TraceCapture& operator=(const TraceCapture&) = delete;
+inline std::string described(U16 nat, U16 src, U16 dst, int type, U16 rwId = 0, U8 prot = 0,
+                             U16 param = 0) {
+    return _fmt("nat=%u src=%u dst=%u %s(%d) rwId=%u prot=%u param=%u", nat, src, dst,
+                kActionClasses[type], type, rwId, unsigned{prot}, param);
+}
 
-    std::vector<std::string> texts() const {
-        std::vector<std::string> out;
-        for (const Line& line : lines) out.push_back(line.text);
-        return out;
-    }
-
-    std::vector<Line> lines;
-
-  private:
-    int previousLevel_;
+// The class (named by the handler that caught it), status and message of the
+// table exception that a step raised; "nothing" when it raised none.
+struct Raised {
+    std::string cls = "nothing";
+    U32 status = 0;
+    std::string message;
+    bool operator==(const Raised&) const = default;
 };
+inline void PrintTo(const Raised& r, std::ostream* out) {
+    *out << r.cls << "(" << r.status << ", \"" << r.message << "\")";
+}
 
-// ---- Fixture
+template <class Step>
+Raised raised(Step&& step) {
+    try {
+        step();
+    } catch (const BfTable::BfTableFull& e) {
+        return {"BfTableFull", e.status(), e.what()};
+    } catch (const BfTable::BfNoSysResources& e) {
+        return {"BfNoSysResources", e.status(), e.what()};
+    } catch (const BfTable::BfNotSupported& e) {
+        return {"BfNotSupported", e.status(), e.what()};
+    } catch (const BfTable::BfDuplicateEntry& e) {
+        return {"BfDuplicateEntry", e.status(), e.what()};
+    } catch (const BfTable::BfTryAgain& e) {
+        return {"BfTryAgain", e.status(), e.what()};
+    } catch (const BfTable::BfTableException& e) {
+        return {"BfTableException", e.status(), e.what()};
+    }
+    return {};
+}
+
+inline auto assertionFailed(const std::string& expression) {
+    return ::testing::HasSubstr("Assertion `" + expression + "' failed");
+}
 
 // Each test starts on blank chips and a blank key segment of kDevice/kPipe,
 // with the chip's hooks off, and must leave no runtime object behind (the
@@ -124,40 +146,41 @@ class TableFixture : public TestSupport::LeakCheck {
   protected:
     TableFixture() {
         blank();
-        keyManagerIs();
-        statusManager = BfnTableStatusManager::statusManagerFactory();
+        keys = RecordingKeyManager::RecordingKeyManagerIs(
+            Zabro::mbbZabroTableConfigFactory(kDevice, kPipe));
     }
-    ~TableFixture() override {
-        table = nullptr;
-        keyManager = nullptr;
-        statusManager = nullptr;
-        pdLibrary.reset();
-        blank();
-    }
-
-    // A new key manager over the key segment of kDevice/kPipe (as after a
-    // restart of the agent: it finds the records that the segment holds).
-    void keyManagerIs() {
-        keyManager = nullptr;
-        keyManager = MbbZabroKey::zabroKeyManagerFactory(kDevice, kPipe);
-    }
+    // The members then go, the table first and the PD library last.
+    ~TableFixture() override { blank(); }
 
     // Opens the PD library of `backend` (kept open by the fixture) and builds
-    // `table` through the exported factory with the fixture's key manager and
-    // status manager.
+    // `table` through the exported factory with the fixture's managers; the
+    // key manager's log starts empty.
     const Bf::TwiceNatAddrPortTable::Ptr& tableIs(Backend backend, U16 pipe = kPipe) {
         table = nullptr;
         pdLibrary.reset();
         pdLibrary.emplace(pdLibraryPath(backend));
-        table = twiceNatAddrPortTableFactory(keyManager, statusManager, pdLibrary->handle(),
-                                             kSession, kDevice, pipe, pdLibraryPath(backend));
+        table = twiceNatAddrPortTableFactory(keys, statusManager, pdLibrary->handle(), kSession,
+                                             kDevice, pipe, pdLibraryPath(backend));
+        if (keys)
+            keys->calls.clear();
         return table;
     }
 
+    void program(const Bf::TwiceNatAddrPortMatchSpec::PtrConst& match,
+                 const Bf::TwiceNatAddrPortBaseActionSpec::PtrConst& action) {
+        table->entryIs(entryOf(match, action));
+    }
     // The SDK handle that the table's handle map holds for `match` (0: none).
     BfnTable::BfnSdkEntryHandle handleOf(
         const Bf::TwiceNatAddrPortMatchSpec::PtrConst& match) const {
         return table->helper()->sdkHandles()->entry(match);
+    }
+    // The chip calls that `step` made, as the chip's call log shows them.
+    template <class Step>
+    static Texts callsOf(Step&& step) {
+        ChipTest::ScopedCallLog log;
+        step();
+        return log.texts();
     }
 
     static void blank() {
@@ -166,8 +189,9 @@ class TableFixture : public TestSupport::LeakCheck {
     }
 
     std::optional<ChipTest::SharedLibrary> pdLibrary;
-    MbbZabroKey::ZabroKeyManager::Ptr keyManager;
-    BfnTableStatusManager::StatusManager::Ptr statusManager;
+    RecordingKeyManager::Ptr keys;
+    BfnTableStatusManager::StatusManager::Ptr statusManager =
+        BfnTableStatusManager::statusManagerFactory();
     Bf::TwiceNatAddrPortTable::Ptr table;
 };
 
