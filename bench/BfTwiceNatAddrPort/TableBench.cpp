@@ -29,7 +29,14 @@ constexpr uint32_t kResident = 32768;
 constexpr uint32_t kBatch = 4096;  // entries added or deleted between untimed resets
 constexpr uint32_t kStride = 7919;
 
-constexpr const char* kPdLibraryNoBfRt = OLVANE_PD_LIBRARY_DIR "/libolvane_switch_pd_nobfrt.so";
+// The PD library a table is built over decides its backend: without the
+// object runtime the factory builds the PD backend, with it the BfRt one.
+struct Pd {
+    static constexpr const char* kLibrary = OLVANE_PD_LIBRARY_DIR "/libolvane_switch_pd_nobfrt.so";
+};
+struct Bfrt {
+    static constexpr const char* kLibrary = OLVANE_PD_LIBRARY_DIR "/libolvane_switch_pd.so";
+};
 
 using MatchSpec = p4_pd_olvane_switch_twiceNatAddrPort_match_spec_t;
 using HitSpec = p4_pd_olvane_switch_twiceNatAddrPortHit_action_spec_t;
@@ -59,32 +66,25 @@ Bf::TwiceNatAddrPortTableEntry entryOf(const Bf::TwiceNatAddrPortMatchSpec::PtrC
     return e;
 }
 
-class PdLibrary {
-  public:
-    PdLibrary() : handle_(::dlopen(kPdLibraryNoBfRt, RTLD_NOW)) {
-        if (handle_ == nullptr)
-            throw std::runtime_error(::dlerror());
-    }
-    ~PdLibrary() { ::dlclose(handle_); }
-    PdLibrary(const PdLibrary&) = delete;
-    PdLibrary& operator=(const PdLibrary&) = delete;
-
-    void* handle() const { return handle_; }
-    template <class Function>
-    Function* bind(const char* name) const {
-        return reinterpret_cast<Function*>(::dlsym(handle_, name));
-    }
-
-    static PdLibrary& instance() {
-        static PdLibrary lib;
-        return lib;
-    }
-
-  private:
-    void* handle_;
+struct LibraryCloser {
+    void operator()(void* handle) const { ::dlclose(handle); }
 };
 
-#define OLVANE_BIND(f) PdLibrary::instance().bind<decltype(::f)>(#f)
+// Opened once per process and kept: the tables hold the PD functions it binds.
+template <class Backend>
+void* libraryHandle() {
+    static const std::unique_ptr<void, LibraryCloser> handle(::dlopen(Backend::kLibrary, RTLD_NOW));
+    if (!handle)
+        throw std::runtime_error(::dlerror());
+    return handle.get();
+}
+
+template <class Function>
+Function* pdFunction(const char* name) {
+    return reinterpret_cast<Function*>(::dlsym(libraryHandle<Pd>(), name));
+}
+
+#define OLVANE_BIND(f) pdFunction<decltype(::f)>(#f)
 
 struct RawPd {
     decltype(::p4_pd_olvane_switch_twiceNatAddrPort_table_add_with_twiceNatAddrPortHit)* add =
@@ -97,17 +97,18 @@ struct RawPd {
         OLVANE_BIND(p4_pd_olvane_switch_twiceNatAddrPort_get_entry);
 };
 
-// A PD table built by the exported factory on a blank chip, holding
-// kResident entries (matches 0 .. kResident-1).
-struct PdTable {
+// A table built by the exported factory on a blank chip, holding kResident
+// entries (matches 0 .. kResident-1).
+template <class Backend>
+struct LibraryTable {
     Bf::TwiceNatAddrPortTable::Ptr table;
     std::vector<Bf::TwiceNatAddrPortMatchSpec::PtrConst> resident;
     Bf::TwiceNatAddrPortBaseActionSpec::PtrConst action = hitAction(1, 6, 2);
 
-    explicit PdTable(const MbbZabroKey::ZabroKeyManager::Ptr& keys = nullptr) {
+    LibraryTable() {
         Chip::wipe(kDev);
-        table = twiceNatAddrPortTableFactory(keys, nullptr, PdLibrary::instance().handle(),
-                                             kSession, kDev, kPipe, kPdLibraryNoBfRt);
+        table = twiceNatAddrPortTableFactory(nullptr, nullptr, libraryHandle<Backend>(), kSession,
+                                             kDev, kPipe, Backend::kLibrary);
         for (uint32_t n = 0; n < kResident; ++n) {
             resident.push_back(matchOf(n));
             table->entryIs(entryOf(resident.back(), action));
@@ -117,6 +118,8 @@ struct PdTable {
         return table->helper()->sdkHandles()->entry(resident[n]);
     }
 };
+using PdTable = LibraryTable<Pd>;
+using BfrtTable = LibraryTable<Bfrt>;
 
 // The batch kResident .. kResident+kBatch-1: new match objects, not installed.
 std::vector<Bf::TwiceNatAddrPortMatchSpec::PtrConst> batchMatches() {
@@ -125,10 +128,11 @@ std::vector<Bf::TwiceNatAddrPortMatchSpec::PtrConst> batchMatches() {
     return batch;
 }
 
-// ======== PD backend
+// ======== The library, on either backend
 
-void BM_PdLibraryAdd(benchmark::State& state) {
-    PdTable t;
+template <class Backend>
+void BM_LibraryAdd(benchmark::State& state) {
+    LibraryTable<Backend> t;
     const auto batch = batchMatches();
     uint32_t i = 0;
     for (auto _ : state) {
@@ -141,7 +145,115 @@ void BM_PdLibraryAdd(benchmark::State& state) {
         }
     }
 }
-BENCHMARK(BM_PdLibraryAdd);
+BENCHMARK_TEMPLATE(BM_LibraryAdd, Pd);
+BENCHMARK_TEMPLATE(BM_LibraryAdd, Bfrt);
+
+template <class Backend>
+void BM_LibraryModify(benchmark::State& state) {
+    LibraryTable<Backend> t;
+    const auto other = hitAction(3, 17, 4);
+    uint32_t i = 0;
+    for (auto _ : state) {
+        t.table->entryIs(entryOf(t.resident[i], other));
+        i = (i + kStride) % kResident;
+    }
+}
+BENCHMARK_TEMPLATE(BM_LibraryModify, Pd);
+BENCHMARK_TEMPLATE(BM_LibraryModify, Bfrt);
+
+template <class Backend>
+void BM_LibraryDelete(benchmark::State& state) {
+    LibraryTable<Backend> t;
+    const auto batch = batchMatches();
+    for (const auto& m : batch) t.table->entryIs(entryOf(m, t.action));
+    uint32_t i = 0;
+    for (auto _ : state) {
+        t.table->entryDel(batch[i]);
+        if (++i == kBatch) {
+            state.PauseTiming();
+            for (const auto& m : batch) t.table->entryIs(entryOf(m, t.action));
+            i = 0;
+            state.ResumeTiming();
+        }
+    }
+}
+BENCHMARK_TEMPLATE(BM_LibraryDelete, Pd);
+BENCHMARK_TEMPLATE(BM_LibraryDelete, Bfrt);
+
+template <class Backend>
+void BM_LibraryEntryByHandle(benchmark::State& state) {
+    LibraryTable<Backend> t;
+    std::vector<BfnTable::BfnSdkEntryHandle> handles(kResident);
+    for (uint32_t n = 0; n < kResident; ++n) handles[n] = t.handleOf(n);
+    uint32_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(t.table->entryByHandle(handles[i]));
+        i = (i + kStride) % kResident;
+    }
+}
+BENCHMARK_TEMPLATE(BM_LibraryEntryByHandle, Pd);
+BENCHMARK_TEMPLATE(BM_LibraryEntryByHandle, Bfrt);
+
+// The lookup by match object: the handle map, then the read-back.
+template <class Backend>
+void BM_LibraryEntry(benchmark::State& state) {
+    LibraryTable<Backend> t;
+    uint32_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(t.table->entry(t.resident[i]));
+        i = (i + kStride) % kResident;
+    }
+}
+BENCHMARK_TEMPLATE(BM_LibraryEntry, Pd);
+BENCHMARK_TEMPLATE(BM_LibraryEntry, Bfrt);
+
+// A restarted agent: the factory reads each of the N entries that the key
+// manager recorded back by its handle and rebuilds the handle map and the
+// key manager's bindings. Time per entry is the time per iteration / N.
+template <class Backend>
+void BM_LibraryRestartResync(benchmark::State& state) {
+    const auto n = static_cast<uint32_t>(state.range(0));
+    Chip::wipe(kDev);
+    Zabro::MbbZabroTableConfig::segmentWipe(kDev, kPipe);
+    const auto build = [](const MbbZabroKey::ZabroKeyManager::Ptr& keys) {
+        return twiceNatAddrPortTableFactory(keys, nullptr, libraryHandle<Backend>(), kSession, kDev,
+                                            kPipe, Backend::kLibrary);
+    };
+    {
+        auto keys = MbbZabroKey::zabroKeyManagerFactory(kDev, kPipe);
+        auto table = build(keys);
+        const auto action = hitAction(1, 6, 2);
+        for (uint32_t i = 0; i < n; ++i) {
+            const auto m = matchOf(i);
+            table->entryIs(entryOf(m, action));
+            keys->sdkEntryHandleIs(keys->key(m), table->helper()->sdkHandles()->entry(m));
+        }
+    }
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto keys = MbbZabroKey::zabroKeyManagerFactory(kDev, kPipe);
+        state.ResumeTiming();
+        auto table = build(keys);
+        state.PauseTiming();
+        if (table->helper()->sdkHandles()->entryCount() != n)
+            state.SkipWithError("the resync missed entries");
+        table = nullptr;
+        keys = nullptr;
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * n);
+    Zabro::MbbZabroTableConfig::segmentWipe(kDev, kPipe);
+}
+BENCHMARK_TEMPLATE(BM_LibraryRestartResync, Pd)
+    ->Arg(1024)
+    ->Arg(16384)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_TEMPLATE(BM_LibraryRestartResync, Bfrt)
+    ->Arg(1024)
+    ->Arg(16384)
+    ->Unit(benchmark::kMicrosecond);
+
+// ======== The raw PD calls
 
 void BM_PdRawAdd(benchmark::State& state) {
     PdTable t;
@@ -162,17 +274,6 @@ void BM_PdRawAdd(benchmark::State& state) {
 }
 BENCHMARK(BM_PdRawAdd);
 
-void BM_PdLibraryModify(benchmark::State& state) {
-    PdTable t;
-    const auto other = hitAction(3, 17, 4);
-    uint32_t i = 0;
-    for (auto _ : state) {
-        t.table->entryIs(entryOf(t.resident[i], other));
-        i = (i + kStride) % kResident;
-    }
-}
-BENCHMARK(BM_PdLibraryModify);
-
 void BM_PdRawModify(benchmark::State& state) {
     PdTable t;
     RawPd pd;
@@ -186,23 +287,6 @@ void BM_PdRawModify(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_PdRawModify);
-
-void BM_PdLibraryDelete(benchmark::State& state) {
-    PdTable t;
-    const auto batch = batchMatches();
-    for (const auto& m : batch) t.table->entryIs(entryOf(m, t.action));
-    uint32_t i = 0;
-    for (auto _ : state) {
-        t.table->entryDel(batch[i]);
-        if (++i == kBatch) {
-            state.PauseTiming();
-            for (const auto& m : batch) t.table->entryIs(entryOf(m, t.action));
-            i = 0;
-            state.ResumeTiming();
-        }
-    }
-}
-BENCHMARK(BM_PdLibraryDelete);
 
 void BM_PdRawDelete(benchmark::State& state) {
     PdTable t;
@@ -229,29 +313,6 @@ void BM_PdRawDelete(benchmark::State& state) {
 }
 BENCHMARK(BM_PdRawDelete);
 
-void BM_PdLibraryEntryByHandle(benchmark::State& state) {
-    PdTable t;
-    std::vector<BfnTable::BfnSdkEntryHandle> handles(kResident);
-    for (uint32_t n = 0; n < kResident; ++n) handles[n] = t.handleOf(n);
-    uint32_t i = 0;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(t.table->entryByHandle(handles[i]));
-        i = (i + kStride) % kResident;
-    }
-}
-BENCHMARK(BM_PdLibraryEntryByHandle);
-
-// The lookup by match object: the handle map, then the read-back.
-void BM_PdLibraryEntry(benchmark::State& state) {
-    PdTable t;
-    uint32_t i = 0;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(t.table->entry(t.resident[i]));
-        i = (i + kStride) % kResident;
-    }
-}
-BENCHMARK(BM_PdLibraryEntry);
-
 void BM_PdRawGetEntry(benchmark::State& state) {
     PdTable t;
     RawPd pd;
@@ -270,80 +331,8 @@ void BM_PdRawGetEntry(benchmark::State& state) {
 }
 BENCHMARK(BM_PdRawGetEntry);
 
-// A restarted agent: the factory reads each of the N entries that the key
-// manager recorded back by its handle and rebuilds the handle map and the
-// key manager's bindings. Time per entry is the time per iteration / N.
-void BM_PdRestartResync(benchmark::State& state) {
-    const auto n = static_cast<uint32_t>(state.range(0));
-    Chip::wipe(kDev);
-    Zabro::MbbZabroTableConfig::segmentWipe(kDev, kPipe);
-    {
-        auto keys = MbbZabroKey::zabroKeyManagerFactory(kDev, kPipe);
-        auto table = twiceNatAddrPortTableFactory(keys, nullptr, PdLibrary::instance().handle(),
-                                                  kSession, kDev, kPipe, kPdLibraryNoBfRt);
-        const auto action = hitAction(1, 6, 2);
-        for (uint32_t i = 0; i < n; ++i) {
-            const auto m = matchOf(i);
-            table->entryIs(entryOf(m, action));
-            keys->sdkEntryHandleIs(keys->key(m), table->helper()->sdkHandles()->entry(m));
-        }
-    }
-    for (auto _ : state) {
-        state.PauseTiming();
-        auto keys = MbbZabroKey::zabroKeyManagerFactory(kDev, kPipe);
-        state.ResumeTiming();
-        auto table = twiceNatAddrPortTableFactory(keys, nullptr, PdLibrary::instance().handle(),
-                                                  kSession, kDev, kPipe, kPdLibraryNoBfRt);
-        state.PauseTiming();
-        if (table->helper()->sdkHandles()->entryCount() != n)
-            state.SkipWithError("the resync missed entries");
-        table = nullptr;
-        keys = nullptr;
-        state.ResumeTiming();
-    }
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * n);
-    Zabro::MbbZabroTableConfig::segmentWipe(kDev, kPipe);
-}
-BENCHMARK(BM_PdRestartResync)->Arg(1024)->Arg(16384)->Unit(benchmark::kMicrosecond);
-
-// ======== BfRt backend
-// The same operations on a table built over the PD library with the object
-// runtime, against the raw object-runtime calls with one key and one data
-// object bound to twiceNatAddrPortHit, as the library keeps them.
-
-constexpr const char* kPdLibraryBfRt = OLVANE_PD_LIBRARY_DIR "/libolvane_switch_pd.so";
-
-struct LibraryCloser {
-    void operator()(void* handle) const { ::dlclose(handle); }
-};
-
-void* bfRtLibraryHandle() {
-    static const std::unique_ptr<void, LibraryCloser> handle(::dlopen(kPdLibraryBfRt, RTLD_NOW));
-    if (!handle)
-        throw std::runtime_error(::dlerror());
-    return handle.get();
-}
-
-// A BfRt table built by the exported factory on a blank chip, holding
-// kResident entries (matches 0 .. kResident-1).
-struct BfrtTable {
-    Bf::TwiceNatAddrPortTable::Ptr table;
-    std::vector<Bf::TwiceNatAddrPortMatchSpec::PtrConst> resident;
-    Bf::TwiceNatAddrPortBaseActionSpec::PtrConst action = hitAction(1, 6, 2);
-
-    BfrtTable() {
-        Chip::wipe(kDev);
-        table = twiceNatAddrPortTableFactory(nullptr, nullptr, bfRtLibraryHandle(), kSession, kDev,
-                                             kPipe, kPdLibraryBfRt);
-        for (uint32_t n = 0; n < kResident; ++n) {
-            resident.push_back(matchOf(n));
-            table->entryIs(entryOf(resident.back(), action));
-        }
-    }
-    BfnTable::BfnSdkEntryHandle handleOf(uint32_t n) const {
-        return table->helper()->sdkHandles()->entry(resident[n]);
-    }
-};
+// ======== The raw object-runtime calls, with one key and one data object
+// bound to twiceNatAddrPortHit, as the library keeps them.
 
 // The device's object-runtime table with a key and a data object of its own.
 struct RawBfRt {
@@ -373,22 +362,6 @@ struct RawBfRt {
     }
 };
 
-void BM_BfrtLibraryAdd(benchmark::State& state) {
-    BfrtTable t;
-    const auto batch = batchMatches();
-    uint32_t i = 0;
-    for (auto _ : state) {
-        t.table->entryIs(entryOf(batch[i], t.action));
-        if (++i == kBatch) {
-            state.PauseTiming();
-            for (const auto& m : batch) t.table->entryDel(m);
-            i = 0;
-            state.ResumeTiming();
-        }
-    }
-}
-BENCHMARK(BM_BfrtLibraryAdd);
-
 void BM_BfrtRawAdd(benchmark::State& state) {
     BfrtTable t;
     RawBfRt raw;
@@ -407,17 +380,6 @@ void BM_BfrtRawAdd(benchmark::State& state) {
 }
 BENCHMARK(BM_BfrtRawAdd);
 
-void BM_BfrtLibraryModify(benchmark::State& state) {
-    BfrtTable t;
-    const auto other = hitAction(3, 17, 4);
-    uint32_t i = 0;
-    for (auto _ : state) {
-        t.table->entryIs(entryOf(t.resident[i], other));
-        i = (i + kStride) % kResident;
-    }
-}
-BENCHMARK(BM_BfrtLibraryModify);
-
 void BM_BfrtRawModify(benchmark::State& state) {
     BfrtTable t;
     RawBfRt raw;
@@ -434,19 +396,6 @@ void BM_BfrtRawModify(benchmark::State& state) {
 }
 BENCHMARK(BM_BfrtRawModify);
 
-void BM_BfrtLibraryEntryByHandle(benchmark::State& state) {
-    BfrtTable t;
-    std::vector<BfnTable::BfnSdkEntryHandle> handles(kResident);
-    for (uint32_t n = 0; n < kResident; ++n) handles[n] = t.handleOf(n);
-    uint32_t i = 0;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(t.table->entryByHandle(handles[i]));
-        i = (i + kStride) % kResident;
-    }
-}
-BENCHMARK(BM_BfrtLibraryEntryByHandle);
-
-// Read as the library reads: reset, get, then the action id and every field.
 void BM_BfrtRawEntryGet(benchmark::State& state) {
     BfrtTable t;
     RawBfRt raw;
