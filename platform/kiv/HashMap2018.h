@@ -50,7 +50,16 @@ class HashMap2018 {
         if (size_ >= buckets_.size())
             grow();
         auto& head = buckets_[bucketOf(key.ptr())];
-        auto node = std::make_unique<Node>(key, std::move(value));
+        std::unique_ptr<Node> node;
+        if (spare_) {
+            // A node freed by an earlier erase: add/delete churn allocates nothing.
+            node = std::move(spare_);
+            spare_ = std::move(node->next);
+            node->key = key;
+            node->value = std::move(value);
+        } else {
+            node = std::make_unique<Node>(key, std::move(value));
+        }
         node->next = std::move(head);
         head = std::move(node);
         ++size_;
@@ -66,17 +75,19 @@ class HashMap2018 {
             *link = std::move(gone->next);
             if (removed)
                 *removed = std::move(gone->value);
+            gone->key = nullptr;
+            gone->next = std::move(spare_);
+            spare_ = std::move(gone);
             --size_;
             return true;
         }
         return false;
     }
 
+    // Removes every pair and gives back every node, the spare ones too.
     void clear() noexcept {
-        for (auto& head : buckets_) {
-            // Unlink iteratively: a long chain must not recurse through unique_ptr.
-            while (head) head = std::move(head->next);
-        }
+        for (auto& head : buckets_) unlink(head);
+        unlink(spare_);
         size_ = 0;
     }
 
@@ -115,6 +126,11 @@ class HashMap2018 {
     }
 
   private:
+    // Iteratively: a long chain must not recurse through unique_ptr.
+    static void unlink(std::unique_ptr<Node>& head) noexcept {
+        while (head) head = std::move(head->next);
+    }
+
     static constexpr std::size_t kInitialBuckets = 16;
 
     std::size_t bucketOf(const K* key) const noexcept {
@@ -140,7 +156,8 @@ class HashMap2018 {
     }
 
     std::vector<std::unique_ptr<Node>> buckets_;
-    unsigned shift_ = 64 - 4;  // log2(kInitialBuckets) bits of hash
+    unsigned shift_ = 64 - 4;      // log2(kInitialBuckets) bits of hash
+    std::unique_ptr<Node> spare_;  // nodes of erased pairs, kept for the next inserts
     std::size_t size_ = 0;
 };
 
