@@ -69,6 +69,32 @@ struct BfRtAccess {
 
 namespace {
 
+// A call on a table object, as the test hooks see it: logged with the
+// table's name first, then whatever `more` adds.
+template <class More>
+Status tableCall(Call call, const std::string& table, const More& more) {
+    return Chip::Hooks::intercept(call, [&](ArgText& args) { more(args.text("table", table)); });
+}
+
+Status tableCall(Call call, const std::string& table) {
+    return tableCall(call, table, [](ArgText&) {});
+}
+
+// The id of the schema entry called `name`.
+template <class Entries>
+Status idOfName(const Entries& entries, const std::string& name, uint32_t* id) {
+    if (id == nullptr) {
+        return Chip::kInvalidArg;
+    }
+    for (const auto& entry : entries) {
+        if (entry.name == name) {
+            *id = entry.id;
+            return Chip::kSuccess;
+        }
+    }
+    return Chip::kObjectNotFound;
+}
+
 void logTarget(ArgText& args, const BfRtTarget& target) {
     args.bytes("target", &target, sizeof target);
 }
@@ -93,8 +119,7 @@ bool OlvaneBfRtTable::holdsEntries() const {
 }
 
 Status OlvaneBfRtTable::tableTypeGet(TableType* type) const {
-    if (Status st = Chip::Hooks::intercept(Call::TableTypeGet,
-                                           [&](ArgText& args) { args.text("table", name_); })) {
+    if (Status st = tableCall(Call::TableTypeGet, name_)) {
         return st;
     }
     if (type == nullptr) {
@@ -105,45 +130,25 @@ Status OlvaneBfRtTable::tableTypeGet(TableType* type) const {
 }
 
 Status OlvaneBfRtTable::keyFieldIdGet(const std::string& name, uint32_t* fieldId) const {
-    if (Status st = Chip::Hooks::intercept(Call::KeyFieldIdGet, [&](ArgText& args) {
-            args.text("table", name_).text("name", name);
-        })) {
+    if (Status st = tableCall(Call::KeyFieldIdGet, name_,
+                              [&](ArgText& args) { args.text("name", name); })) {
         return st;
     }
-    if (fieldId == nullptr) {
-        return Chip::kInvalidArg;
-    }
-    for (const schema::KeyField& field : schema::kKeyFields) {
-        if (field.name == name) {
-            *fieldId = field.id;
-            return Chip::kSuccess;
-        }
-    }
-    return Chip::kObjectNotFound;
+    return idOfName(schema::kKeyFields, name, fieldId);
 }
 
 Status OlvaneBfRtTable::actionIdGet(const std::string& name, uint32_t* actionId) const {
-    if (Status st = Chip::Hooks::intercept(Call::TableActionIdGet, [&](ArgText& args) {
-            args.text("table", name_).text("name", name);
-        })) {
+    if (Status st = tableCall(Call::TableActionIdGet, name_,
+                              [&](ArgText& args) { args.text("name", name); })) {
         return st;
     }
-    if (actionId == nullptr) {
-        return Chip::kInvalidArg;
-    }
-    for (const schema::ActionInfo& action : schema::kActions) {
-        if (action.name == name) {
-            *actionId = action.id;
-            return Chip::kSuccess;
-        }
-    }
-    return Chip::kObjectNotFound;
+    return idOfName(schema::kActions, name, actionId);
 }
 
 Status OlvaneBfRtTable::dataFieldIdGet(const std::string& name, const uint32_t& actionId,
                                        uint32_t* fieldId) const {
-    if (Status st = Chip::Hooks::intercept(Call::DataFieldIdGet, [&](ArgText& args) {
-            args.text("table", name_).text("name", name).number("action", actionId);
+    if (Status st = tableCall(Call::DataFieldIdGet, name_, [&](ArgText& args) {
+            args.text("name", name).number("action", actionId);
         })) {
         return st;
     }
@@ -161,8 +166,7 @@ Status OlvaneBfRtTable::dataFieldIdGet(const std::string& name, const uint32_t& 
 }
 
 Status OlvaneBfRtTable::keyAllocate(std::unique_ptr<BfRtTableKey>* key) const {
-    if (Status st = Chip::Hooks::intercept(Call::KeyAllocate,
-                                           [&](ArgText& args) { args.text("table", name_); })) {
+    if (Status st = tableCall(Call::KeyAllocate, name_)) {
         return st;
     }
     if (key == nullptr) {
@@ -173,8 +177,7 @@ Status OlvaneBfRtTable::keyAllocate(std::unique_ptr<BfRtTableKey>* key) const {
 }
 
 Status OlvaneBfRtTable::keyReset(BfRtTableKey* key) const {
-    if (Status st = Chip::Hooks::intercept(Call::KeyReset,
-                                           [&](ArgText& args) { args.text("table", name_); })) {
+    if (Status st = tableCall(Call::KeyReset, name_)) {
         return st;
     }
     if (key == nullptr) {
@@ -185,8 +188,7 @@ Status OlvaneBfRtTable::keyReset(BfRtTableKey* key) const {
 }
 
 Status OlvaneBfRtTable::dataAllocate(std::unique_ptr<BfRtTableData>* data) const {
-    if (Status st = Chip::Hooks::intercept(Call::DataAllocate,
-                                           [&](ArgText& args) { args.text("table", name_); })) {
+    if (Status st = tableCall(Call::DataAllocate, name_)) {
         return st;
     }
     if (data == nullptr) {
@@ -197,9 +199,8 @@ Status OlvaneBfRtTable::dataAllocate(std::unique_ptr<BfRtTableData>* data) const
 }
 
 Status OlvaneBfRtTable::dataReset(const uint32_t& actionId, BfRtTableData* data) const {
-    if (Status st = Chip::Hooks::intercept(Call::DataReset, [&](ArgText& args) {
-            args.text("table", name_).number("action", actionId);
-        })) {
+    if (Status st = tableCall(Call::DataReset, name_,
+                              [&](ArgText& args) { args.number("action", actionId); })) {
         return st;
     }
     if (data == nullptr || schema::actionById(actionId) == nullptr) {
@@ -210,8 +211,7 @@ Status OlvaneBfRtTable::dataReset(const uint32_t& actionId, BfRtTableData* data)
 }
 
 Status OlvaneBfRtTable::dataReset(BfRtTableData* data) const {
-    if (Status st = Chip::Hooks::intercept(Call::DataReset,
-                                           [&](ArgText& args) { args.text("table", name_); })) {
+    if (Status st = tableCall(Call::DataReset, name_)) {
         return st;
     }
     if (data == nullptr) {
@@ -222,10 +222,8 @@ Status OlvaneBfRtTable::dataReset(BfRtTableData* data) const {
 }
 
 Status OlvaneBfRtTable::deviceTargetIs(const BfRtTarget& target) {
-    if (Status st = Chip::Hooks::intercept(Call::DeviceTargetIs, [&](ArgText& args) {
-            args.text("table", name_);
-            logTarget(args, target);
-        })) {
+    if (Status st = tableCall(Call::DeviceTargetIs, name_,
+                              [&](ArgText& args) { logTarget(args, target); })) {
         return st;
     }
     if (target.dev_id >= Chip::kMaxDevices || target.pipe_id > 0xFFFF) {
@@ -237,8 +235,8 @@ Status OlvaneBfRtTable::deviceTargetIs(const BfRtTarget& target) {
 
 Status OlvaneBfRtTable::attributeAllocate(const TableAttributesType& type,
                                           std::unique_ptr<BfRtTableAttributes>* attributes) const {
-    if (Status st = Chip::Hooks::intercept(Call::AttributeAllocate, [&](ArgText& args) {
-            args.text("table", name_).number("type", static_cast<uint32_t>(type));
+    if (Status st = tableCall(Call::AttributeAllocate, name_, [&](ArgText& args) {
+            args.number("type", static_cast<uint32_t>(type));
         })) {
         return st;
     }
@@ -254,8 +252,8 @@ Status OlvaneBfRtTable::attributeAllocate(const TableAttributesType& type,
 
 Status OlvaneBfRtTable::tableAttributesSet(const BfRtSession& session, const BfRtTarget& target,
                                            const BfRtTableAttributes& attributes) const {
-    if (Status st = Chip::Hooks::intercept(Call::TableAttributesSet, [&](ArgText& args) {
-            args.text("table", name_).number("sess", session.sessHandleGet());
+    if (Status st = tableCall(Call::TableAttributesSet, name_, [&](ArgText& args) {
+            args.number("sess", session.sessHandleGet());
             logTarget(args, target);
             args.number("scope", static_cast<uint32_t>(BfRtAccess::scope(attributes)));
         })) {
@@ -279,8 +277,8 @@ Status OlvaneBfRtTable::tableAttributesSet(const BfRtSession& session, const BfR
 Status OlvaneBfRtTable::tableEntryAdd(const BfRtSession& session, const BfRtTarget& target,
                                       const BfRtTableKey& key, const BfRtTableData& data,
                                       uint32_t* handle) const {
-    if (Status st = Chip::Hooks::intercept(Call::TableEntryAdd, [&](ArgText& args) {
-            args.text("table", name_).number("sess", session.sessHandleGet());
+    if (Status st = tableCall(Call::TableEntryAdd, name_, [&](ArgText& args) {
+            args.number("sess", session.sessHandleGet());
             logTarget(args, target);
             BfRtAccess::log(args, key);
             BfRtAccess::log(args, data);
@@ -304,8 +302,8 @@ Status OlvaneBfRtTable::tableEntryAdd(const BfRtSession& session, const BfRtTarg
 Status OlvaneBfRtTable::tableEntryMod(const BfRtSession& session, const BfRtTarget& target,
                                       const uint64_t& flags, const uint32_t& handle,
                                       const BfRtTableData& data) const {
-    if (Status st = Chip::Hooks::intercept(Call::TableEntryMod, [&](ArgText& args) {
-            args.text("table", name_).number("sess", session.sessHandleGet());
+    if (Status st = tableCall(Call::TableEntryMod, name_, [&](ArgText& args) {
+            args.number("sess", session.sessHandleGet());
             logTarget(args, target);
             args.number("flags", flags).number("hdl", handle);
             BfRtAccess::log(args, data);
@@ -329,8 +327,8 @@ Status OlvaneBfRtTable::tableEntryMod(const BfRtSession& session, const BfRtTarg
 Status OlvaneBfRtTable::tableDefaultEntrySet(const BfRtSession& session, const BfRtTarget& target,
                                              const uint64_t& flags, const BfRtTableData& data,
                                              uint32_t* handle) const {
-    if (Status st = Chip::Hooks::intercept(Call::TableDefaultEntrySet, [&](ArgText& args) {
-            args.text("table", name_).number("sess", session.sessHandleGet());
+    if (Status st = tableCall(Call::TableDefaultEntrySet, name_, [&](ArgText& args) {
+            args.number("sess", session.sessHandleGet());
             logTarget(args, target);
             args.number("flags", flags);
             BfRtAccess::log(args, data);
@@ -353,8 +351,8 @@ Status OlvaneBfRtTable::tableDefaultEntrySet(const BfRtSession& session, const B
 
 Status OlvaneBfRtTable::tableEntryDel(const BfRtSession& session, const BfRtTarget& target,
                                       const uint32_t& handle) const {
-    if (Status st = Chip::Hooks::intercept(Call::TableEntryDel, [&](ArgText& args) {
-            args.text("table", name_).number("sess", session.sessHandleGet());
+    if (Status st = tableCall(Call::TableEntryDel, name_, [&](ArgText& args) {
+            args.number("sess", session.sessHandleGet());
             logTarget(args, target);
             args.number("hdl", handle);
         })) {
@@ -372,8 +370,8 @@ Status OlvaneBfRtTable::tableEntryDel(const BfRtSession& session, const BfRtTarg
 
 Status OlvaneBfRtTable::tableDefaultEntryReset(const BfRtSession& session,
                                                const BfRtTarget& target) const {
-    if (Status st = Chip::Hooks::intercept(Call::TableDefaultEntryReset, [&](ArgText& args) {
-            args.text("table", name_).number("sess", session.sessHandleGet());
+    if (Status st = tableCall(Call::TableDefaultEntryReset, name_, [&](ArgText& args) {
+            args.number("sess", session.sessHandleGet());
             logTarget(args, target);
         })) {
         return st;
@@ -391,8 +389,8 @@ Status OlvaneBfRtTable::tableDefaultEntryReset(const BfRtSession& session,
 Status OlvaneBfRtTable::tableEntryGet(const BfRtSession& session, const BfRtTarget& target,
                                       const uint64_t& flags, const uint32_t& handle,
                                       BfRtTableKey* key, BfRtTableData* data) const {
-    if (Status st = Chip::Hooks::intercept(Call::TableEntryGet, [&](ArgText& args) {
-            args.text("table", name_).number("sess", session.sessHandleGet());
+    if (Status st = tableCall(Call::TableEntryGet, name_, [&](ArgText& args) {
+            args.number("sess", session.sessHandleGet());
             logTarget(args, target);
             args.number("flags", flags).number("hdl", handle);
         })) {
