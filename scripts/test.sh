@@ -14,3 +14,6 @@ run_suite() {
 }
 run_suite default
 run_suite asan
+
+# libFuzzer targets, a short run each.
+FUZZ_SECONDS=${FUZZ_SECONDS:-60} bash scripts/fuzz.sh
