@@ -43,10 +43,10 @@ function(olvane_package_target target)
             LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
             ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
             RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-    if(arg_HEADERS)
-        list(TRANSFORM arg_HEADERS REPLACE "^([^/])" "${CMAKE_CURRENT_SOURCE_DIR}/\\1")
-        install(FILES ${arg_HEADERS} DESTINATION ${OLVANE_INSTALL_INCLUDEDIR}/${folder})
-    endif()
+    foreach(header IN LISTS arg_HEADERS)
+        cmake_path(ABSOLUTE_PATH header BASE_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR})
+        install(FILES ${header} DESTINATION ${OLVANE_INSTALL_INCLUDEDIR}/${folder})
+    endforeach()
 endfunction()
 
 # Called once, after every component: the CMake package (installed and for

@@ -158,18 +158,18 @@ void firstRun(EmbedAgent& agent) {
     agent.program(kDns, Bf::twiceNatAddrPortHitActionSpec, 7, 4);
     agent.program(kWeb, Bf::twiceNatAddrPortHitDynamicActionSpec, 8, 9);  // a modify
     agent.remove(kDns);
-    expect(agent, kWeb, "twiceNatAddrPortHitDynamic rwId=8 param=9");
-    expect(agent, kMail, "twiceNatAddrPortHitEcmp rwId=6 param=3");
+    expect(agent, kWeb, "twiceNatAddrPortHitDynamicActionSpec rwId=8 param=9");
+    expect(agent, kMail, "twiceNatAddrPortHitEcmpActionSpec rwId=6 param=3");
     expect(agent, kDns, "not installed");
 }
 
 void secondRun(EmbedAgent& agent) {
     std::printf("restarted: %zu entries resynced\n", agent.entryCount());
-    expect(agent, kWeb, "twiceNatAddrPortHitDynamic rwId=8 param=9");
-    expect(agent, kMail, "twiceNatAddrPortHitEcmp rwId=6 param=3");
+    expect(agent, kWeb, "twiceNatAddrPortHitDynamicActionSpec rwId=8 param=9");
+    expect(agent, kMail, "twiceNatAddrPortHitEcmpActionSpec rwId=6 param=3");
     agent.program(kMail, Bf::twiceNatAddrPortHitEcmpActionSpec, 6,
                   4);  // through the resynced object
-    expect(agent, kMail, "twiceNatAddrPortHitEcmp rwId=6 param=4");
+    expect(agent, kMail, "twiceNatAddrPortHitEcmpActionSpec rwId=6 param=4");
     agent.remove(kWeb);
     agent.remove(kMail);
 }
