@@ -3,6 +3,8 @@
 # seven parameter types in order. Nothing else may leak: every other symbol
 # belongs to the library's namespaces (their classes' virtual tables and type
 # information included), or is the runtime's process-wide pointer switch.
+# State that is one per process must not be hidden in the library either: a
+# hidden copy would not see the program's switch, or would trace on its own.
 # Usage: cmake -DLIBRARY=<path to libBfTwiceNatAddrPort.so> -P CheckLibrarySymbols.cmake
 execute_process(COMMAND nm -DC --defined-only ${LIBRARY} OUTPUT_VARIABLE symbols
                 RESULT_VARIABLE rc)
@@ -36,4 +38,16 @@ if(NOT found)
 endif()
 if(leaked)
     message(FATAL_ERROR "${LIBRARY} exports symbols outside its API:${leaked}")
+endif()
+
+execute_process(COMMAND nm -C --defined-only ${LIBRARY} OUTPUT_VARIABLE all_symbols
+                RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "nm -C ${LIBRARY} failed")
+endif()
+string(REGEX MATCHALL
+       "[0-9a-f]+ [bdgs] (Dorvu::detail::threadSafePtrs|BfTwiceNatAddrPort::traceHandle\\(\\)::handle)\n"
+       hidden "${all_symbols}")
+if(hidden)
+    message(FATAL_ERROR "${LIBRARY} keeps its own hidden copy of process-wide state: ${hidden}")
 endif()
