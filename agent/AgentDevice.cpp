@@ -29,7 +29,7 @@ std::string defaultLibDir() {
     if (error) {
         throw AgentError("cannot find this binary's folder: " + error.message());
     }
-    return (self.parent_path().parent_path() / "lib").string();
+    return (self.parent_path() / NATAGENT_LIB_DIR_FROM_BIN).lexically_normal().string();
 }
 
 Chip::Device& openChip(const DeviceOptions& options) {
