@@ -2,18 +2,11 @@
 
 #include <initializer_list>
 
+#include "ChipRecord.h"
+
 namespace Chip {
 
 namespace {
-
-uint64_t mix(uint64_t x) {
-    x ^= x >> 33;
-    x *= 0xff51afd7ed558ccdULL;
-    x ^= x >> 33;
-    x *= 0xc4ceb9fe1a85ec53ULL;
-    x ^= x >> 33;
-    return x;
-}
 
 struct SearchNode {
     uint32_t bucket;
@@ -24,11 +17,11 @@ struct SearchNode {
 }  // namespace
 
 uint32_t BucketIndex::firstBucket(uint64_t key) const {
-    return static_cast<uint32_t>(mix(key ^ seed_) % bucketCount_);
+    return static_cast<uint32_t>(mixBits(key ^ seed_) % bucketCount_);
 }
 
 uint32_t BucketIndex::secondBucket(uint64_t key, uint32_t first) const {
-    auto second = static_cast<uint32_t>(mix(key ^ ~seed_) % bucketCount_);
+    auto second = static_cast<uint32_t>(mixBits(key ^ ~seed_) % bucketCount_);
     return second != first ? second : (first + 1) % bucketCount_;
 }
 
@@ -37,11 +30,20 @@ uint32_t BucketIndex::otherBucket(uint64_t key, uint32_t current) const {
     return current == first ? secondBucket(key, first) : first;
 }
 
+const EntryRecord* BucketIndex::resident(uint32_t slot) const {
+    if (slot == 0 || slot > recordCount_) {
+        return nullptr;
+    }
+    const EntryRecord& r = records_[slot - 1];
+    return sealOf(r).state == RecordState::Entry ? &r : nullptr;
+}
+
 uint32_t BucketIndex::find(uint64_t key) const {
     uint32_t first = firstBucket(key);
     for (uint32_t bucket : {first, secondBucket(key, first)}) {
         for (uint32_t slot : buckets_[bucket].slot) {
-            if (slot != 0 && placementKey(records_[slot - 1]) == key) {
+            const EntryRecord* r = resident(slot);
+            if (r != nullptr && placementKey(*r) == key) {
                 return slot - 1;
             }
         }
@@ -61,22 +63,27 @@ bool BucketIndex::insert(uint64_t key, uint32_t recordIndex) {
             if (bucket.slot[freeSlot] != 0) {
                 continue;
             }
-            // Walk the path back to its root, moving each resident one step along it.
+            // Walk the path back to its root, copying each resident one step along it
+            // before its old slot is reused: a kill leaves a resident twice, never lost.
             int32_t node = static_cast<int32_t>(i);
             while (nodes[node].parent >= 0) {
                 const SearchNode& child = nodes[node];
                 Bucket& from = buckets_[nodes[child.parent].bucket];
                 buckets_[child.bucket].slot[freeSlot] = from.slot[child.parentSlot];
-                from.slot[child.parentSlot] = 0;
+                storePoint();
                 freeSlot = child.parentSlot;
                 node = child.parent;
             }
             buckets_[nodes[node].bucket].slot[freeSlot] = recordIndex + 1;
+            storePoint();
             return true;
         }
         for (uint32_t slot = 0; slot < kBucketWays && count < kMaxSearch; ++slot) {
-            uint32_t target =
-                otherBucket(placementKey(records_[bucket.slot[slot] - 1]), nodes[i].bucket);
+            const EntryRecord* r = resident(bucket.slot[slot]);
+            if (r == nullptr) {
+                continue;  // a stray value: repair() clears it at the next open
+            }
+            uint32_t target = otherBucket(placementKey(*r), nodes[i].bucket);
             // A bucket may appear only once on a path, or a move would undo an earlier one.
             bool onPath = false;
             for (int32_t n = static_cast<int32_t>(i); n >= 0 && !onPath; n = nodes[n].parent) {
@@ -96,10 +103,59 @@ void BucketIndex::erase(uint64_t key, uint32_t recordIndex) {
         for (uint32_t& slot : buckets_[bucket].slot) {
             if (slot == recordIndex + 1) {
                 slot = 0;
-                return;
+                storePoint();
             }
         }
     }
+}
+
+BucketIndex::Repair BucketIndex::repair(std::vector<uint8_t>& marks) {
+    Repair result;
+    for (uint32_t b = 0; b < bucketCount_; ++b) {
+        for (uint32_t& slot : buckets_[b].slot) {
+            if (slot == 0) {
+                continue;
+            }
+            uint32_t index = slot - 1;
+            bool keep = index < recordCount_ && marks[index] == kLive;
+            if (keep) {
+                uint64_t key = placementKey(records_[index]);
+                uint32_t first = firstBucket(key);
+                keep = b == first || b == secondBucket(key, first);
+            }
+            if (keep) {
+                marks[index] = kIndexed;
+            } else {
+                slot = 0;
+                ++result.slotsCleared;
+            }
+        }
+    }
+    for (uint32_t i = 0; i < recordCount_; ++i) {
+        if (marks[i] == kNotLive) {
+            continue;
+        }
+        uint64_t key = placementKey(records_[i]);
+        uint32_t holder = find(key);
+        if (holder == i) {
+            continue;
+        }
+        if (holder != kNotFound) {
+            if (marks[i] == kIndexed) {
+                erase(key, i);
+                ++result.slotsCleared;
+            }
+            marks[i] = kNotLive;
+            result.duplicates.push_back(i);
+        } else if (insert(key, i)) {
+            marks[i] = kIndexed;
+            ++result.slotsPlaced;
+        } else {
+            marks[i] = kNotLive;
+            result.unplaced.push_back(i);
+        }
+    }
+    return result;
 }
 
 }  // namespace Chip
