@@ -1,5 +1,6 @@
 #include "BucketIndex.h"
 
+#include <algorithm>
 #include <initializer_list>
 
 #include "ChipRecord.h"
@@ -137,17 +138,20 @@ BucketIndex::Repair BucketIndex::repair(std::vector<uint8_t>& marks) {
         }
         uint64_t key = placementKey(records_[i]);
         uint32_t holder = find(key);
-        if (holder == i) {
-            continue;
-        }
-        if (holder != kNotFound) {
-            if (marks[i] == kIndexed) {
-                erase(key, i);
+        if (holder != kNotFound && holder != i) {
+            // Of two records with one key, the lower index keeps it.
+            uint32_t later = std::max(holder, i);
+            if (marks[later] == kIndexed) {
+                erase(key, later);
                 ++result.slotsCleared;
             }
-            marks[i] = kNotLive;
-            result.duplicates.push_back(i);
-        } else if (insert(key, i)) {
+            marks[later] = kNotLive;
+            result.duplicates.push_back(later);
+        }
+        if (marks[i] != kLive) {
+            continue;
+        }
+        if (insert(key, i)) {
             marks[i] = kIndexed;
             ++result.slotsPlaced;
         } else {

@@ -49,7 +49,7 @@ class BucketIndex {
     struct Repair {
         uint32_t slotsCleared = 0;
         uint32_t slotsPlaced = 0;
-        std::vector<uint32_t> duplicates;  // live records whose key an earlier one holds
+        std::vector<uint32_t> duplicates;  // live records whose key a lower one holds
         std::vector<uint32_t> unplaced;    // live records no slot could be freed for
     };
     // Clears every slot that is out of range, names a record not marked kLive, sits in

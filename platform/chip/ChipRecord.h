@@ -57,7 +57,8 @@ inline uint32_t checksumOf(const EntryRecord& r, const Seal& s) {
         std::memcpy(&key, &r, sizeof key);
         std::memcpy(&action, &r.slot[s.activeSlot & 1], sizeof action);
     }
-    uint64_t h = mixBits(key * 0x9e3779b97f4a7c15ULL ^ action) ^ s.meta();
+    // The constant keeps an all-zero seal, as a zeroed page holds, from ever matching.
+    uint64_t h = mixBits(key * 0x9e3779b97f4a7c15ULL ^ action ^ 0x2545f4914f6cdd1dULL) ^ s.meta();
     h = mixBits(h);
     return static_cast<uint32_t>(h ^ h >> 32);
 }
