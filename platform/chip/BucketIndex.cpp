@@ -17,13 +17,17 @@ struct SearchNode {
 
 }  // namespace
 
+uint32_t BucketIndex::bucketOf(uint64_t hash) const {
+    return static_cast<uint32_t>((hash >> 32) * bucketCount_ >> 32);  // no division
+}
+
 uint32_t BucketIndex::firstBucket(uint64_t key) const {
-    return static_cast<uint32_t>(mixBits(key ^ seed_) % bucketCount_);
+    return bucketOf(mixBits(key ^ seed_));  // repair() as well
 }
 
 uint32_t BucketIndex::secondBucket(uint64_t key, uint32_t first) const {
-    auto second = static_cast<uint32_t>(mixBits(key ^ ~seed_) % bucketCount_);
-    return second != first ? second : (first + 1) % bucketCount_;
+    uint32_t second = bucketOf(mixBits(key ^ ~seed_));
+    return second != first ? second : first + 1 == bucketCount_ ? 0 : first + 1;
 }
 
 uint32_t BucketIndex::otherBucket(uint64_t key, uint32_t current) const {
@@ -112,44 +116,64 @@ void BucketIndex::erase(uint64_t key, uint32_t recordIndex) {
 
 BucketIndex::Repair BucketIndex::repair(std::vector<uint8_t>& marks) {
     Repair result;
-    for (uint32_t b = 0; b < bucketCount_; ++b) {
-        for (uint32_t& slot : buckets_[b].slot) {
-            if (slot == 0) {
-                continue;
-            }
-            uint32_t index = slot - 1;
-            bool keep = index < recordCount_ && marks[index] == kLive;
-            if (keep) {
-                uint64_t key = placementKey(records_[index]);
-                uint32_t first = firstBucket(key);
-                keep = b == first || b == secondBucket(key, first);
-            }
-            if (keep) {
-                marks[index] = kIndexed;
-            } else {
-                slot = 0;
-                ++result.slotsCleared;
+    // Records are visited in order and look for their slot in their two buckets, which
+    // fit in cache, rather than slots looking up records all over the segment. A
+    // claimed slot keeps a 16-bit fingerprint of its key (0 while unclaimed), so that
+    // a later record with the same key is found without reading other records.
+    std::vector<uint16_t> prints(std::size_t{bucketCount_} * kBucketWays, 0);
+    for (uint32_t i = 0; i < recordCount_; ++i) {
+        if (marks[i] != kLive) {
+            continue;
+        }
+        uint64_t key = placementKey(records_[i]);
+        uint64_t hash = mixBits(key ^ seed_);
+        uint32_t first = bucketOf(hash);
+        const uint32_t pair[2] = {first, secondBucket(key, first)};
+        auto print = static_cast<uint16_t>(hash | 1);  // low bits: the bucket uses the high ones
+        bool duplicate = false;
+        uint16_t* claim = nullptr;
+        for (uint32_t b : pair) {
+            for (uint32_t j = 0; j < kBucketWays; ++j) {
+                uint16_t& held = prints[b * kBucketWays + j];
+                uint32_t value = buckets_[b].slot[j];
+                if (held == print && placementKey(records_[value - 1]) == key) {
+                    duplicate = true;  // a lower record holds the key and keeps it
+                } else if (held == 0 && value == i + 1 && claim == nullptr) {
+                    claim = &held;
+                }
             }
         }
+        if (duplicate) {
+            marks[i] = kNotLive;
+            result.duplicates.push_back(i);
+        } else if (claim != nullptr) {
+            *claim = print;
+            marks[i] = kIndexed;
+        }
     }
+    for (std::size_t k = 0; k < prints.size(); ++k) {
+        uint32_t& slot = buckets_[k / kBucketWays].slot[k % kBucketWays];
+        if (prints[k] == 0 && slot != 0) {
+            slot = 0;
+            ++result.slotsCleared;
+        }
+    }
+    // Live records no slot names: normally none, or the one an add was placing.
     for (uint32_t i = 0; i < recordCount_; ++i) {
-        if (marks[i] == kNotLive) {
+        if (marks[i] != kLive) {
             continue;
         }
         uint64_t key = placementKey(records_[i]);
         uint32_t holder = find(key);
-        if (holder != kNotFound && holder != i) {
-            // Of two records with one key, the lower index keeps it.
+        if (holder != kNotFound) {
             uint32_t later = std::max(holder, i);
-            if (marks[later] == kIndexed) {
-                erase(key, later);
-                ++result.slotsCleared;
-            }
             marks[later] = kNotLive;
             result.duplicates.push_back(later);
-        }
-        if (marks[i] != kLive) {
-            continue;
+            if (later == i) {
+                continue;
+            }
+            erase(key, holder);
+            ++result.slotsCleared;
         }
         if (insert(key, i)) {
             marks[i] = kIndexed;

@@ -59,6 +59,7 @@ class BucketIndex {
     Repair repair(std::vector<uint8_t>& marks);
 
   private:
+    uint32_t bucketOf(uint64_t hash) const;
     uint32_t firstBucket(uint64_t key) const;
     uint32_t secondBucket(uint64_t key, uint32_t first) const;
     uint32_t otherBucket(uint64_t key, uint32_t current) const;
