@@ -45,6 +45,8 @@ struct ActionData {
     uint8_t prot = 0;
     uint16_t rwId = 0;
     uint16_t nextHop = 0;  // next hop for the plain hit actions, ECMP group for the others
+
+    bool operator==(const ActionData&) const = default;
 };
 
 struct EntryView {

@@ -247,7 +247,7 @@ Outcome checkDamaged(const Model& model, const std::set<uint32_t>& damagedRecord
         ++intact;
         EntryView view;
         EXPECT_EQ(dev->entryGet(entry.handle, kAnyPipe, &view), kSuccess);
-        EXPECT_TRUE(sameData(view.data, entry.data)) << "silently changed";
+        EXPECT_TRUE(view.data == entry.data) << "silently changed";
         uint32_t handle = 0;
         EXPECT_EQ(dev->entryAdd(kAllPipes, view.key, view.data, &handle), kAlreadyExists)
             << "entry lost from the buckets";

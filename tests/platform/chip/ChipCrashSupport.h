@@ -35,10 +35,6 @@ struct Op {
     EntryScope scope;
 };
 
-inline bool sameData(const ActionData& a, const ActionData& b) {
-    return a.action == b.action && a.prot == b.prot && a.rwId == b.rwId && a.nextHop == b.nextHop;
-}
-
 inline uint64_t keyOf(const EntryKey& k, uint16_t pipe) {
     return placementKey(k.natKeyId, k.srcPort, k.dstPort, pipe);
 }
@@ -53,9 +49,7 @@ inline std::vector<uint16_t> scopePipes(EntryScope scope) {
 struct Installed {
     uint32_t handle;
     ActionData data;
-    bool operator==(const Installed& o) const {
-        return handle == o.handle && sameData(data, o.data);
-    }
+    bool operator==(const Installed&) const = default;
 };
 
 // What the chip must hold: entries by placement key, defaults by pipe, the scope.
@@ -90,11 +84,12 @@ struct Model {
         if (scope != o.scope || entries != o.entries) {
             return false;
         }
+        auto defaultOf = [](const Model& m, uint16_t pipe) {
+            auto found = m.defaults.find(pipe);
+            return found == m.defaults.end() ? ActionData{} : found->second;
+        };
         for (uint16_t pipe : scopePipes(scope)) {
-            auto a = defaults.find(pipe), b = o.defaults.find(pipe);
-            ActionData da = a == defaults.end() ? ActionData{} : a->second;
-            ActionData db = b == o.defaults.end() ? ActionData{} : b->second;
-            if (!sameData(da, db)) {
+            if (!(defaultOf(*this, pipe) == defaultOf(o, pipe))) {
                 return false;
             }
         }
