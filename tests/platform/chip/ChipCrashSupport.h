@@ -184,13 +184,31 @@ class Driver {
             op.scope = dev_.entryScope() == EntryScope::AllPipes ? EntryScope::SinglePipe
                                                                  : EntryScope::AllPipes;
         }
+        perform(op);
+    }
+
+    // Deletes every entry and switches the scope: the only way to change it.
+    void emptyAndSwitchScope() {
+        for (Op op : std::vector<Op>(live_)) {
+            op.kind = Op::Delete;
+            perform(op);
+        }
+        Op op{};
+        op.kind = Op::Scope;
+        op.scope = dev_.entryScope() == EntryScope::AllPipes ? EntryScope::SinglePipe
+                                                             : EntryScope::AllPipes;
+        perform(op);
+    }
+
+  private:
+    void perform(Op op) {
+        op.done = false;
         report(op);
         op.status = execute(op);
         op.done = true;
         report(op);
     }
 
-  private:
     uint32_t pick(std::size_t n) { return static_cast<uint32_t>(rng_() % n); }
 
     Status execute(Op& op) {

@@ -77,6 +77,10 @@ TEST_F(ChipCrashTest, KillAtEveryStoreOfAScenario) {
         for (int i = 0; i < 40; ++i) {
             driver.step();
         }
+        driver.emptyAndSwitchScope();
+        for (int i = 0; i < 10; ++i) {
+            driver.step();
+        }
     };
     uint32_t stops = 0;
     for (uint32_t n = 1;; ++n) {
