@@ -118,8 +118,8 @@ class Device {
     std::vector<uint32_t> entryHandles(uint16_t pipe) const;
     uint32_t defaultEntryHandle(uint16_t pipe) const { return handleOf(defaultRecordIndex(pipe)); }
 
-    // Records found bad at open, in record order. Their handles read as a hardware
-    // fault and their keys are free for a new add until badRecordClear() frees them.
+    // Records found bad at open, in record order. Their handles read as kHwAccessFails,
+    // their keys may be added anew, and the records stay out of use until cleared.
     const std::vector<BadRecord>& badRecords() const { return bad_; }
     // Frees a bad entry record (its old handle no longer resolves) or resets a bad
     // default record to the miss action. kObjectNotFound when `index` is not bad.
