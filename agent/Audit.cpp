@@ -96,7 +96,7 @@ AuditReport audit(AgentDevice& device) {
     const ChipView chip(device.chip());
     std::uint32_t unreadable = 0;
     const std::vector<ChipEntry> entries = chip.entries(device.pipe(), &unreadable);
-    report.unreadableChipRecords = unreadable;
+    report.unreadableChipRecords = unreadable + device.chip().badRecords().size();
     report.chipEntries = entries.size();
     const std::uint32_t defaultHandle = chip.defaultHandle(device.pipe());
     std::unordered_set<std::uint32_t> chipHandles;

@@ -3,7 +3,7 @@
 #include <functional>
 
 #include "AgentFixture.h"
-#include "chip/ChipDevice.h"
+#include "chip/ChipRegistry.h"
 
 namespace AgentTest {
 namespace {
@@ -35,6 +35,15 @@ void deleteOnChip(AgentFixture& f) {
     Chip::close(0);
 }
 
+void damageChipRecord(AgentFixture& f) {
+    const uint32_t handle = f.firstRecord().sdkEntryHandle();
+    Chip::close(0);
+    const Chip::SharedSegment raw = Chip::SharedSegment::openExisting(Chip::segmentName(0));
+    const auto& header = *reinterpret_cast<const Chip::SegmentHeader*>(raw.base());
+    auto* records = reinterpret_cast<Chip::EntryRecord*>(raw.base() + header.recordsOffset);
+    records[(handle & Chip::kHandleIndexMask) - 1].natKeyId ^= 0x100;
+}
+
 const Sabotage kSabotages[] = {
     {"EntryAddedOnTheChip", addOnChip,
      "orphan: chip entry 0x00000003 (natKeyId 7, srcPort 7000, dstPort 443, action 1) is named "
@@ -47,6 +56,8 @@ const Sabotage kSabotages[] = {
     {"EntryDeletedOnTheChip", deleteOnChip,
      "record without entry: key 1 names handle 0x00000001, which no chip entry has",
      "repair: freed key 1", 1},
+    {"ChipRecordDamaged", damageChipRecord, "bad chip record 0: checksum mismatch",
+     "repair: cleared bad chip record 0", 1},
 };
 
 class AuditTest : public AgentFixture,
