@@ -38,7 +38,7 @@ bool validAction(const ActionData& data) {
     throw SegmentError("chip segment " + name + " refused: " + why);
 }
 
-void checkHeader(const SharedSegment& segment, uint32_t deviceId) {
+void checkHeader(const Shm::Segment& segment, uint32_t deviceId) {
     const std::string& name = segment.name();
     if (segment.size() < sizeof(SegmentHeader)) {
         refuse(name, "size " + std::to_string(segment.size()) + " is smaller than a header");
@@ -83,17 +83,18 @@ void checkHeader(const SharedSegment& segment, uint32_t deviceId) {
 
 std::unique_ptr<Device> Device::open(uint32_t deviceId, const std::string& segmentName,
                                      uint32_t capacity) {
-    SharedSegment segment = SharedSegment::openExisting(segmentName);
-    bool created = false;
-    if (!segment.mapped()) {
-        if (capacity < kMinCapacity || capacity > kMaxCapacity) {
-            throw std::invalid_argument("chip capacity " + std::to_string(capacity) +
-                                        " out of range");
-        }
-        segment =
-            SharedSegment::create(segmentName, SegmentGeometry::forCapacity(capacity).segmentSize);
-        created = true;
+    const bool canCreate = capacity >= kMinCapacity && capacity <= kMaxCapacity;
+    Shm::Segment segment;
+    try {
+        segment = Shm::Segment::openOrCreate(
+            segmentName, {"chip segment", sizeof(SegmentHeader),
+                          canCreate ? SegmentGeometry::forCapacity(capacity).segmentSize : 0});
+    } catch (const Shm::Error& e) {
+        throw SegmentError(e.what() + (canCreate ? std::string()
+                                                 : "; chip capacity " + std::to_string(capacity) +
+                                                       " is out of range"));
     }
+    const bool created = segment.created();
     if (created) {
         auto* header = reinterpret_cast<SegmentHeader*>(segment.base());
         header->capacity = capacity;  // the mapping code needs it; magic stays 0 until
@@ -108,7 +109,7 @@ std::unique_ptr<Device> Device::open(uint32_t deviceId, const std::string& segme
     return device;
 }
 
-Device::Device(SharedSegment segment)
+Device::Device(Shm::Segment segment)
     : segment_(std::move(segment)),
       header_(reinterpret_cast<SegmentHeader*>(segment_.base())),
       records_(nullptr),
@@ -155,7 +156,7 @@ void Device::initialize(uint32_t deviceId, uint32_t capacity) {
         r.state = static_cast<uint8_t>(RecordState::Default);
         writeAction(r, ActionData{});
     }
-    h.magic = kSegmentMagic;
+    segment_.markComplete(kSegmentMagic);
 }
 
 Status Device::entryPipe(uint32_t pipe, uint16_t* entryPipe) const {

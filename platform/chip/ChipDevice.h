@@ -15,7 +15,7 @@
 #include "BucketIndex.h"
 #include "ChipLayout.h"
 #include "ChipStatus.h"
-#include "SharedSegment.h"
+#include "shm/Segment.h"
 
 namespace Chip {
 
@@ -87,7 +87,7 @@ class Device {
     uint32_t defaultEntryHandle(uint16_t pipe) const { return handleOf(defaultRecordIndex(pipe)); }
 
   private:
-    explicit Device(SharedSegment segment);
+    explicit Device(Shm::Segment segment);
 
     // Pipe an entry of `pipe` lives in under the current scope, or kInvalidArg.
     Status entryPipe(uint32_t pipe, uint16_t* entryPipe) const;
@@ -96,7 +96,7 @@ class Device {
     uint32_t handleOf(uint32_t recordIndex) const;
     void initialize(uint32_t deviceId, uint32_t capacity);
 
-    SharedSegment segment_;
+    Shm::Segment segment_;
     SegmentHeader* header_;
     EntryRecord* records_;
     uint32_t* freeRing_;

@@ -72,7 +72,7 @@ TEST_F(TableConfigTest, WalkVisitsRecordsInAscendingKeyOrderInASegmentThatKeepsI
     EXPECT_FALSE(MbbZabroTableConfig::segmentWipe(kDevice, kPipe + 1)) << "nothing was left";
 }
 
-TEST_F(TableConfigTest, CorruptRecordIsReportedOnNextThenQuarantinedKeptAndSkipped) {
+TEST_F(TableConfigTest, CorruptRecordIsReportedByTheWalkQuarantinedKeptAndPassed) {
     const struct {
         const char* what;
         void (*damage)(RecordImage& record, const RecordImage& neighbour);
@@ -93,15 +93,17 @@ TEST_F(TableConfigTest, CorruptRecordIsReportedOnNextThenQuarantinedKeptAndSkipp
             RawSegment raw(segmentName());
             c.damage(raw.record(1), raw.record(0));  // key 2
             std::vector<std::byte> expected = raw.bytes();
-            ASSERT_TRUE(config->first(cursor, hint));
-            const std::string onNext = corruption([&] { config->next(1, cursor, hint); });
-            EXPECT_NE(onNext.find(segmentName()), std::string::npos) << onNext;
-            EXPECT_NE(onNext.find("slot 1 (key 2)"), std::string::npos) << onNext;
-            config->doCorruptionDetected(onNext);
+            ::testing::internal::CaptureStderr();
+            EXPECT_EQ(walkKeys(*config), (std::vector<Kiv::U64>{1, 3})) << "the walk goes on";
+            const std::string report = ::testing::internal::GetCapturedStderr();
+            EXPECT_NE(report.find(segmentName()), std::string::npos) << report;
+            EXPECT_NE(report.find("slot 1 (key 2)"), std::string::npos) << report;
             EXPECT_EQ(config->corruptionsDetected(), 1u);
             EXPECT_EQ(config->quarantinedRecords(), 1u);
             EXPECT_EQ(config->recordCount(), 2u);
             EXPECT_EQ(walkKeys(*config), (std::vector<Kiv::U64>{1, 3}));
+            EXPECT_EQ(config->corruptionsDetected(), 1u)
+                << "a quarantined record is passed quietly";
             // Only the checksum field changed: the damaged bytes stay for inspection.
             const std::vector<std::byte> after = raw.bytes();
             const auto checksum = Zabro::Layout::recordOffset(1) + offsetof(RecordImage, checksum);
@@ -115,16 +117,15 @@ TEST_F(TableConfigTest, CorruptRecordIsReportedOnNextThenQuarantinedKeptAndSkipp
     }
 }
 
-TEST_F(TableConfigTest, CorruptFirstRecordStopsFirstAndKeysAreNeverHandedOutFromQuarantine) {
+TEST_F(TableConfigTest, CorruptRecordThrowsOnDirectRequestsAndIsNeverHandedOutFromQuarantine) {
     auto config = open(3, 3);
     config->doCorruptionDetected("reported by someone else");
     EXPECT_EQ(config->quarantinedRecords(), 0u) << "nothing detected, nothing isolated";
     RawSegment(segmentName()).record(0).opId ^= 1;
-    const std::string onFirst = corruption([&] { config->first(cursor, hint); });
-    EXPECT_NE(onFirst.find("slot 0 (key 1)"), std::string::npos) << onFirst;
-    EXPECT_NE(corruption([&] { config->recordFind(1, cursor); }), "");
+    const std::string onFind = corruption([&] { config->recordFind(1, cursor); });
+    EXPECT_NE(onFind.find("slot 0 (key 1)"), std::string::npos) << onFind;
     EXPECT_THROW(config->sdkEntryHandleIs(1, 4), Dorvu::CorruptionDetectedException);
-    config->doCorruptionDetected(onFirst);
+    config->doCorruptionDetected(onFind);
     EXPECT_EQ(walkKeys(*config), (std::vector<Kiv::U64>{2, 3}));
     EXPECT_FALSE(config->recordFind(1, cursor));
     EXPECT_THROW(config->sdkEntryHandleIs(1, 4), Zabro::KeyException);
@@ -143,13 +144,15 @@ TEST_F(TableConfigTest, BadHeaderIsRefusedAndTheSegmentLeftAsItWas) {
         const char* problem;  // expected in the message
     } cases[] = {
         {[](const RawSegment& s) { s.header().magic ^= 1; }, false, "bad magic"},
-        {[](const RawSegment& s) { s.header().layoutVersion = 2; }, true, "layout version 2"},
-        {[](const RawSegment& s) { s.header().highestAllocatedKey = 99; }, false, "checksum"},
+        {[](const RawSegment& s) { s.header().layoutVersion = 1; }, true, "layout version 1"},
+        {[](const RawSegment& s) { s.header().capacity = 8; }, false, "checksum"},
         {[](const RawSegment& s) { s.header().recordSize = 40; }, true, "record size 40"},
         {[](const RawSegment& s) { s.header().deviceId = kDevice + 1; }, true, "device 4 pipe 1"},
+        {[](const RawSegment& s) { s.header().capacity = ~0ull >> 4; }, true, "does not fit"},
         {[](const RawSegment& s) { s.truncate(s.size() + 4096); }, false, "does not fit"},
         {[](const RawSegment& s) { s.truncate(s.size() - 32); }, false, "does not fit"},
-        {[](const RawSegment& s) { s.truncate(0); }, false, "too small"},
+        {[](const RawSegment& s) { s.truncate(100); }, false, "smaller than a header"},
+        {[](const RawSegment& s) { ::fchmod(s.fd(), 0620); }, false, "group or others"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.problem);
@@ -171,6 +174,77 @@ TEST_F(TableConfigTest, BadHeaderIsRefusedAndTheSegmentLeftAsItWas) {
     }
     EXPECT_TRUE(MbbZabroTableConfig::segmentWipe(kDevice, kPipe));
     EXPECT_TRUE(open()->created());
+}
+
+TEST_F(TableConfigTest, HalfMadeSegmentIsMadeAnew) {
+    for (const auto damage : {+[](const RawSegment& s) { s.header().magic = 0; },
+                              +[](const RawSegment& s) { s.truncate(0); }}) {
+        MbbZabroTableConfig::segmentWipe(kDevice, kPipe);
+        open(2);
+        damage(RawSegment(segmentName()));
+        const auto config = open(0, 8);
+        EXPECT_TRUE(config->created());
+        EXPECT_EQ(config->capacity(), 8u);
+        EXPECT_EQ(walkKeys(*config), std::vector<Kiv::U64>{});
+        EXPECT_FALSE(open()->created()) << "and complete this time";
+    }
+}
+
+// The words outside the header checksum: damage there costs nothing committed.
+TEST_F(TableConfigTest, DamagedCountersAndJournalOpenWithEveryRecordIntact) {
+    const struct {
+        const char* what;
+        void (*damage)(const RawSegment&);
+        bool reported;
+        Kiv::U32 handleOfKey2;  // after the open
+    } cases[] = {
+        {"last op id zeroed", [](const RawSegment& s) { s.counters().lastOpId = 0; }, false, 22},
+        {"highest key beyond the capacity",
+         [](const RawSegment& s) { s.counters().highestAllocatedKey = ~0ull; }, false, 22},
+        {"journal slot beyond the capacity",
+         [](const RawSegment& s) { s.counters().journalSlot = 1ull << 40; }, true, 22},
+        {"journal image with a bad checksum",
+         [](const RawSegment& s) {
+             s.counters().journalSlot = 2;
+             s.counters().journalRecord = s.record(1);
+             s.counters().journalRecord.sdkEntryHandle = 99;
+         },
+         true, 22},
+        {"committed journal entry",
+         [](const RawSegment& s) {
+             RecordImage image = s.record(1);
+             image.sdkEntryHandle = 77;
+             image.checksum = Zabro::Layout::recordChecksum(image, 1);
+             s.counters().journalRecord = image;
+             s.counters().journalSlot = 2;
+             s.record(1).flags = 0;  // the in-place write stopped half-way
+         },
+         false, 77},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        MbbZabroTableConfig::segmentWipe(kDevice, kPipe);
+        Kiv::U64 lastOpId = 0;
+        {
+            const auto config = open(3);
+            for (Kiv::U64 key = 1; key <= 3; ++key)
+                config->sdkEntryHandleIs(key, static_cast<Kiv::U32>(key * 11));
+            lastOpId = config->lastOpId();
+        }
+        c.damage(RawSegment(segmentName()));
+        ::testing::internal::CaptureStderr();
+        const auto config = open();
+        const std::string report = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(report.find("journal") != std::string::npos, c.reported) << report;
+        EXPECT_EQ(walkKeys(*config), (std::vector<Kiv::U64>{1, 2, 3}));
+        ASSERT_TRUE(config->recordFind(2, cursor));
+        EXPECT_EQ(cursor.sdkEntryHandle(), c.handleOfKey2);
+        EXPECT_EQ(config->corruptionsDetected(), c.reported ? 1u : 0u);
+        EXPECT_EQ(RawSegment(segmentName()).counters().journalSlot, 0u);
+        EXPECT_GE(config->lastOpId(), lastOpId) << "no op id is handed out twice";
+        EXPECT_LE(config->highestAllocatedKey(), config->capacity());
+        EXPECT_EQ(config->recordAlloc().key(), 4u);
+    }
 }
 
 }  // namespace

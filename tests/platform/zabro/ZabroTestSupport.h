@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "shm/Fd.h"
 #include "support/LeakCheck.h"
 #include "zabro/Zabro.h"
 
@@ -27,31 +29,53 @@ inline constexpr Kiv::U16 kPipe = 1;
 [[maybe_unused]] inline const bool kPrivateSegmentPrefix =
     ::setenv("OLVANE_SHM_PREFIX", ("zabrotest" + std::to_string(::getpid())).c_str(), 0) == 0;
 
-// A read-write mapping of an existing segment, beside the one under test.
+// A read-write mapping of an existing segment, beside the one under test and
+// past every check, as a stray writer would have it.
 class RawSegment {
   public:
     explicit RawSegment(const std::string& name)
-        : segment_(Zabro::ShmSegment::openOrCreate(name, 0)) {}
+        : fd_(::shm_open(name.c_str(), O_RDWR, 0600)), size_(sizeOf(fd_.get())) {
+        if (size_ > 0)
+            base_ = static_cast<std::byte*>(
+                ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_SHARED, fd_.get(), 0));
+    }
+    RawSegment(const RawSegment&) = delete;
+    RawSegment& operator=(const RawSegment&) = delete;
+    ~RawSegment() {
+        if (base_)
+            ::munmap(base_, size_);
+    }
 
-    std::size_t size() const noexcept { return segment_.size(); }
-    std::vector<std::byte> bytes() const { return {segment_.base(), segment_.base() + size()}; }
+    std::size_t size() const noexcept { return size_; }
+    std::byte* base() const noexcept { return base_; }
+    int fd() const noexcept { return fd_.get(); }
+    std::vector<std::byte> bytes() const { return {base_, base_ + size_}; }
     Zabro::Layout::HeaderImage& header() const {
-        return *reinterpret_cast<Zabro::Layout::HeaderImage*>(segment_.base());
+        return *reinterpret_cast<Zabro::Layout::HeaderImage*>(base_);
+    }
+    Zabro::Layout::CountersImage& counters() const {
+        return *reinterpret_cast<Zabro::Layout::CountersImage*>(base_ +
+                                                                Zabro::Layout::kCountersOffset);
     }
     Zabro::Layout::RecordImage& record(Kiv::U64 slot) const {
-        return *reinterpret_cast<Zabro::Layout::RecordImage*>(segment_.base() +
+        return *reinterpret_cast<Zabro::Layout::RecordImage*>(base_ +
                                                               Zabro::Layout::recordOffset(slot));
     }
     void resealHeader() const { header().checksum = Zabro::Layout::headerChecksum(header()); }
     // Changes the segment's size (the mapping keeps the old one).
     void truncate(std::size_t size) const {
-        const int fd = ::shm_open(segment_.name().c_str(), O_RDWR, 0600);
-        EXPECT_EQ(::ftruncate(fd, static_cast<off_t>(size)), 0);
-        ::close(fd);
+        EXPECT_EQ(::ftruncate(fd_.get(), static_cast<off_t>(size)), 0);
     }
 
   private:
-    Zabro::ShmSegment segment_;
+    static std::size_t sizeOf(int fd) {
+        struct stat st {};
+        return fd >= 0 && ::fstat(fd, &st) == 0 ? static_cast<std::size_t>(st.st_size) : 0;
+    }
+
+    Shm::Fd fd_;
+    std::size_t size_;
+    std::byte* base_ = nullptr;
 };
 
 // Runs `body` in a forked process, as a second process would run, and hands
