@@ -42,6 +42,13 @@ __attribute__((target("sse4.2"))) std::uint32_t sse42(const void* data, std::siz
         c = _mm_crc32_u64(c, word);
     }
     auto c32 = static_cast<std::uint32_t>(c);
+    if (size >= 4) {
+        std::uint32_t word;
+        std::memcpy(&word, bytes, sizeof word);
+        c32 = _mm_crc32_u32(c32, word);
+        size -= 4;
+        bytes += 4;
+    }
     for (; size > 0; --size, ++bytes) c32 = _mm_crc32_u8(c32, *bytes);
     return ~c32;
 }

@@ -36,7 +36,7 @@ std::uint64_t completionMarker(const char* kind, const std::string& name, int fd
 }
 
 std::byte* mapFd(const char* kind, const std::string& name, int fd, std::size_t size) {
-    void* base = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    void* base = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd, 0);
     if (base == MAP_FAILED)
         throwSystemError(kind, name, "mmap", errno);
     return static_cast<std::byte*>(base);

@@ -224,42 +224,45 @@ void MbbZabroTableConfig::finishJournaledWrite() {
     commit(c.journalSlot, U64{0});
 }
 
+// Counts and bounds from the records' flags alone: no checksum is computed
+// here, so a restart costs one pass over the memory. A record is checked
+// when a request or walk reaches it; one that turns out corrupt then moves
+// from its count to the quarantined one.
 void MbbZabroTableConfig::survey() {
     const U64 slots = capacity();
-    countedLive_.assign(slots, false);
+    counted_.assign(slots, Counted::None);
     recordCount_ = 0;
     quarantinedRecords_ = 0;
     scanEnd_ = 0;
     lowestFreeBound_ = slots;
     U64 highestOpId = counters().lastOpId;
     for (U64 slot = 0; slot < slots; ++slot) {
-        const SlotState state = slotState(slot);
-        if (state != SlotState::Corrupt)
-            highestOpId = std::max(highestOpId, record(slot).opId);
-        if (state == SlotState::Free) {
+        const RecordImage& r = record(slot);
+        const Counted as = (r.flags & Layout::kRecordQuarantined) ? Counted::Quarantined
+                           : (r.flags & Layout::kRecordLive)      ? Counted::Live
+                                                                  : Counted::None;
+        if (as == Counted::None)
             lowestFreeBound_ = std::min(lowestFreeBound_, slot);
-            continue;
-        }
-        scanEnd_ = slot + 1;
-        if (state == SlotState::Live)
-            liveCountedIs(slot, true);
-        if (state == SlotState::Quarantined)
-            ++quarantinedRecords_;
+        // Walks cover every slot ever written, so that damage there is reported.
+        if (r.opId != 0 || as != Counted::None || r.key != slot + 1)
+            scanEnd_ = slot + 1;
+        counted_[slot] = as;
+        recordCount_ += as == Counted::Live;
+        quarantinedRecords_ += as == Counted::Quarantined;
+        highestOpId = std::max(highestOpId, r.opId);
     }
     // A damaged counter must not hand out an operation id a record holds already.
     if (highestOpId != counters().lastOpId)
         put(counters().lastOpId, highestOpId);
 }
 
-void MbbZabroTableConfig::liveCountedIs(U64 slot, bool live) noexcept {
-    if (countedLive_[slot] == live)
-        return;
-    countedLive_[slot] = live;
-    if (live) {
-        ++recordCount_;
-    } else {
-        --recordCount_;
-    }
+void MbbZabroTableConfig::countAs(U64 slot, Counted as) noexcept {
+    Counted& was = counted_[slot];
+    recordCount_ -= was == Counted::Live;
+    quarantinedRecords_ -= was == Counted::Quarantined;
+    recordCount_ += as == Counted::Live;
+    quarantinedRecords_ += as == Counted::Quarantined;
+    was = as;
 }
 
 MbbPostcodef::OpId MbbZabroTableConfig::nextOpId() noexcept {
@@ -389,7 +392,7 @@ bool MbbZabroTableConfig::takeFreeSlot(U64 slot) {
     recordWrite(slot, RecordImage{0, Layout::kRecordLive, slot + 1, nextOpId(), generation, 0});
     if (slot + 1 > counters().highestAllocatedKey)
         put(counters().highestAllocatedKey, slot + 1);
-    liveCountedIs(slot, true);
+    countAs(slot, Counted::Live);
     scanEnd_ = std::max(scanEnd_, slot + 1);
     return true;
 }
@@ -416,12 +419,10 @@ bool MbbZabroTableConfig::recordDel(EntryKey key) {
     const SlotState state = slotState(slot);
     if (state == SlotState::Free)
         return false;
-    if (state == SlotState::Quarantined)
-        --quarantinedRecords_;
     if (pendingCorruptSlot_ == slot)
         pendingCorruptSlot_.reset();
     recordWrite(slot, RecordImage{0, 0, key, nextOpId(), record(slot).generation, 0});
-    liveCountedIs(slot, false);
+    countAs(slot, Counted::None);
     lowestFreeBound_ = std::min(lowestFreeBound_, slot);
     return true;
 }
@@ -457,10 +458,12 @@ Dorvu::String MbbZabroTableConfig::isolateCorruptRecord() {
     if (slotState(slot) != SlotState::Corrupt) {
         return Kiv::_fmt("record in slot %llu is no longer corrupt", ull(slot));
     }
+    // Flag first, then the checksum: a kill between the two leaves a record
+    // that is still corrupt, and is isolated again when next reached.
     RecordImage& r = record(slot);
+    put(r.flags, r.flags | Layout::kRecordQuarantined);
     commit(r.checksum, Layout::recordChecksum(r, slot) ^ Layout::kQuarantineMark);
-    ++quarantinedRecords_;
-    liveCountedIs(slot, false);
+    countAs(slot, Counted::Quarantined);
     return Kiv::_fmt("record in slot %llu (key %llu) quarantined, its bytes kept", ull(slot),
                      ull(slot + 1));
 }

@@ -130,7 +130,8 @@ class MbbZabroTableConfig : public ZabroMapBase {
     void validate() const;
     void finishJournaledWrite();
     void survey();
-    void liveCountedIs(Kiv::U64 slot, bool live) noexcept;
+    enum class Counted : Kiv::U8 { None, Live, Quarantined };
+    void countAs(Kiv::U64 slot, Counted as) noexcept;
     MbbPostcodef::OpId nextOpId() noexcept;
     void recordWrite(Kiv::U64 slot, const Layout::RecordImage& image) noexcept;
 
@@ -153,9 +154,9 @@ class MbbZabroTableConfig : public ZabroMapBase {
     Kiv::U64 scanEnd_ = 0;
     // No slot below it is free.
     Kiv::U64 lowestFreeBound_ = 0;
-    // Slots counted in recordCount_, so that freeing or quarantining a record
-    // corrupted after it was counted keeps the count right.
-    std::vector<bool> countedLive_;
+    // How each slot is counted in recordCount_ or quarantinedRecords_, so
+    // that a record found corrupt after it was counted moves, not doubles.
+    std::vector<Counted> counted_;
     // The slot behind the last corruption thrown, until it is isolated.
     mutable std::optional<Kiv::U64> pendingCorruptSlot_;
 };

@@ -1,5 +1,7 @@
 #include "ZabroSegmentLayout.h"
 
+#include <cstring>
+
 #include "shm/Crc32c.h"
 
 namespace Zabro::Layout {
@@ -12,9 +14,12 @@ std::uint32_t headerChecksum(const HeaderImage& header) noexcept {
                        offsetof(HeaderImage, checksum) - from);
 }
 
+// One pass over the slot and the record's fields, as one run of bytes.
 std::uint32_t recordChecksum(const RecordImage& record, std::uint64_t slot) noexcept {
-    const std::uint32_t seed = Shm::crc32c(&slot, sizeof slot);
-    return Shm::crc32c(&record, offsetof(RecordImage, checksum), seed);
+    std::byte run[sizeof slot + offsetof(RecordImage, checksum)];
+    std::memcpy(run, &slot, sizeof slot);
+    std::memcpy(run + sizeof slot, &record, offsetof(RecordImage, checksum));
+    return Shm::crc32c(run, sizeof run);
 }
 
 }  // namespace Zabro::Layout

@@ -21,8 +21,10 @@
 //
 // Every record carries a checksum over its fields, seeded with its slot so a
 // record copied to another slot fails too. A quarantined record keeps its
-// bytes for inspection; only its checksum is replaced by the computed one
-// xor kQuarantineMark, which later walks recognise and skip.
+// bytes for inspection: it gains the kRecordQuarantined flag, and its
+// checksum is replaced by the computed one xor kQuarantineMark, which later
+// walks recognise and skip. The flags alone tell a record's state without a
+// checksum, which is how an open counts them; every request checks the sum.
 
 #include <cstddef>
 #include <cstdint>
@@ -57,6 +59,7 @@ static_assert(sizeof(HeaderImage) <= kCountersOffset);
 
 // Flags of a record beyond those EntryConfig shows.
 inline constexpr std::uint32_t kRecordLive = 1u << 31;
+inline constexpr std::uint32_t kRecordQuarantined = 1u << 30;  // valid with the quarantine sum only
 inline constexpr std::uint32_t kKnownRecordFlags = kRecordLive | 1u;
 inline constexpr std::uint32_t kQuarantineMark = 0x5241'5551;  // "QUAR"
 
