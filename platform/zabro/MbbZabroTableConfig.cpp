@@ -369,6 +369,10 @@ bool MbbZabroTableConfig::scan(U64 slot, EntryConfig& cursor, IterHint& hint) co
     return false;
 }
 
+bool MbbZabroTableConfig::hasRecord(EntryKey key) const {
+    return counted_[slotOf(key, "hasRecord")] == Counted::Live;
+}
+
 bool MbbZabroTableConfig::recordFind(EntryKey key, EntryConfig& found) const {
     const U64 slot = slotOf(key, "recordFind");
     Dorvu::String problem;

@@ -88,6 +88,9 @@ class MbbZabroTableConfig : public ZabroMapBase {
     virtual bool next(EntryKey after, EntryConfig& cursor, IterHint& hint) const;
     // The record of `key`; false when the key is free or quarantined.
     bool recordFind(EntryKey key, EntryConfig& record) const;
+    // Whether `key` has a live record as far as this object knows, without
+    // reading the segment: for a key a walk has just handed out and checked.
+    bool hasRecord(EntryKey key) const;
 
     // Writes a record for a new key, with no SDK handle yet. Throws
     // TableFullException when every key is taken.
