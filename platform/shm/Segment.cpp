@@ -58,24 +58,14 @@ Segment Segment::openOrCreate(const std::string& name, const Shape& shape) {
         }
         Segment segment(name, std::move(fd), nullptr, 0);
         const int raw = segment.fd_.get();
-        segment.unlinkOnDestroy_ = madeName;  // until it is known to be complete
+        // A complete segment needs no lock: its marker is its creator's last store.
+        if (!madeName && segment.mapIfComplete(shape))
+            return segment;
         if (madeName && ::fchmod(raw, 0600) != 0)
             throwSystemError(kind, name, "chmod", errno);
         waitForCreationLock(kind, name, raw);
-        struct stat st {};
-        if (::fstat(raw, &st) != 0)
-            throwSystemError(kind, name, "fstat", errno);
-        const auto size = static_cast<std::size_t>(st.st_size);
-        if (completionMarker(kind, name, raw, size) != 0) {
-            segment.unlinkOnDestroy_ = false;
-            if (size < shape.headerSize) {
-                throwRefused(kind, name,
-                             "size " + std::to_string(size) + " is smaller than a header (" +
-                                 std::to_string(shape.headerSize) + " bytes)");
-            }
+        if (segment.mapIfComplete(shape)) {  // its creator finished meanwhile
             unlock(raw);
-            segment.base_ = mapFd(kind, name, raw, size);
-            segment.size_ = size;
             return segment;
         }
         // New, or left half-made by a creator that died: (re)create it.
@@ -83,7 +73,7 @@ Segment Segment::openOrCreate(const std::string& name, const Shape& shape) {
             throwRefused(kind, name, "it does not exist, and no size to create it was given");
         segment.unlinkOnDestroy_ = true;
         segment.recreated_ = !madeName;
-        if (size != 0 && ::ftruncate(raw, 0) != 0)
+        if (::ftruncate(raw, 0) != 0)
             throwSystemError(kind, name, "clear", errno);
         if (const int error = ::posix_fallocate(raw, 0, static_cast<off_t>(shape.createSize))) {
             const std::string what = "reserve " + std::to_string(shape.createSize) + " bytes";
@@ -95,6 +85,24 @@ Segment Segment::openOrCreate(const std::string& name, const Shape& shape) {
         return segment;
     }
     throwSystemError(kind, name, "open", ENOENT);
+}
+
+bool Segment::mapIfComplete(const Shape& shape) {
+    const int raw = fd_.get();
+    struct stat st {};
+    if (::fstat(raw, &st) != 0)
+        throwSystemError(shape.kind, name_, "fstat", errno);
+    const auto size = static_cast<std::size_t>(st.st_size);
+    if (completionMarker(shape.kind, name_, raw, size) == 0)
+        return false;
+    if (size < shape.headerSize) {
+        throwRefused(shape.kind, name_,
+                     "size " + std::to_string(size) + " is smaller than a header (" +
+                         std::to_string(shape.headerSize) + " bytes)");
+    }
+    base_ = mapFd(shape.kind, name_, raw, size);
+    size_ = size;
+    return true;
 }
 
 bool Segment::unlink(const char* kind, const std::string& name) {

@@ -7,10 +7,11 @@
 // 64-bit completion marker (its users' magic) that stays 0 until the creator
 // has written everything else and calls markComplete() as its last store.
 // While a creator works it holds an exclusive lock on the segment, which the
-// kernel drops when it dies. An opener takes that lock too before it looks:
-// a segment whose marker is still 0 once the lock is free was left half-made
-// by a dead creator, and is cleared and handed out as a created one, so its
-// owner initialises it again instead of refusing it forever.
+// kernel drops when it dies. An opener that finds the marker still 0 takes
+// that lock before it looks again: a segment whose marker is still 0 once
+// the lock is free was left half-made by a dead creator, and is cleared and
+// handed out as a created one, so its owner initialises it again instead of
+// refusing it forever.
 //
 // A found segment is foreign input until checked: it is opened without
 // following a symbolic link and refused unless it is a regular file of the
@@ -64,6 +65,9 @@ class Segment {
 
   private:
     Segment(std::string name, Fd fd, std::byte* base, std::size_t size);
+    // Maps the segment when its completion marker is set (refusing it when it
+    // is smaller than a header); false when it is not complete.
+    bool mapIfComplete(const Shape& shape);
     void release() noexcept;
 
     std::string name_;
