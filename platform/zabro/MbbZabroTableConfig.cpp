@@ -143,8 +143,7 @@ MbbZabroTableConfig::~MbbZabroTableConfig() {
 
 void MbbZabroTableConfig::initialise(U64 capacity) {
     HeaderImage& h = header();
-    h = HeaderImage{};
-    h.magic = Layout::kMagic;
+    h = HeaderImage{};  // the magic stays 0 until everything else is there
     h.layoutVersion = Layout::kLayoutVersion;
     h.headerSize = sizeof(HeaderImage);
     h.recordSize = sizeof(RecordImage);
@@ -156,9 +155,9 @@ void MbbZabroTableConfig::initialise(U64 capacity) {
     h.checksum = Layout::headerChecksum(h);
     // Every slot starts as a sealed free record, so an all-zero record reads as corrupt.
     for (U64 slot = 0; slot < capacity; ++slot) {
-        RecordImage& r = record(slot);
-        r = RecordImage{0, 0, slot + 1, 0, 0, 0};
+        RecordImage r{0, 0, slot + 1, 0, 0, 0};
         r.checksum = Layout::recordChecksum(r, slot);
+        copyRecord(record(slot), r);
     }
     // The last store: until it lands, an opener takes the segment for half-made.
     segment_.markComplete(Layout::kMagic);

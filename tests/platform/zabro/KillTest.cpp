@@ -218,34 +218,37 @@ TEST_F(KillTest, RandomKillsAndAKillBeforeEveryStoreLoseNothingCommitted) {
         });
     }
     const U64 randomKills = kills;
-    // Then a short stream from one starting point, stopped before its 1st,
-    // 2nd, ... store until it runs to the end.
+    // Then short streams stopped before their 1st, 2nd, ... store until one
+    // runs to the end: from a fresh name (creation first), and from the
+    // segment the random kills left.
     const auto start = RawSegment(segmentName()).bytes();
     const Model startModel = model;
     const auto startRandom = random;
-    const U64 startCommitted = committed;
     U64 storePoints = 0;
-    for (U64 stopAt = 1;; ++stopAt, ++storePoints) {
-        {
-            RawSegment raw(segmentName());
-            std::copy(start.begin(), start.end(), raw.base());
+    for (const bool fresh : {true, false}) {
+        for (U64 stopAt = 1;; ++stopAt, ++storePoints) {
+            if (fresh) {
+                MbbZabroTableConfig::segmentWipe(kDevice, kPipe);
+                model = Model(kCapacity + 1);
+            } else {
+                std::copy(start.begin(), start.end(), RawSegment(segmentName()).base());
+                model = startModel;
+            }
+            random = startRandom;
+            static U64 stores, limit;
+            limit = stopAt;
+            const bool finished = round(
+                20, [](pid_t, auto, auto) {},
+                [] {
+                    stores = 0;
+                    Zabro::Layout::storeHook = [] {
+                        if (++stores == limit)
+                            ::raise(SIGKILL);
+                    };
+                });
+            if (finished || HasFailure())
+                break;
         }
-        model = startModel;
-        random = startRandom;
-        committed = startCommitted;
-        static U64 stores, limit;
-        limit = stopAt;
-        const bool finished = round(
-            40, [](pid_t, auto, auto) {},
-            [] {
-                stores = 0;
-                Zabro::Layout::storeHook = [] {
-                    if (++stores == limit)
-                        ::raise(SIGKILL);
-                };
-            });
-        if (finished || HasFailure())
-            break;
     }
     std::printf(
         "key segment kills: %llu random (%llu by SIGTERM), %llu before a store; "
@@ -253,7 +256,7 @@ TEST_F(KillTest, RandomKillsAndAKillBeforeEveryStoreLoseNothingCommitted) {
         static_cast<unsigned long long>(randomKills), static_cast<unsigned long long>(terms),
         static_cast<unsigned long long>(storePoints), static_cast<unsigned long long>(committed),
         static_cast<unsigned long long>(refusals), static_cast<unsigned long long>(lost));
-    EXPECT_GT(storePoints, 200u) << "the short stream covers its stores";
+    EXPECT_GT(storePoints, 2 * kCapacity * 6) << "the short streams cover their stores";
 }
 
 }  // namespace
