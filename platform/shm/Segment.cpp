@@ -35,6 +35,8 @@ std::uint64_t completionMarker(const char* kind, const std::string& name, int fd
     return marker;
 }
 
+// Populated up front: an opener reads every page anyway, and one call maps
+// them all for less than a fault per page.
 std::byte* mapFd(const char* kind, const std::string& name, int fd, std::size_t size) {
     void* base = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd, 0);
     if (base == MAP_FAILED)
