@@ -37,7 +37,7 @@ uint16_t defaultPipeOf(uint32_t defaultNumber) {
     throw SegmentError("chip segment " + name + " refused: " + why);
 }
 
-void checkHeader(const SharedSegment& segment, uint32_t deviceId) {
+void checkHeader(const Shm::Segment& segment, uint32_t deviceId) {
     const std::string& name = segment.name();
     if (segment.size() < sizeof(SegmentHeader)) {
         refuse(name, "size " + std::to_string(segment.size()) + " is smaller than a header");
@@ -73,9 +73,10 @@ void checkHeader(const SharedSegment& segment, uint32_t deviceId) {
     }
 }
 
-// Lays out a blank chip in a zero-filled segment; the magic goes in last, so a segment
-// whose creation was cut short never reads as a chip.
-void initialize(const SharedSegment& segment, uint32_t deviceId, uint32_t capacity) {
+// Lays out a blank chip in a zero-filled segment; the completion marker (the
+// magic) goes in last, so a segment whose creation was cut short never reads
+// as a chip and is made anew by the next opener.
+void initialize(Shm::Segment& segment, uint32_t deviceId, uint32_t capacity) {
     SegmentGeometry g = SegmentGeometry::forCapacity(capacity);
     auto& h = *reinterpret_cast<SegmentHeader*>(segment.base());
     h.layoutVersion = kLayoutVersion;
@@ -101,7 +102,7 @@ void initialize(const SharedSegment& segment, uint32_t deviceId, uint32_t capaci
         r.slot[0] = slotOf(ActionData{});
         sealStore(r, Seal{RecordState::Default});
     }
-    std::atomic_ref<uint64_t>(h.magic).store(kSegmentMagic, std::memory_order_release);
+    segment.markComplete(kSegmentMagic);
 }
 
 }  // namespace
@@ -126,14 +127,18 @@ const char* badReasonText(BadReason reason) {
 
 std::unique_ptr<Device> Device::open(uint32_t deviceId, const std::string& segmentName,
                                      uint32_t capacity) {
-    SharedSegment segment = SharedSegment::openExisting(segmentName);
-    if (!segment.mapped()) {
-        if (capacity < kMinCapacity || capacity > kMaxCapacity) {
-            throw std::invalid_argument("chip capacity " + std::to_string(capacity) +
-                                        " out of range");
-        }
-        segment =
-            SharedSegment::create(segmentName, SegmentGeometry::forCapacity(capacity).segmentSize);
+    const bool canCreate = capacity >= kMinCapacity && capacity <= kMaxCapacity;
+    Shm::Segment segment;
+    try {
+        segment = Shm::Segment::openOrCreate(
+            segmentName, {"chip segment", sizeof(SegmentHeader),
+                          canCreate ? SegmentGeometry::forCapacity(capacity).segmentSize : 0});
+    } catch (const Shm::Error& e) {
+        throw SegmentError(e.what() + (canCreate ? std::string()
+                                                 : "; chip capacity " + std::to_string(capacity) +
+                                                       " is out of range"));
+    }
+    if (segment.created()) {
         initialize(segment, deviceId, capacity);
     }
     checkHeader(segment, deviceId);
@@ -142,7 +147,7 @@ std::unique_ptr<Device> Device::open(uint32_t deviceId, const std::string& segme
     return device;
 }
 
-Device::Device(SharedSegment segment)
+Device::Device(Shm::Segment segment)
     : segment_(std::move(segment)),
       header_(reinterpret_cast<SegmentHeader*>(segment_.base())),
       records_(reinterpret_cast<EntryRecord*>(segment_.base() + header_->recordsOffset)),

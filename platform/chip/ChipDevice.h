@@ -21,7 +21,7 @@
 #include "ChipLayout.h"
 #include "ChipStatus.h"
 #include "FreeRecords.h"
-#include "SharedSegment.h"
+#include "shm/Segment.h"
 
 namespace Chip {
 
@@ -127,7 +127,7 @@ class Device {
     const Recovery& recovery() const { return recovery_; }
 
   private:
-    explicit Device(SharedSegment segment);
+    explicit Device(Shm::Segment segment);
     // Derives the free records and entry count, finds bad records and repairs the
     // buckets and the scope.
     void recover();
@@ -145,7 +145,7 @@ class Device {
     uint32_t defaultRecordIndex(uint16_t entryPipe) const;
     uint32_t handleOf(uint32_t recordIndex) const;
 
-    SharedSegment segment_;
+    Shm::Segment segment_;
     SegmentHeader* header_;
     EntryRecord* records_;
     uint32_t capacity_;  // read once: the header is checked at open only

@@ -77,7 +77,11 @@ void close(uint32_t deviceId) {
 
 void wipe(uint32_t deviceId) {
     close(deviceId);
-    SharedSegment::unlink(segmentName(deviceId));
+    try {
+        Shm::Segment::unlink("chip segment", segmentName(deviceId));
+    } catch (const Shm::Error& e) {
+        throw SegmentError(e.what());
+    }
 }
 
 }  // namespace Chip

@@ -4,6 +4,7 @@
 
 #include "AgentFixture.h"
 #include "chip/ChipRegistry.h"
+#include "support/RawSegment.h"
 
 namespace AgentTest {
 namespace {
@@ -38,7 +39,7 @@ void deleteOnChip(AgentFixture& f) {
 void damageChipRecord(AgentFixture& f) {
     const uint32_t handle = f.firstRecord().sdkEntryHandle();
     Chip::close(0);
-    const Chip::SharedSegment raw = Chip::SharedSegment::openExisting(Chip::segmentName(0));
+    const TestSupport::RawSegment raw(Chip::segmentName(0));
     const auto& header = *reinterpret_cast<const Chip::SegmentHeader*>(raw.base());
     auto* records = reinterpret_cast<Chip::EntryRecord*>(raw.base() + header.recordsOffset);
     records[(handle & Chip::kHandleIndexMask) - 1].natKeyId ^= 0x100;

@@ -11,6 +11,7 @@
 #include "ChipCrashSupport.h"
 #include "ChipTestSupport.h"
 #include "chip/ChipRecord.h"
+#include "support/RawSegment.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ constexpr uint32_t kCapacity = 64;
 
 // The device's segment mapped behind the chip's back, as a stray writer would see it.
 struct Raw {
-    SharedSegment segment = SharedSegment::openExisting(segmentName(kDev));
+    TestSupport::RawSegment segment{segmentName(kDev)};
     SegmentHeader& header() const { return *reinterpret_cast<SegmentHeader*>(segment.base()); }
     EntryRecord& record(uint32_t index) const {
         return reinterpret_cast<EntryRecord*>(segment.base() + header().recordsOffset)[index];
@@ -284,12 +285,11 @@ TEST_F(ChipCorruptionTest, AnyDamageIsRefusedOrSurvivedAndReported) {
     }
     uint32_t outcomes[4] = {}, reported = 0;
     for (uint32_t seed = 1; seed <= kSeeds; ++seed) {
-        SharedSegment::unlink(segmentName(kDev));
+        ::shm_unlink(segmentName(kDev).c_str());
         std::set<uint32_t> damagedRecords;
         bool headerDamaged = false;
         {
-            SharedSegment fresh = SharedSegment::create(segmentName(kDev), pristine.size());
-            std::memcpy(fresh.base(), pristine.data(), pristine.size());
+            TestSupport::RawSegment fresh(segmentName(kDev), pristine);
             Raw raw;
             std::mt19937 rng(seed);
             damage(raw, rng);

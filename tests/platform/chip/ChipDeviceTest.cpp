@@ -140,7 +140,7 @@ TEST_F(ChipDeviceTest, TargetPipeMustFitTheScopeWhichChangesOnlyOnAnEmptyTable) 
 
 // Maps the device's segment behind the chip's back, as a stray writer would.
 struct RawSegment {
-    SharedSegment segment = SharedSegment::openExisting(segmentName(kDev));
+    Shm::Segment segment = Shm::Segment::openOrCreate(segmentName(kDev), {"chip segment", 0, 0});
     SegmentHeader& header() { return *reinterpret_cast<SegmentHeader*>(segment.base()); }
     EntryRecord* records() {
         return reinterpret_cast<EntryRecord*>(segment.base() + header().recordsOffset);
