@@ -6,7 +6,7 @@
 #include <array>
 #include <memory>
 
-#include "chip/bfrt.h"
+#include "sdk/bfrt.h"
 
 namespace BfTwiceNatAddrPort {
 
