@@ -5,7 +5,7 @@
 #include <array>
 
 #include "PdLibrary.h"
-#include "chip/bfrt.h"
+#include "chip/SimBfRt.h"
 
 namespace {
 
@@ -58,8 +58,8 @@ class BfRtTableTest : public ChipFixture {
         return table.tableEntryGet(session, target, 0, handle, key.get(), data.get());
     }
 
-    OlvaneBfRtTable& table = *deviceObjects(kDev).table;
-    const BfRtSession& session = *deviceObjects(kDev).tableIntf->bfRtSessionGet();
+    OlvaneBfRtTable& table = *Chip::deviceObjects(kDev).table;
+    const BfRtSession& session = *Chip::deviceObjects(kDev).tableIntf->bfRtSessionGet();
     std::unique_ptr<BfRtTableKey> key;
     std::unique_ptr<BfRtTableData> data;
 };
@@ -157,7 +157,7 @@ TEST_F(BfRtTableTest, DefaultEntryIsSharedWithThePdLibrary) {
 }
 
 TEST_F(BfRtTableTest, OtherTableTypesHoldNoEntries) {
-    const OlvaneBfRtTable selector(TableType::Selector, "selector");
+    const Chip::SimTable selector(TableType::Selector, "selector");
     TableType type{};
     ASSERT_EQ(selector.tableTypeGet(&type), 0);
     EXPECT_EQ(type, TableType::Selector);

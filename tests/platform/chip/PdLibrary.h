@@ -2,7 +2,7 @@
 #pragma once
 
 #include "ChipTestSupport.h"
-#include "chip/olvane_switch_pd.h"
+#include "sdk/olvane_switch_pd.h"
 
 namespace ChipTest {
 
