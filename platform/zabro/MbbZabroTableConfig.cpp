@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "ShmSegment.h"
 #include "ZabroException.h"
+#include "ZabroSegmentLayout.h"
 
 namespace Zabro {
 
@@ -82,11 +84,42 @@ bool MbbZabroTableConfig::segmentWipe(U8 deviceId, U16 pipeId) {
     return ShmSegment::unlink(segmentName(deviceId, pipeId));
 }
 
+const Dorvu::String& MbbZabroTableConfig::name() const noexcept {
+    return segment_->name();
+}
+bool MbbZabroTableConfig::created() const noexcept {
+    return segment_->created();
+}
+U64 MbbZabroTableConfig::capacity() const noexcept {
+    return header().capacity;
+}
+MbbZabroTableConfig::EntryKey MbbZabroTableConfig::highestAllocatedKey() const noexcept {
+    return header().highestAllocatedKey;
+}
+MbbPostcodef::OpId MbbZabroTableConfig::lastOpId() const noexcept {
+    return header().lastOpId;
+}
+
+const HeaderImage& MbbZabroTableConfig::header() const noexcept {
+    return *reinterpret_cast<const HeaderImage*>(segment_->base());
+}
+HeaderImage& MbbZabroTableConfig::header() noexcept {
+    return *reinterpret_cast<HeaderImage*>(segment_->base());
+}
+const RecordImage& MbbZabroTableConfig::record(U64 slot) const noexcept {
+    return *reinterpret_cast<const RecordImage*>(segment_->base() + Layout::recordOffset(slot));
+}
+RecordImage& MbbZabroTableConfig::record(U64 slot) noexcept {
+    return *reinterpret_cast<RecordImage*>(segment_->base() + Layout::recordOffset(slot));
+}
+
 MbbZabroTableConfig::MbbZabroTableConfig(U8 deviceId, U16 pipeId, U64 capacity)
-    : segment_(openSegment(deviceId, pipeId, capacity)), deviceId_(deviceId), pipeId_(pipeId) {
-    if (segment_.created()) {
+    : segment_(std::make_unique<ShmSegment>(openSegment(deviceId, pipeId, capacity))),
+      deviceId_(deviceId),
+      pipeId_(pipeId) {
+    if (segment_->created()) {
         initialise(capacity);
-        segment_.keep();
+        segment_->keep();
     } else {
         validate();
     }
@@ -121,7 +154,7 @@ void MbbZabroTableConfig::validate() const {
             "key segment %s: %s; refusing to use it (MbbZabroTableConfig::segmentWipe removes it)",
             name().c_str(), problem.c_str()));
     };
-    const U64 size = segment_.size();
+    const U64 size = segment_->size();
     if (size < sizeof(HeaderImage)) {
         refuse(Kiv::_fmt("size %llu bytes is too small for its %zu-byte header", ull(size),
                          sizeof(HeaderImage)));

@@ -19,17 +19,23 @@
 // time): counts, the walk's end and the free-slot search are this object's
 // view, taken when it opened the segment. The class takes no locks.
 
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include "kiv/Kiv.h"
 #include "zabro/EntryConfig.h"
-#include "zabro/ShmSegment.h"
 #include "zabro/ZabroException.h"
 #include "zabro/ZabroMapBase.h"
-#include "zabro/ZabroSegmentLayout.h"
 
 namespace Zabro {
+
+// The segment and its layout stay behind this class's source.
+class ShmSegment;
+namespace Layout {
+struct HeaderImage;
+struct RecordImage;
+}  // namespace Layout
 
 class MbbZabroTableConfig : public ZabroMapBase {
     KIV_CLASS(MbbZabroTableConfig)
@@ -56,18 +62,18 @@ class MbbZabroTableConfig : public ZabroMapBase {
     MbbZabroTableConfig(Kiv::U8 deviceId, Kiv::U16 pipeId, Kiv::U64 capacity);
     ~MbbZabroTableConfig() override;
 
-    const Dorvu::String& name() const noexcept { return segment_.name(); }
+    const Dorvu::String& name() const noexcept;
     Kiv::U8 deviceId() const noexcept { return deviceId_; }
     Kiv::U16 pipeId() const noexcept { return pipeId_; }
-    Kiv::U64 capacity() const noexcept { return header().capacity; }
+    Kiv::U64 capacity() const noexcept;
     // Whether this object created the segment rather than finding it.
-    bool created() const noexcept { return segment_.created(); }
+    bool created() const noexcept;
     // Records of allocated keys.
     Kiv::U64 recordCount() const noexcept { return recordCount_; }
     Kiv::U64 quarantinedRecords() const noexcept { return quarantinedRecords_; }
-    EntryKey highestAllocatedKey() const noexcept { return header().highestAllocatedKey; }
+    EntryKey highestAllocatedKey() const noexcept;
     void highestAllocatedKeyIs(EntryKey key);
-    MbbPostcodef::OpId lastOpId() const noexcept { return header().lastOpId; }
+    MbbPostcodef::OpId lastOpId() const noexcept;
 
     // Walk in ascending key order. Each fills `cursor` and `hint` and says
     // whether a record was found; a corrupt record on the way throws
@@ -93,20 +99,10 @@ class MbbZabroTableConfig : public ZabroMapBase {
   private:
     enum class SlotState { Free, Live, Quarantined, Corrupt };
 
-    const Layout::HeaderImage& header() const noexcept {
-        return *reinterpret_cast<const Layout::HeaderImage*>(segment_.base());
-    }
-    Layout::HeaderImage& header() noexcept {
-        return *reinterpret_cast<Layout::HeaderImage*>(segment_.base());
-    }
-    const Layout::RecordImage& record(Kiv::U64 slot) const noexcept {
-        return *reinterpret_cast<const Layout::RecordImage*>(segment_.base() +
-                                                             Layout::recordOffset(slot));
-    }
-    Layout::RecordImage& record(Kiv::U64 slot) noexcept {
-        return *reinterpret_cast<Layout::RecordImage*>(segment_.base() +
-                                                       Layout::recordOffset(slot));
-    }
+    const Layout::HeaderImage& header() const noexcept;
+    Layout::HeaderImage& header() noexcept;
+    const Layout::RecordImage& record(Kiv::U64 slot) const noexcept;
+    Layout::RecordImage& record(Kiv::U64 slot) noexcept;
 
     void initialise(Kiv::U64 capacity);
     void validate() const;
@@ -123,7 +119,7 @@ class MbbZabroTableConfig : public ZabroMapBase {
     bool takeFreeSlot(Kiv::U64 slot);
     EntryConfig entryConfig(Kiv::U64 slot) const noexcept;
 
-    ShmSegment segment_;
+    std::unique_ptr<ShmSegment> segment_;
     Kiv::U8 deviceId_;
     Kiv::U16 pipeId_;
     Kiv::U64 recordCount_ = 0;

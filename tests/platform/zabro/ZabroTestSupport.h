@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "support/LeakCheck.h"
+#include "zabro/ShmSegment.h"
 #include "zabro/Zabro.h"
+#include "zabro/ZabroSegmentLayout.h"
 
 namespace ZabroTest {
 
