@@ -63,6 +63,12 @@ void dataIs(BfRtTableData& data, uint32_t actionId, const ActionData& entry) {
     d.fields[2] = entry.nextHop;
 }
 
+// Fills the key and data objects from an entry the chip read.
+void entryInto(const EntryView& entry, BfRtTableKey* key, BfRtTableData* data) {
+    keyIs(*key, entry.key);
+    dataIs(*data, schema::actionOf(entry.data.action).id, entry.data);
+}
+
 void logKey(ArgText& args, const BfRtTableKey& key) {
     args.openList("key");
     for (uint32_t i = 0; i < schema::kKeyFieldCount; ++i) {
@@ -120,6 +126,28 @@ Status targetDevice(const BfRtTarget& target, Device** device) {
         return kInvalidArg;
     }
     return Chip::device(target.dev_id, device);
+}
+
+// What every call on the table's entries does first, in this order: the hooks (the
+// log shows the table, session and target, then what `more` adds), a table that holds
+// entries, the call's own argument checks (`argumentsOk`), the target's device.
+template <class More>
+Status entryCall(Call call, const std::string& table, bool holdsEntries, const BfRtSession& session,
+                 const BfRtTarget& target, bool argumentsOk, Device** device, const More& more) {
+    if (Status st = tableCall(call, table, [&](ArgText& args) {
+            args.number("sess", session.sessHandleGet());
+            logTarget(args, target);
+            more(args);
+        })) {
+        return st;
+    }
+    if (!holdsEntries) {
+        return kNotSupported;
+    }
+    if (!argumentsOk) {
+        return kInvalidArg;
+    }
+    return targetDevice(target, device);
 }
 
 }  // namespace
@@ -265,48 +293,29 @@ Status SimTable::attributeAllocate(const TableAttributesType& type,
 
 Status SimTable::tableAttributesSet(const BfRtSession& session, const BfRtTarget& target,
                                     const BfRtTableAttributes& attributes) const {
-    if (Status st = tableCall(Call::TableAttributesSet, name_, [&](ArgText& args) {
-            args.number("sess", session.sessHandleGet());
-            logTarget(args, target);
-            args.number("scope", static_cast<uint32_t>(simAttributes(attributes).scope));
-        })) {
-        return st;
-    }
-    if (!holdsEntries()) {
-        return kNotSupported;
-    }
-    if (simAttributes(attributes).type != TableAttributesType::EntryScope) {
-        return kInvalidArg;
-    }
+    const SimAttributes& a = simAttributes(attributes);
     Device* device = nullptr;
-    if (Status st = targetDevice(target, &device)) {
+    if (Status st = entryCall(
+            Call::TableAttributesSet, name_, holdsEntries(), session, target,
+            a.type == TableAttributesType::EntryScope, &device,
+            [&](ArgText& args) { args.number("scope", static_cast<uint32_t>(a.scope)); })) {
         return st;
     }
-    return device->entryScopeIs(simAttributes(attributes).scope == TableEntryScope::AllPipelines
-                                    ? EntryScope::AllPipes
-                                    : EntryScope::SinglePipe);
+    return device->entryScopeIs(a.scope == TableEntryScope::AllPipelines ? EntryScope::AllPipes
+                                                                         : EntryScope::SinglePipe);
 }
 
 Status SimTable::tableEntryAdd(const BfRtSession& session, const BfRtTarget& target,
                                const BfRtTableKey& key, const BfRtTableData& data,
                                uint32_t* handle) const {
-    if (Status st = tableCall(Call::TableEntryAdd, name_, [&](ArgText& args) {
-            args.number("sess", session.sessHandleGet());
-            logTarget(args, target);
-            logKey(args, key);
-            logData(args, data);
-        })) {
-        return st;
-    }
-    if (!holdsEntries()) {
-        return kNotSupported;
-    }
     ActionData action;
+    const bool argumentsOk = handle != nullptr && actionData(data, &action);
     Device* device = nullptr;
-    if (handle == nullptr || !actionData(data, &action)) {
-        return kInvalidArg;
-    }
-    if (Status st = targetDevice(target, &device)) {
+    if (Status st = entryCall(Call::TableEntryAdd, name_, holdsEntries(), session, target,
+                              argumentsOk, &device, [&](ArgText& args) {
+                                  logKey(args, key);
+                                  logData(args, data);
+                              })) {
         return st;
     }
     return device->entryAdd(target.pipe_id, entryKey(key), action, handle);
@@ -315,23 +324,14 @@ Status SimTable::tableEntryAdd(const BfRtSession& session, const BfRtTarget& tar
 Status SimTable::tableEntryMod(const BfRtSession& session, const BfRtTarget& target,
                                const uint64_t& flags, const uint32_t& handle,
                                const BfRtTableData& data) const {
-    if (Status st = tableCall(Call::TableEntryMod, name_, [&](ArgText& args) {
-            args.number("sess", session.sessHandleGet());
-            logTarget(args, target);
-            args.number("flags", flags).number("hdl", handle);
-            logData(args, data);
-        })) {
-        return st;
-    }
-    if (!holdsEntries()) {
-        return kNotSupported;
-    }
     ActionData action;
+    const bool argumentsOk = actionData(data, &action);
     Device* device = nullptr;
-    if (!actionData(data, &action)) {
-        return kInvalidArg;
-    }
-    if (Status st = targetDevice(target, &device)) {
+    if (Status st = entryCall(Call::TableEntryMod, name_, holdsEntries(), session, target,
+                              argumentsOk, &device, [&](ArgText& args) {
+                                  args.number("flags", flags).number("hdl", handle);
+                                  logData(args, data);
+                              })) {
         return st;
     }
     return device->entryModify(handle, target.pipe_id, action);
@@ -340,23 +340,14 @@ Status SimTable::tableEntryMod(const BfRtSession& session, const BfRtTarget& tar
 Status SimTable::tableDefaultEntrySet(const BfRtSession& session, const BfRtTarget& target,
                                       const uint64_t& flags, const BfRtTableData& data,
                                       uint32_t* handle) const {
-    if (Status st = tableCall(Call::TableDefaultEntrySet, name_, [&](ArgText& args) {
-            args.number("sess", session.sessHandleGet());
-            logTarget(args, target);
-            args.number("flags", flags);
-            logData(args, data);
-        })) {
-        return st;
-    }
-    if (!holdsEntries()) {
-        return kNotSupported;
-    }
     ActionData action;
+    const bool argumentsOk = handle != nullptr && actionData(data, &action);
     Device* device = nullptr;
-    if (handle == nullptr || !actionData(data, &action)) {
-        return kInvalidArg;
-    }
-    if (Status st = targetDevice(target, &device)) {
+    if (Status st = entryCall(Call::TableDefaultEntrySet, name_, holdsEntries(), session, target,
+                              argumentsOk, &device, [&](ArgText& args) {
+                                  args.number("flags", flags);
+                                  logData(args, data);
+                              })) {
         return st;
     }
     return device->defaultEntrySet(target.pipe_id, action, handle);
@@ -364,18 +355,9 @@ Status SimTable::tableDefaultEntrySet(const BfRtSession& session, const BfRtTarg
 
 Status SimTable::tableEntryDel(const BfRtSession& session, const BfRtTarget& target,
                                const uint32_t& handle) const {
-    if (Status st = tableCall(Call::TableEntryDel, name_, [&](ArgText& args) {
-            args.number("sess", session.sessHandleGet());
-            logTarget(args, target);
-            args.number("hdl", handle);
-        })) {
-        return st;
-    }
-    if (!holdsEntries()) {
-        return kNotSupported;
-    }
     Device* device = nullptr;
-    if (Status st = targetDevice(target, &device)) {
+    if (Status st = entryCall(Call::TableEntryDel, name_, holdsEntries(), session, target, true,
+                              &device, [&](ArgText& args) { args.number("hdl", handle); })) {
         return st;
     }
     return device->entryDelete(handle, target.pipe_id);
@@ -383,17 +365,9 @@ Status SimTable::tableEntryDel(const BfRtSession& session, const BfRtTarget& tar
 
 Status SimTable::tableDefaultEntryReset(const BfRtSession& session,
                                         const BfRtTarget& target) const {
-    if (Status st = tableCall(Call::TableDefaultEntryReset, name_, [&](ArgText& args) {
-            args.number("sess", session.sessHandleGet());
-            logTarget(args, target);
-        })) {
-        return st;
-    }
-    if (!holdsEntries()) {
-        return kNotSupported;
-    }
     Device* device = nullptr;
-    if (Status st = targetDevice(target, &device)) {
+    if (Status st = entryCall(Call::TableDefaultEntryReset, name_, holdsEntries(), session, target,
+                              true, &device, [](ArgText&) {})) {
         return st;
     }
     return device->defaultEntryReset(target.pipe_id);
@@ -402,49 +376,27 @@ Status SimTable::tableDefaultEntryReset(const BfRtSession& session,
 Status SimTable::tableEntryGet(const BfRtSession& session, const BfRtTarget& target,
                                const uint64_t& flags, const uint32_t& handle, BfRtTableKey* key,
                                BfRtTableData* data) const {
-    if (Status st = tableCall(Call::TableEntryGet, name_, [&](ArgText& args) {
-            args.number("sess", session.sessHandleGet());
-            logTarget(args, target);
-            args.number("flags", flags).number("hdl", handle);
-        })) {
-        return st;
-    }
-    if (!holdsEntries()) {
-        return kNotSupported;
-    }
     Device* device = nullptr;
-    if (key == nullptr || data == nullptr) {
-        return kInvalidArg;
-    }
-    if (Status st = targetDevice(target, &device)) {
+    if (Status st = entryCall(Call::TableEntryGet, name_, holdsEntries(), session, target,
+                              key != nullptr && data != nullptr, &device, [&](ArgText& args) {
+                                  args.number("flags", flags).number("hdl", handle);
+                              })) {
         return st;
     }
     EntryView entry;
     if (Status st = device->entryGet(handle, target.pipe_id, &entry)) {
         return st;
     }
-    keyIs(*key, entry.key);
-    dataIs(*data, schema::actionOf(entry.data.action).id, entry.data);
+    entryInto(entry, key, data);
     return kSuccess;
 }
 
 Status SimTable::tableUsageGet(const BfRtSession& session, const BfRtTarget& target,
                                const uint64_t& flags, uint32_t* count) const {
-    if (Status st = tableCall(Call::TableUsageGet, name_, [&](ArgText& args) {
-            args.number("sess", session.sessHandleGet());
-            logTarget(args, target);
-            args.number("flags", flags);
-        })) {
-        return st;
-    }
     Device* device = nullptr;
-    if (!holdsEntries()) {
-        return kNotSupported;
-    }
-    if (count == nullptr) {
-        return kInvalidArg;
-    }
-    if (Status st = targetDevice(target, &device)) {
+    if (Status st =
+            entryCall(Call::TableUsageGet, name_, holdsEntries(), session, target, count != nullptr,
+                      &device, [&](ArgText& args) { args.number("flags", flags); })) {
         return st;
     }
     *count =
@@ -455,21 +407,10 @@ Status SimTable::tableUsageGet(const BfRtSession& session, const BfRtTarget& tar
 Status SimTable::tableEntryGetFirst(const BfRtSession& session, const BfRtTarget& target,
                                     const uint64_t& flags, BfRtTableKey* key, BfRtTableData* data,
                                     uint32_t* handle) const {
-    if (Status st = tableCall(Call::TableEntryGetFirst, name_, [&](ArgText& args) {
-            args.number("sess", session.sessHandleGet());
-            logTarget(args, target);
-            args.number("flags", flags);
-        })) {
-        return st;
-    }
-    if (!holdsEntries()) {
-        return kNotSupported;
-    }
     Device* device = nullptr;
-    if (key == nullptr || data == nullptr) {
-        return kInvalidArg;
-    }
-    if (Status st = targetDevice(target, &device)) {
+    if (Status st = entryCall(Call::TableEntryGetFirst, name_, holdsEntries(), session, target,
+                              key != nullptr && data != nullptr, &device,
+                              [&](ArgText& args) { args.number("flags", flags); })) {
         return st;
     }
     if (Status st = firstEntryHandle(*device, static_cast<uint16_t>(target.pipe_id), handle)) {
@@ -479,26 +420,17 @@ Status SimTable::tableEntryGetFirst(const BfRtSession& session, const BfRtTarget
     if (Status st = device->entryGet(*handle, target.pipe_id, &entry)) {
         return st;
     }
-    keyIs(*key, entry.key);
-    dataIs(*data, schema::actionOf(entry.data.action).id, entry.data);
+    entryInto(entry, key, data);
     return kSuccess;
 }
 
 Status SimTable::tableEntryGetNext_n(const BfRtSession& session, const BfRtTarget& target,
                                      const uint32_t& handle, const uint32_t& n,
                                      uint32_t* nextHandles, uint32_t* returned) const {
-    if (Status st = tableCall(Call::TableEntryGetNextN, name_, [&](ArgText& args) {
-            args.number("sess", session.sessHandleGet());
-            logTarget(args, target);
-            args.number("hdl", handle).number("n", n);
-        })) {
-        return st;
-    }
-    if (!holdsEntries()) {
-        return kNotSupported;
-    }
     Device* device = nullptr;
-    if (Status st = targetDevice(target, &device)) {
+    if (Status st =
+            entryCall(Call::TableEntryGetNextN, name_, holdsEntries(), session, target, true,
+                      &device, [&](ArgText& args) { args.number("hdl", handle).number("n", n); })) {
         return st;
     }
     return nextEntryHandles(*device, static_cast<uint16_t>(target.pipe_id), handle, n, nextHandles,
