@@ -280,7 +280,7 @@ namespace {
 // Listing walks one scope in record order, without the default entry or a deleted one,
 // in chunks of the size asked for; the simulator's control sees the same device and
 // counts the listing apart from the writes.
-TEST_F(PdLibraryTest, ListsTheEntriesOfAScopeAndTheControlCountsTheCalls) {
+TEST_F(PdLibraryTest, ListsTheEntriesOfAScopeAndTheControlCountsAndFaultsCalls) {
     auto& control = *pd.lib.symbol<SimControl::Control*()>(OLVANE_SWITCH_SIM_CONTROL_SYMBOL)();
     control.callCountingIs(true);
     std::vector<p4_pd_entry_hdl_t> h(5);
@@ -339,6 +339,14 @@ TEST_F(PdLibraryTest, ListsTheEntriesOfAScopeAndTheControlCountsTheCalls) {
     EXPECT_EQ(calls.deletes, 1u);
     EXPECT_EQ(calls.reads, 0u);
     EXPECT_EQ(calls.other, 7u);
+
+    EXPECT_FALSE(control.faultIs("no_such_call", 1, Chip::kNoSpace));
+    ASSERT_TRUE(
+        control.faultIs("p4_pd_olvane_switch_twiceNatAddrPort_get_entry_count", 1, Chip::kNoSpace));
+    EXPECT_EQ(pd.p4_pd_olvane_switch_twiceNatAddrPort_get_entry_count(1, kAllPipesTarget, &count),
+              Chip::kNoSpace);
+    EXPECT_EQ(pd.p4_pd_olvane_switch_twiceNatAddrPort_get_entry_count(1, kAllPipesTarget, &count),
+              0);
 }
 
 }  // namespace
