@@ -105,6 +105,14 @@ AgentDevice::AgentDevice(const DeviceOptions& options)
 
 AgentDevice::~AgentDevice() = default;
 
+std::optional<SimControl::DeviceInfo> AgentDevice::chipInfo() const {
+    SimControl::DeviceInfo info;
+    if (simControl_ == nullptr || simControl_->deviceInfo(options_.device, &info) != 0) {
+        return std::nullopt;
+    }
+    return info;
+}
+
 std::string AgentDevice::pipeText() const {
     return options_.pipe == 0xFFFF ? "all pipes" : "pipe " + std::to_string(options_.pipe);
 }

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "EntryBook.h"
@@ -57,6 +58,9 @@ class AgentDevice {
         return NatAgent::simControlFor(pdLibrary_, what);
     }
     const SdkView& sdk() const noexcept { return sdk_; }
+    // The chip's capacity and entries of all scopes, which only the
+    // simulator's control tells; empty without it.
+    std::optional<SimControl::DeviceInfo> chipInfo() const;
     KeyManager& keys() noexcept { return *keys_; }
     StatusManager& status() noexcept { return *status_; }
     const SharedLibrary& pdLibrary() const noexcept { return pdLibrary_; }

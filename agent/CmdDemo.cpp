@@ -81,16 +81,6 @@ void wipe(const DeviceOptions& options, SimControl::Control& control) {
               << '\n';
 }
 
-SimControl::DeviceInfo chipInfo(SimControl::Control& control, const AgentDevice& device) {
-    SimControl::DeviceInfo info;
-    if (const SdkStatus::Status status = control.deviceInfo(device.deviceId(), &info)) {
-        throw AgentError("the simulator cannot describe device " +
-                         std::to_string(device.deviceId()) + " (status " + std::to_string(status) +
-                         ")");
-    }
-    return info;
-}
-
 }  // namespace
 
 int runDemo(const Options& options, const std::string& self) {
@@ -113,7 +103,7 @@ int runDemo(const Options& options, const std::string& self) {
         device.table();
         std::cout << "device " << options.device.device << ", " << device.pipeText() << ", backend "
                   << device.backendName() << ", chip capacity "
-                  << chipInfo(control, device).capacity << '\n';
+                  << device.chipInfo().value_or(SimControl::DeviceInfo{}).capacity << '\n';
         std::cout << "generated " << plan.load.size() << " entries:";
         const char* separator = " ";
         for (const auto& [action, n] : plan.loadByAction) {
@@ -126,8 +116,8 @@ int runDemo(const Options& options, const std::string& self) {
              programPhase(device, "delete", plan.remove, "deleting") &&
              programPhase(device, "default", {plan.defaultLine}, "");
         std::cout << "table: " << device.book().size() << " entries and the default entry; "
-                  << chipInfo(control, device).entryCount << " chip entries, "
-                  << device.keys().recordCount() << " key records\n";
+                  << device.chipInfo().value_or(SimControl::DeviceInfo{}).entryCount
+                  << " chip entries, " << device.keys().recordCount() << " key records\n";
     }
     if (!ok) {
         std::cout << "demo failed: programming failed\n";

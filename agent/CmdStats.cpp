@@ -54,12 +54,10 @@ int runStats(const Options& options) {
     table.row({"chip entries, this scope", std::to_string(pipeEntries), ""});
     // Capacity and the other scopes are the simulator's to tell; an SDK over
     // hardware answers for the scope only.
-    SimControl::DeviceInfo chip;
-    if (device.simControl() != nullptr &&
-        device.simControl()->deviceInfo(device.deviceId(), &chip) == 0) {
-        table.row({"chip entries, all scopes", std::to_string(chip.entryCount),
-                   percentText(chip.entryCount, chip.capacity)});
-        table.row({"chip capacity", std::to_string(chip.capacity), ""});
+    if (const auto chip = device.chipInfo()) {
+        table.row({"chip entries, all scopes", std::to_string(chip->entryCount),
+                   percentText(chip->entryCount, chip->capacity)});
+        table.row({"chip capacity", std::to_string(chip->capacity), ""});
     }
     table.row({"keys allocated", std::to_string(device.keys().recordCount()),
                percentText(device.keys().recordCount(), keyCapacity)});
