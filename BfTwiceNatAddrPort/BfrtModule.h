@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "Export.h"
-#include "chip/bfrt.h"
+#include "sdk/bfrt.h"
 
 namespace BfTwiceNatAddrPort {
 

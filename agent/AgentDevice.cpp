@@ -1,12 +1,12 @@
 #include "AgentDevice.h"
 
+#include <dlfcn.h>
+
 #include <cstdlib>
 #include <filesystem>
 
 #include "AgentError.h"
-#include "ChipView.h"
 #include "SdkFailure.h"
-#include "chip/ChipRegistry.h"
 
 namespace NatAgent {
 
@@ -32,13 +32,19 @@ std::string defaultLibDir() {
     return (self.parent_path() / NATAGENT_LIB_DIR_FROM_BIN).lexically_normal().string();
 }
 
-Chip::Device& openChip(const DeviceOptions& options) {
-    try {
-        return Chip::open(options.device, options.capacity);
-    } catch (const std::exception& e) {
-        throw AgentError("cannot open the chip of device " + std::to_string(options.device) + ": " +
-                         e.what());
+// The simulator's control when the PD library offers one; it then creates the
+// chip with the requested capacity, as hardware would come with its own.
+SimControl::Control* openSimControl(const SharedLibrary& pdLibrary, const DeviceOptions& options) {
+    SimControl::Control* control = simControlOf(pdLibrary);
+    if (control == nullptr) {
+        return nullptr;
     }
+    if (const std::string why = control->deviceOpen(options.device, options.capacity);
+        !why.empty()) {
+        throw AgentError("cannot open the chip of device " + std::to_string(options.device) + ": " +
+                         why);
+    }
+    return control;
 }
 
 KeyManager::Ptr openKeys(const DeviceOptions& options) {
@@ -59,6 +65,21 @@ void traceOn() {
 
 }  // namespace
 
+SimControl::Control* simControlOf(const SharedLibrary& pdLibrary) {
+    auto entry = reinterpret_cast<olvane_switch_sim_control_fn>(
+        ::dlsym(pdLibrary.handle(), OLVANE_SWITCH_SIM_CONTROL_SYMBOL));
+    return entry != nullptr ? entry() : nullptr;
+}
+
+SimControl::Control& simControlFor(const SharedLibrary& pdLibrary, const std::string& what) {
+    SimControl::Control* control = simControlOf(pdLibrary);
+    if (control == nullptr) {
+        throw AgentError(what + " needs a simulated chip, and the PD library " + pdLibrary.path() +
+                         " offers no " OLVANE_SWITCH_SIM_CONTROL_SYMBOL " entry point");
+    }
+    return *control;
+}
+
 LibraryPaths libraryPaths(const DeviceOptions& options) {
     const std::filesystem::path dir = options.libDir.empty() ? defaultLibDir() : options.libDir;
     LibraryPaths paths;
@@ -71,8 +92,9 @@ LibraryPaths libraryPaths(const DeviceOptions& options) {
 
 AgentDevice::AgentDevice(const DeviceOptions& options)
     : options_(options),
-      chip_(&openChip(options)),
       pdLibrary_(libraryPaths(options).pd),
+      simControl_(openSimControl(pdLibrary_, options)),
+      sdk_(pdLibrary_, kSessionId, deviceId()),
       tableLibrary_(libraryPaths(options).table),
       keys_(openKeys(options)),
       status_(BfnTableStatusManager::statusManagerFactory()) {
@@ -82,6 +104,18 @@ AgentDevice::AgentDevice(const DeviceOptions& options)
 }
 
 AgentDevice::~AgentDevice() = default;
+
+std::optional<SimControl::DeviceInfo> AgentDevice::chipInfo() const {
+    SimControl::DeviceInfo info;
+    if (simControl_ == nullptr || simControl_->deviceInfo(options_.device, &info) != 0) {
+        return std::nullopt;
+    }
+    return info;
+}
+
+std::vector<SimControl::BadRecord> AgentDevice::badChipRecords() const {
+    return simControl_ ? simControl_->badRecords(deviceId()) : std::vector<SimControl::BadRecord>{};
+}
 
 std::string AgentDevice::pipeText() const {
     return options_.pipe == 0xFFFF ? "all pipes" : "pipe " + std::to_string(options_.pipe);
@@ -109,7 +143,7 @@ Table& AgentDevice::table() {
         traceOn();  // the library creates its trace handle on first use
     }
     recordsDropped_ = recordsBefore - std::min(recordsBefore, keys_->recordCount());
-    book_.resync(*table_, schema(), ChipView(*chip_).defaultHandle(pipe()));
+    book_.resync(*table_, schema(), sdk_.defaultHandle(pipe()));
     return *table_;
 }
 

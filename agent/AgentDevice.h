@@ -1,22 +1,25 @@
 #pragma once
-// One device and pipe as the agent drives it: the chip (created with the
-// requested capacity when it does not exist), the key manager and the status
-// manager, the PD library and the table library, and the table, which the
-// exported factory builds on first use, resyncing from the key records.
+// One device and pipe as the agent drives it: the PD library (over a
+// simulator, its control creates the chip with the requested capacity when
+// it does not exist), the key manager and the status manager, the table
+// library, and the table, which the exported factory builds on first use,
+// resyncing from the key records.
 //
 // Members are declared so that everything holding objects of the table
 // library goes before the library itself is closed.
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "EntryBook.h"
 #include "Options.h"
+#include "SdkView.h"
 #include "SharedLibrary.h"
 #include "TableLibrary.h"
 #include "TableSchema.h"
-#include "chip/ChipDevice.h"
+#include "sdk/SimControl.h"
 
 namespace NatAgent {
 
@@ -26,12 +29,19 @@ struct LibraryPaths {
 };
 LibraryPaths libraryPaths(const DeviceOptions& options);
 
+// The simulator's control that `pdLibrary` offers, or null for a PD library
+// over hardware.
+SimControl::Control* simControlOf(const SharedLibrary& pdLibrary);
+// The same, for `what`, which needs it: throws AgentError saying why when the
+// PD library offers none.
+SimControl::Control& simControlFor(const SharedLibrary& pdLibrary, const std::string& what);
+
 class AgentDevice {
   public:
-    // The SDK session the agent passes to the table; the chip takes any.
+    // The SDK session the agent passes to the table and the PD functions.
     static constexpr Kiv::U32 kSessionId = 1;
 
-    // Throws AgentError when the chip, the key records or a library cannot be set up.
+    // Throws AgentError when a library, the chip or the key records cannot be set up.
     explicit AgentDevice(const DeviceOptions& options);
     ~AgentDevice();
     AgentDevice(const AgentDevice&) = delete;
@@ -40,7 +50,19 @@ class AgentDevice {
     Kiv::U8 deviceId() const noexcept { return static_cast<Kiv::U8>(options_.device); }
     Kiv::U16 pipe() const noexcept { return static_cast<Kiv::U16>(options_.pipe); }
     std::string pipeText() const;
-    Chip::Device& chip() noexcept { return *chip_; }
+    // The simulator's control, or null when the PD library runs over no simulator.
+    SimControl::Control* simControl() const noexcept { return simControl_; }
+    // The control, for `what` that needs it; throws AgentError saying why when
+    // the PD library offers none.
+    SimControl::Control& simControlFor(const std::string& what) const {
+        return NatAgent::simControlFor(pdLibrary_, what);
+    }
+    const SdkView& sdk() const noexcept { return sdk_; }
+    // The chip's capacity and entries of all scopes, which only the
+    // simulator's control tells; empty without it.
+    std::optional<SimControl::DeviceInfo> chipInfo() const;
+    // The chip records that the simulator found damaged; empty without its control.
+    std::vector<SimControl::BadRecord> badChipRecords() const;
     KeyManager& keys() noexcept { return *keys_; }
     StatusManager& status() noexcept { return *status_; }
     const SharedLibrary& pdLibrary() const noexcept { return pdLibrary_; }
@@ -59,8 +81,9 @@ class AgentDevice {
 
   private:
     DeviceOptions options_;
-    Chip::Device* chip_;
     SharedLibrary pdLibrary_;
+    SimControl::Control* simControl_;
+    SdkView sdk_;
     TableLibrary tableLibrary_;
     KeyManager::Ptr keys_;
     StatusManager::Ptr status_;

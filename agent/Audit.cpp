@@ -3,9 +3,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "ChipView.h"
 #include "Output.h"
-#include "chip/olvane_switch_pd.h"
 
 namespace NatAgent {
 
@@ -35,12 +33,12 @@ RecordWalk walkRecords(const Zabro::MbbZabroTableConfig& config) {
     return walk;
 }
 
-std::string chipEntryText(const ChipEntry& entry) {
-    const Chip::EntryView& v = entry.view;
-    return "chip entry " + hexText(entry.handle) + " (natKeyId " + std::to_string(v.key.natKeyId) +
-           ", srcPort " + std::to_string(v.key.srcPort) + ", dstPort " +
-           std::to_string(v.key.dstPort) + ", action " +
-           std::to_string(static_cast<unsigned>(v.data.action)) + ")";
+std::string chipEntryText(const SdkEntry& entry) {
+    const auto& m = entry.match;
+    return "chip entry " + hexText(entry.handle) + " (natKeyId " +
+           std::to_string(m.ing_md_nat_key_id) + ", srcPort " +
+           std::to_string(m.l4_port_hdr_src_port) + ", dstPort " +
+           std::to_string(m.l4_port_hdr_dst_port) + ", action " + entry.action + ")";
 }
 
 // The handle map against the records: every installed match object must have
@@ -93,14 +91,14 @@ const char* findingName(AuditFinding::Kind kind) {
 
 AuditReport audit(AgentDevice& device) {
     AuditReport report;
-    const ChipView chip(device.chip());
+    const SdkView& sdk = device.sdk();
     std::uint32_t unreadable = 0;
-    const std::vector<ChipEntry> entries = chip.entries(device.pipe(), &unreadable);
-    report.unreadableChipRecords = unreadable + device.chip().badRecords().size();
+    const std::vector<SdkEntry> entries = sdk.entries(device.pipe(), &unreadable);
+    report.unreadableChipRecords = unreadable + device.badChipRecords().size();
     report.chipEntries = entries.size();
-    const std::uint32_t defaultHandle = chip.defaultHandle(device.pipe());
+    const std::uint32_t defaultHandle = sdk.defaultHandle(device.pipe());
     std::unordered_set<std::uint32_t> chipHandles;
-    for (const ChipEntry& e : entries) {
+    for (const SdkEntry& e : entries) {
         chipHandles.insert(e.handle);
     }
 
@@ -129,7 +127,7 @@ AuditReport audit(AgentDevice& device) {
                                    walk.corruption + "; the walk stopped there"});
     } else {
         // Orphans only from a whole walk: a record after the corrupt one may name the entry.
-        for (const ChipEntry& e : entries) {
+        for (const SdkEntry& e : entries) {
             if (keyOfHandle.count(e.handle) == 0) {
                 report.findings.push_back({AuditFinding::Kind::Orphan, e.handle, 0,
                                            chipEntryText(e) + " is named by no key record"});

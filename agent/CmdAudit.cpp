@@ -24,9 +24,8 @@ void printReport(AgentDevice& device, const AuditReport& report) {
         std::cout << "  " << report.unreadableChipRecords
                   << " chip records fail their check and were left out\n";
     }
-    for (const Chip::BadRecord& bad : device.chip().badRecords()) {
-        std::cout << "  bad chip record " << bad.index << ": " << Chip::badReasonText(bad.reason)
-                  << '\n';
+    for (const SimControl::BadRecord& bad : device.badChipRecords()) {
+        std::cout << "  bad chip record " << bad.index << ": " << bad.reason << '\n';
     }
     std::map<std::string, std::uint64_t> byKind;
     for (const AuditFinding& f : report.findings) {
@@ -58,11 +57,10 @@ int runAudit(const Options& options) {
     }
     // A cleared bad chip record frees its key; the pass below then frees the key record
     // that still names it.
-    Chip::Device& chip = device.chip();
-    while (!chip.badRecords().empty()) {
-        const Chip::BadRecord bad = chip.badRecords().front();
-        chip.badRecordClear(bad.index);
-        std::cout << "repair: cleared bad chip record " << bad.index << '\n';
+    for (const SimControl::BadRecord& bad : device.badChipRecords()) {
+        if (device.simControl()->badRecordClear(device.deviceId(), bad.index) == 0) {
+            std::cout << "repair: cleared bad chip record " << bad.index << '\n';
+        }
     }
     report = audit(device);
     bool failed = false;

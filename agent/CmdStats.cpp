@@ -3,7 +3,6 @@
 #include <iostream>
 #include <map>
 
-#include "ChipView.h"
 #include "Commands.h"
 #include "Output.h"
 #include "ReadBack.h"
@@ -38,8 +37,7 @@ int runStats(const Options& options) {
             ++byAction[e.fields->actionType];
         }
     }
-    Chip::Device& chip = device.chip();
-    const std::uint64_t pipeEntries = ChipView(chip).entries(device.pipe()).size();
+    const std::uint64_t pipeEntries = device.sdk().count(device.pipe());
     const auto keyCapacity = device.keys().mbbZabroTableConfig()->capacity();
 
     std::cout << "device " << unsigned{device.deviceId()} << ", " << device.pipeText()
@@ -54,9 +52,13 @@ int runStats(const Options& options) {
         table.row({"  cannot be read back", std::to_string(unreadable), ""});
     }
     table.row({"chip entries, this scope", std::to_string(pipeEntries), ""});
-    table.row({"chip entries, all scopes", std::to_string(chip.entryCount()),
-               percentText(chip.entryCount(), chip.capacity())});
-    table.row({"chip capacity", std::to_string(chip.capacity()), ""});
+    // Capacity and the other scopes are the simulator's to tell; an SDK over
+    // hardware answers for the scope only.
+    if (const auto chip = device.chipInfo()) {
+        table.row({"chip entries, all scopes", std::to_string(chip->entryCount),
+                   percentText(chip->entryCount, chip->capacity)});
+        table.row({"chip capacity", std::to_string(chip->capacity), ""});
+    }
     table.row({"keys allocated", std::to_string(device.keys().recordCount()),
                percentText(device.keys().recordCount(), keyCapacity)});
     table.row({"key capacity", std::to_string(keyCapacity), ""});

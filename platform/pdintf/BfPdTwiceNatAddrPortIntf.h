@@ -8,8 +8,8 @@
 #include <array>
 #include <memory>
 
-#include "chip/bfrt.h"
-#include "chip/olvane_switch_pd.h"
+#include "sdk/bfrt.h"
+#include "sdk/olvane_switch_pd.h"
 #include "kiv/Kiv.h"
 
 namespace BfPdTwiceNatAddrPort {

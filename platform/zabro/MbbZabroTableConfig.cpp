@@ -5,6 +5,8 @@
 #include <cstdlib>
 
 #include "ZabroException.h"
+#include "ZabroSegmentLayout.h"
+#include "shm/Segment.h"
 
 namespace Zabro {
 
@@ -101,6 +103,40 @@ namespace {
 const Kiv::TypeRegistration registration{&MbbZabroTableConfig::kivTypeInfo};
 }
 
+const Dorvu::String& MbbZabroTableConfig::name() const noexcept {
+    return segment_->name();
+}
+bool MbbZabroTableConfig::created() const noexcept {
+    return segment_->created();
+}
+// A hint for the next key; a value beyond the capacity reads as the capacity.
+MbbZabroTableConfig::EntryKey MbbZabroTableConfig::highestAllocatedKey() const noexcept {
+    return std::min(counters().highestAllocatedKey, capacity_);
+}
+MbbPostcodef::OpId MbbZabroTableConfig::lastOpId() const noexcept {
+    return counters().lastOpId;
+}
+const Layout::HeaderImage& MbbZabroTableConfig::header() const noexcept {
+    return *reinterpret_cast<const Layout::HeaderImage*>(segment_->base());
+}
+Layout::HeaderImage& MbbZabroTableConfig::header() noexcept {
+    return *reinterpret_cast<Layout::HeaderImage*>(segment_->base());
+}
+const Layout::CountersImage& MbbZabroTableConfig::counters() const noexcept {
+    return *reinterpret_cast<const Layout::CountersImage*>(segment_->base() +
+                                                           Layout::kCountersOffset);
+}
+Layout::CountersImage& MbbZabroTableConfig::counters() noexcept {
+    return *reinterpret_cast<Layout::CountersImage*>(segment_->base() + Layout::kCountersOffset);
+}
+const Layout::RecordImage& MbbZabroTableConfig::record(U64 slot) const noexcept {
+    return *reinterpret_cast<const Layout::RecordImage*>(segment_->base() +
+                                                         Layout::recordOffset(slot));
+}
+Layout::RecordImage& MbbZabroTableConfig::record(U64 slot) noexcept {
+    return *reinterpret_cast<Layout::RecordImage*>(segment_->base() + Layout::recordOffset(slot));
+}
+
 MbbZabroTableConfig::Ptr MbbZabroTableConfig::MbbZabroTableConfigIs(U8 deviceId, U16 pipeId,
                                                                     U64 capacity) {
     return Kiv::create<MbbZabroTableConfig>(deviceId, pipeId, capacity);
@@ -126,8 +162,10 @@ bool MbbZabroTableConfig::segmentWipe(U8 deviceId, U16 pipeId) {
 }
 
 MbbZabroTableConfig::MbbZabroTableConfig(U8 deviceId, U16 pipeId, U64 capacity)
-    : segment_(openSegment(deviceId, pipeId, capacity)), deviceId_(deviceId), pipeId_(pipeId) {
-    if (segment_.created()) {
+    : segment_(std::make_unique<Shm::Segment>(openSegment(deviceId, pipeId, capacity))),
+      deviceId_(deviceId),
+      pipeId_(pipeId) {
+    if (segment_->created()) {
         initialise(capacity);
     } else {
         validate();
@@ -160,7 +198,7 @@ void MbbZabroTableConfig::initialise(U64 capacity) {
         copyRecord(record(slot), r);
     }
     // The last store: until it lands, an opener takes the segment for half-made.
-    segment_.markComplete(Layout::kMagic);
+    segment_->markComplete(Layout::kMagic);
 }
 
 void MbbZabroTableConfig::validate() const {
@@ -169,7 +207,7 @@ void MbbZabroTableConfig::validate() const {
             "key segment %s: %s; refusing to use it (MbbZabroTableConfig::segmentWipe removes it)",
             name().c_str(), problem.c_str()));
     };
-    const U64 size = segment_.size();
+    const U64 size = segment_->size();
     const HeaderImage& h = header();
     if (h.magic != Layout::kMagic) {
         refuse(Kiv::_fmt("bad magic 0x%016llx, expected 0x%016llx", ull(h.magic),

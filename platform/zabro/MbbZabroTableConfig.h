@@ -26,16 +26,24 @@
 // walk's end and the free-slot search are this object's view, taken when it
 // opened the segment. The class takes no locks.
 
-#include <algorithm>
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include "kiv/Kiv.h"
-#include "shm/Segment.h"
 #include "zabro/EntryConfig.h"
 #include "zabro/ZabroException.h"
 #include "zabro/ZabroMapBase.h"
-#include "zabro/ZabroSegmentLayout.h"
+
+// The segment and its layout stay behind this class's sources.
+namespace Shm {
+class Segment;
+}
+namespace Zabro::Layout {
+struct HeaderImage;
+struct CountersImage;
+struct RecordImage;
+}  // namespace Zabro::Layout
 
 namespace Zabro {
 
@@ -64,21 +72,19 @@ class MbbZabroTableConfig : public ZabroMapBase {
     MbbZabroTableConfig(Kiv::U8 deviceId, Kiv::U16 pipeId, Kiv::U64 capacity);
     ~MbbZabroTableConfig() override;
 
-    const Dorvu::String& name() const noexcept { return segment_.name(); }
+    const Dorvu::String& name() const noexcept;
     Kiv::U8 deviceId() const noexcept { return deviceId_; }
     Kiv::U16 pipeId() const noexcept { return pipeId_; }
     Kiv::U64 capacity() const noexcept { return capacity_; }
     // Whether this object created the segment rather than finding it.
-    bool created() const noexcept { return segment_.created(); }
+    bool created() const noexcept;
     // Records of allocated keys.
     Kiv::U64 recordCount() const noexcept { return recordCount_; }
     Kiv::U64 quarantinedRecords() const noexcept { return quarantinedRecords_; }
     // A hint for the next key; a value beyond the capacity reads as the capacity.
-    EntryKey highestAllocatedKey() const noexcept {
-        return std::min(counters().highestAllocatedKey, capacity_);
-    }
+    EntryKey highestAllocatedKey() const noexcept;
     void highestAllocatedKeyIs(EntryKey key);
-    MbbPostcodef::OpId lastOpId() const noexcept { return counters().lastOpId; }
+    MbbPostcodef::OpId lastOpId() const noexcept;
 
     // Walk in ascending key order. Each fills `cursor` and `hint` and says
     // whether a record was found; a corrupt record on the way is handed to
@@ -107,27 +113,12 @@ class MbbZabroTableConfig : public ZabroMapBase {
   private:
     enum class SlotState { Free, Live, Quarantined, Corrupt };
 
-    const Layout::HeaderImage& header() const noexcept {
-        return *reinterpret_cast<const Layout::HeaderImage*>(segment_.base());
-    }
-    Layout::HeaderImage& header() noexcept {
-        return *reinterpret_cast<Layout::HeaderImage*>(segment_.base());
-    }
-    const Layout::CountersImage& counters() const noexcept {
-        return *reinterpret_cast<const Layout::CountersImage*>(segment_.base() +
-                                                               Layout::kCountersOffset);
-    }
-    Layout::CountersImage& counters() noexcept {
-        return *reinterpret_cast<Layout::CountersImage*>(segment_.base() + Layout::kCountersOffset);
-    }
-    const Layout::RecordImage& record(Kiv::U64 slot) const noexcept {
-        return *reinterpret_cast<const Layout::RecordImage*>(segment_.base() +
-                                                             Layout::recordOffset(slot));
-    }
-    Layout::RecordImage& record(Kiv::U64 slot) noexcept {
-        return *reinterpret_cast<Layout::RecordImage*>(segment_.base() +
-                                                       Layout::recordOffset(slot));
-    }
+    const Layout::HeaderImage& header() const noexcept;
+    Layout::HeaderImage& header() noexcept;
+    const Layout::CountersImage& counters() const noexcept;
+    Layout::CountersImage& counters() noexcept;
+    const Layout::RecordImage& record(Kiv::U64 slot) const noexcept;
+    Layout::RecordImage& record(Kiv::U64 slot) noexcept;
 
     void initialise(Kiv::U64 capacity);
     void validate() const;
@@ -146,7 +137,7 @@ class MbbZabroTableConfig : public ZabroMapBase {
     bool takeFreeSlot(Kiv::U64 slot);
     EntryConfig entryConfig(Kiv::U64 slot) const noexcept;
 
-    Shm::Segment segment_;
+    std::unique_ptr<Shm::Segment> segment_;
     Kiv::U8 deviceId_;
     Kiv::U16 pipeId_;
     // Read from the header once it checked out: every slot index is bounded by it.

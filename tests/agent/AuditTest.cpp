@@ -47,11 +47,13 @@ void damageChipRecord(AgentFixture& f) {
 
 const Sabotage kSabotages[] = {
     {"EntryAddedOnTheChip", addOnChip,
-     "orphan: chip entry 0x00000003 (natKeyId 7, srcPort 7000, dstPort 443, action 1) is named "
+     "orphan: chip entry 0x00000003 (natKeyId 7, srcPort 7000, dstPort 443, action "
+     "twiceNatAddrPortHit) is named "
      "by no key record",
      "repair: deleted chip entry 0x00000003", 2},
     {"KeyRecordDropped", dropRecord,
-     "orphan: chip entry 0x00000001 (natKeyId 1, srcPort 1025, dstPort 80, action 1) is named "
+     "orphan: chip entry 0x00000001 (natKeyId 1, srcPort 1025, dstPort 80, action "
+     "twiceNatAddrPortHit) is named "
      "by no key record",
      "repair: deleted chip entry 0x00000001", 1},
     {"EntryDeletedOnTheChip", deleteOnChip,

@@ -58,5 +58,30 @@ TEST_F(CliTest, MissingLibraryIsReportedNotCrashedOn) {
     EXPECT_TRUE(contains(run.err, "cannot load " + dir_.string())) << run.err;
 }
 
+// Over a PD library without the simulator's control, as over hardware: the entry
+// commands work, stats leaves out what only the simulator tells, and the demo says
+// why it cannot run.
+TEST_F(CliTest, WithoutTheSimulatorsControlOnlyTheDemoIsRefused) {
+    auto over = [](std::vector<std::string> args) {
+        args.insert(args.begin(), {"--pd-lib", PD_LIBRARY_WITHOUT_CONTROL});
+        return args;
+    };
+    ASSERT_EQ(agent(over({"program"}), lines({addLine(1), addLine(2)})).status, 0);
+    const AgentResult shown = agent(over({"show"}));
+    EXPECT_EQ(shown.status, 0);
+    EXPECT_TRUE(contains(shown.out, "2 entries")) << shown.out;
+    EXPECT_EQ(agent(over({"audit"})).status, 0);
+    const AgentResult stats = agent(over({"stats"}));
+    EXPECT_EQ(stats.status, 0);
+    EXPECT_TRUE(hasRow(stats.out, {"chip", "entries,", "this", "scope", "2"})) << stats.out;
+    EXPECT_FALSE(contains(stats.out, "chip capacity")) << stats.out;
+    const AgentResult demo = agent(over({"demo", "--entries", "10"}));
+    EXPECT_EQ(demo.status, 1);
+    EXPECT_TRUE(contains(demo.err, "the demo needs a simulated chip, and the PD library " +
+                                       std::string(PD_LIBRARY_WITHOUT_CONTROL) +
+                                       " offers no olvane_switch_sim_control entry point"))
+        << demo.err;
+}
+
 }  // namespace
 }  // namespace AgentTest

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "chip/ChipRegistry.h"
-#include "chip/bfrt.h"
-#include "chip/olvane_switch_pd.h"
+#include "chip/SimBfRt.h"
+#include "sdk/olvane_switch_pd.h"
 
 namespace {
 
@@ -193,8 +193,8 @@ BENCHMARK(BM_ChipOpen)->Arg(0)->Arg(32768)->Arg(60000)->Unit(benchmark::kMicrose
 
 // Object-runtime side: one key and one data object, reused as the table library does.
 struct Objects {
-    bfrt::OlvaneBfRtTable& table = *bfrt::deviceObjects(kDev).table;
-    const bfrt::BfRtSession& session = *bfrt::deviceObjects(kDev).tableIntf->bfRtSessionGet();
+    bfrt::OlvaneBfRtTable& table = *Chip::deviceObjects(kDev).table;
+    const bfrt::BfRtSession& session = *Chip::deviceObjects(kDev).tableIntf->bfRtSessionGet();
     std::unique_ptr<bfrt::BfRtTableKey> key;
     std::unique_ptr<bfrt::BfRtTableData> data;
     uint32_t hit = 0, rwId = 0, prot = 0, nextHop = 0;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "zabro/Zabro.h"
+#include "zabro/ZabroSegmentLayout.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 
 #include "LeakCheck.h"
 #include "PdLibrary.h"
+#include "chip/SimBfRt.h"
 #include "pdintf/BfPdTwiceNatAddrPortIntf.h"
 
 namespace {
@@ -66,7 +67,7 @@ TEST_F(PdIntfTest, ObjectRuntimeOnlyFromALibraryThatOffersIt) {
     // The same object, given the other library's handle, binds its object runtime.
     plain->dlHandleIs(withBfRt.handle());
     ASSERT_NE(plain->bfRtTable(), nullptr);
-    EXPECT_EQ(plain->bfRtTable(), bfrt::deviceObjects(1).table.get());
+    EXPECT_EQ(plain->bfRtTable(), Chip::deviceObjects(1).table.get());
     EXPECT_NE(plain->bfRtTableIntf(), nullptr);
     EXPECT_EQ(plain->ingMdNatKeyIdFieldId(), 1u);
     EXPECT_EQ(plain->l4PortHdrSrcPortFieldId(), 2u);

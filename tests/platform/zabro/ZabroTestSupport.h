@@ -18,7 +18,9 @@
 #include "shm/Fd.h"
 #include "support/LeakCheck.h"
 #include "support/RawSegment.h"
+#include "zabro/ZabroSegmentLayout.h"
 #include "zabro/Zabro.h"
+#include "zabro/ZabroSegmentLayout.h"
 
 namespace ZabroTest {
 
