@@ -1,0 +1,52 @@
+#pragma once
+// Segment readers are fuzzed over a known good segment: the input is a list
+// of edits (a size byte, then offset and value pairs) applied to a pristine
+// image that the target made once, so that every run starts from a segment
+// that is nearly right and the readers' checks are what gets exercised.
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace FuzzSupport {
+
+inline std::vector<std::uint8_t> segmentBytes(const std::string& name) {
+    std::vector<std::uint8_t> bytes;
+    const int fd = ::shm_open(name.c_str(), O_RDONLY, 0);
+    if (fd < 0)
+        return bytes;
+    const off_t size = ::lseek(fd, 0, SEEK_END);
+    bytes.resize(static_cast<std::size_t>(size > 0 ? size : 0));
+    if (::pread(fd, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size()))
+        bytes.clear();
+    ::close(fd);
+    return bytes;
+}
+
+// Writes `pristine` with the input's edits as the segment `name`: the first
+// input byte, when odd, cuts the segment to a fraction of its size; then
+// each 3 bytes are a 16-bit offset (modulo the size) and a byte to store.
+inline void writeEdited(const std::string& name, std::vector<std::uint8_t> image,
+                        const std::uint8_t* data, std::size_t size) {
+    std::size_t length = image.size();
+    if (size > 0 && (data[0] & 1))
+        length = length * (data[0] >> 1) / 128;
+    for (std::size_t i = 1; i + 2 < size && !image.empty(); i += 3) {
+        const std::size_t offset = (std::size_t{data[i]} << 8 | data[i + 1]) % image.size();
+        image[offset] = data[i + 2];
+    }
+    ::shm_unlink(name.c_str());
+    const int fd = ::shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+    if (fd < 0)
+        __builtin_trap();
+    if (::write(fd, image.data(), length) != static_cast<ssize_t>(length))
+        __builtin_trap();
+    ::close(fd);
+}
+
+}  // namespace FuzzSupport
