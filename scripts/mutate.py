@@ -17,7 +17,7 @@ tree as it is; --per-file 0 then just builds and tests it.
       --targets spine_tests pd_backend_tests \\
       --json tests/mutation/baseline.json BfTwiceNatAddrPort/TableFront.cpp
 """
-import argparse, io, json, random, re, signal, subprocess, sys, tarfile, time
+import argparse, io, json, os, random, re, signal, subprocess, sys, tarfile, time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -26,7 +26,8 @@ SWAPS = [(r" == ", " != "), (r" != ", " == "), (r" < ", " <= "), (r" <= ", " < "
          (r"\btrue\b", "false"), (r"\bfalse\b", "true"), (r" \+ 1\b", " - 1"),
          (r" - 1\b", " + 1"), (r"(?<![\w.'])0(?![\w.'])", "1"), (r"(?<![\w.'])1(?![\w.'])", "0")]
 CALL = re.compile(r"^\s*[A-Za-z_][\w:]*(?:(?:\.|->)[A-Za-z_]\w*)*\(.*\);\s*$")
-RETURN = re.compile(r"^(\s*return )(?!\{\};)(.+);\s*$")
+# Not for values that already are the default: such a mutant changes nothing.
+RETURN = re.compile(r"^(\s*return )(?!(?:\{\}|nullptr|0|0u|false|\"\");)(.+);\s*$")
 STRING = re.compile(r'"(?:\\.|[^"\\])*"')
 
 
@@ -51,7 +52,9 @@ def mutants_of(path, lines):
         if r := RETURN.match(line):
             yield dict(file=path, line=no + 1, op="return default", new=r.group(1) + "{};\n")
         if CALL.match(code) and code.count("(") == code.count(")"):
-            yield dict(file=path, line=no + 1, op="drop call", new="\n")
+            # An empty block, so that an unbraced if keeps its body.
+            yield dict(file=path, line=no + 1, op="drop call",
+                       new=line[:len(line) - len(line.lstrip())] + "{}\n")
 
 
 def choose(files, tree, seed, per_file):
@@ -89,10 +92,19 @@ def tests_of(build, targets):
 
 
 def run(cmd, timeout=None):
+    """The exit status of cmd (-1 on timeout); its whole process group ends with it."""
+    child = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                             start_new_session=True)
     try:
-        return subprocess.run(cmd, capture_output=True, timeout=timeout).returncode
+        return child.wait(timeout)
     except subprocess.TimeoutExpired:
         return -1
+    finally:
+        try:
+            os.killpg(child.pid, signal.SIGKILL)  # also whatever a timed-out test left
+        except ProcessLookupError:
+            pass
+        child.wait()
 
 
 def main():
