@@ -203,7 +203,6 @@ TEST_P(FactoryTest, BuildsTheBackendThatThePdLibraryOffers) {
                                         : Bf::TwiceNatAddrPortTableBfrt::kivTypeInfo();
     EXPECT_EQ(&table->kivType(), &expected);
     EXPECT_TRUE(table->useBfRt());
-    EXPECT_TRUE(table->notification());
     EXPECT_EQ(table->zabroKeyManager(), keys);
     EXPECT_EQ(table->statusManager(), statusManager);
     EXPECT_EQ(statusManager->resyncStatusCount(), 1u);
@@ -339,8 +338,6 @@ TEST_F(TableFrontTest, RegistersItsAttributesAndOperationsInOrderAndKeepsOneDefa
     EXPECT_EQ(names, (Texts{"helper", "zabroKeyManager", "statusManager", "useBfRt",
                             "defaultMatchSpec", "entryIs", "entryDel", "entry", "entryByHandle",
                             "initializeTable", "defaultMatchSpecIs", "defaultMatchSpecDel"}));
-    Kiv::genericSet(*table, "useBfRt", false);
-    EXPECT_FALSE(table->useBfRt());
     EXPECT_THROW(Kiv::genericSet(*table, "helper", Kiv::Value()), Kiv::AttributeException);
     const auto before = table->defaultMatchSpecDel();
     EXPECT_FALSE(table->defaultMatchSpec());
