@@ -124,6 +124,8 @@ def main():
     tree = ROOT / args.dir / "src" if args.snapshot else ROOT
     build = ROOT / args.dir / ("build" if args.snapshot else "")
     if args.snapshot:
+        args.snapshot = subprocess.run(["git", "-C", ROOT, "rev-parse", "--short", args.snapshot],
+                                       check=True, capture_output=True, text=True).stdout.strip()
         snapshot(args.snapshot, tree)
     missing = [f for f in args.files if not (tree / f).is_file()]
     if missing:
