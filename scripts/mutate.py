@@ -107,6 +107,13 @@ def run(cmd, timeout=None):
         child.wait()
 
 
+def report_text(report, mutants):
+    """The report as JSON with one line a mutant, so that two reports diff line by line."""
+    head = json.dumps(report, indent=1)[:-2]
+    rows = ",\n".join("  " + json.dumps({**m, "new": m["new"].strip()}) for m in mutants)
+    return head + ',\n "mutants": [\n' + rows + "\n ]\n}\n"
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawTextHelpFormatter)
     ap.add_argument("files", nargs="+", help="sources to mutate, relative to the repository")
@@ -166,17 +173,15 @@ def main():
                 m["outcome"] = "caught" if run(test_cmd, args.timeout * 2) != 0 else "survived"
         finally:
             path.write_text(original)
-        m["seconds"] = round(time.time() - start)
         counts[m["outcome"]] += 1
-        print(f"[{i + 1}/{len(mutants)}] {m['outcome']:8} {m['file']}:{m['line']} {m['op']}",
-              flush=True)
+        print(f"[{i + 1}/{len(mutants)}] {m['outcome']:8} {m['file']}:{m['line']} {m['op']}"
+              f" ({time.time() - start:.0f} s)", flush=True)
     run(build_cmd)  # leave the build matching the restored sources
     report = {"seed": args.seed, "per_file": args.per_file, "targets": args.targets,
-              "tests": args.tests or "every test of the targets", "snapshot": args.snapshot, "counts": counts,
-              "mutants": [{k: v.strip() if k == "new" else v for k, v in m.items()}
-                          for m in mutants]}
+              "tests": args.tests or "every test of the targets", "snapshot": args.snapshot,
+              "counts": counts}
     Path(args.json).parent.mkdir(parents=True, exist_ok=True)
-    Path(args.json).write_text(json.dumps(report, indent=1) + "\n")
+    Path(args.json).write_text(report_text(report, mutants))
     print(" ".join(f"{k} {v}" for k, v in counts.items()))
 
 
