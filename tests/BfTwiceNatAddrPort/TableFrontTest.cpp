@@ -328,9 +328,7 @@ TEST_P(BackendDeathTest, ViolatedPreconditionsStopTheProcess) {
 
 // ---- The table's registration and the base class
 
-class TableFrontTest : public TableFixture {};
-
-TEST_F(TableFrontTest, RegistersItsAttributesAndOperationsInOrderAndKeepsOneDefaultMatchSpec) {
+TEST_F(TableFixture, RegistersItsAttributesAndOperationsInOrderAndKeepsOneDefaultMatchSpec) {
     tableIs(Backend::Pd);
     Texts names;
     for (const Kiv::AttributeInfo* a : table->kivType().attributes()) names.emplace_back(a->name);

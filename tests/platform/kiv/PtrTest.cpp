@@ -59,12 +59,10 @@ TEST_P(PtrTest, ObjectDiesExactlyWhenTheLastReferenceGoes) {
     EXPECT_FALSE(isLiveSlot(raw));
 }
 
+// The fixture checks that no object or slot is left behind.
 TEST_P(PtrTest, ThrowingConstructorLeavesTrackerAndSlabAsTheyWere) {
-    const Kiv::U64 slotsBefore = liveSlots();
     EXPECT_THROW(Kiv::create<Sprocket>(true), std::runtime_error);
-    EXPECT_EQ(Sprocket::memAllocationTracker_.liveObjects(), 0u);
     EXPECT_EQ(Sprocket::memAllocationTracker_.liveBytes(), 0u);
-    EXPECT_EQ(liveSlots(), slotsBefore);
 }
 
 class AtomicPtrTest : public PtrTest {};
