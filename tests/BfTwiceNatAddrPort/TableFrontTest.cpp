@@ -203,7 +203,6 @@ TEST_P(FactoryTest, BuildsTheBackendThatThePdLibraryOffers) {
                                         : Bf::TwiceNatAddrPortTableBfrt::kivTypeInfo();
     EXPECT_EQ(&table->kivType(), &expected);
     EXPECT_TRUE(table->useBfRt());
-    EXPECT_TRUE(table->notification());
     EXPECT_EQ(table->zabroKeyManager(), keys);
     EXPECT_EQ(table->statusManager(), statusManager);
     EXPECT_EQ(statusManager->resyncStatusCount(), 1u);
@@ -329,9 +328,7 @@ TEST_P(BackendDeathTest, ViolatedPreconditionsStopTheProcess) {
 
 // ---- The table's registration and the base class
 
-class TableFrontTest : public TableFixture {};
-
-TEST_F(TableFrontTest, RegistersItsAttributesAndOperationsInOrderAndKeepsOneDefaultMatchSpec) {
+TEST_F(TableFixture, RegistersItsAttributesAndOperationsInOrderAndKeepsOneDefaultMatchSpec) {
     tableIs(Backend::Pd);
     Texts names;
     for (const Kiv::AttributeInfo* a : table->kivType().attributes()) names.emplace_back(a->name);
@@ -339,8 +336,6 @@ TEST_F(TableFrontTest, RegistersItsAttributesAndOperationsInOrderAndKeepsOneDefa
     EXPECT_EQ(names, (Texts{"helper", "zabroKeyManager", "statusManager", "useBfRt",
                             "defaultMatchSpec", "entryIs", "entryDel", "entry", "entryByHandle",
                             "initializeTable", "defaultMatchSpecIs", "defaultMatchSpecDel"}));
-    Kiv::genericSet(*table, "useBfRt", false);
-    EXPECT_FALSE(table->useBfRt());
     EXPECT_THROW(Kiv::genericSet(*table, "helper", Kiv::Value()), Kiv::AttributeException);
     const auto before = table->defaultMatchSpecDel();
     EXPECT_FALSE(table->defaultMatchSpec());

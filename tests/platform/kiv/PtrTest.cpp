@@ -59,12 +59,10 @@ TEST_P(PtrTest, ObjectDiesExactlyWhenTheLastReferenceGoes) {
     EXPECT_FALSE(isLiveSlot(raw));
 }
 
+// The fixture checks that no object or slot is left behind.
 TEST_P(PtrTest, ThrowingConstructorLeavesTrackerAndSlabAsTheyWere) {
-    const Kiv::U64 slotsBefore = liveSlots();
     EXPECT_THROW(Kiv::create<Sprocket>(true), std::runtime_error);
-    EXPECT_EQ(Sprocket::memAllocationTracker_.liveObjects(), 0u);
     EXPECT_EQ(Sprocket::memAllocationTracker_.liveBytes(), 0u);
-    EXPECT_EQ(liveSlots(), slotsBefore);
 }
 
 class AtomicPtrTest : public PtrTest {};
@@ -171,6 +169,16 @@ TEST_F(HashMapTest, GrowthKeepsEveryPairAndIterationFromAKeyVisitsTheRest) {
         EXPECT_EQ(order(all[i]), std::vector<const Gadget*>(all.begin() + i, all.end()));
     }
     EXPECT_TRUE(order(Kiv::create<Gadget>().ptr()).empty());  // not a key: nothing
+
+    // A map of one key visits it from the start whichever bucket it is in:
+    // 200 distinct keys all but surely meet every bucket of the first 16.
+    for (int i = 0; i < 200; ++i) {
+        Map single;
+        single.insertOrAssign(keys.emplace_back(Kiv::create<Gadget>()), i);
+        int visited = 0;
+        single.forEachFrom(nullptr, [&](const Gadget::PtrConst&, int) { return ++visited > 0; });
+        ASSERT_EQ(visited, 1) << i;
+    }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "LeakCheck.h"
 #include "PdLibrary.h"
+#include "Thrown.h"
 #include "chip/SimBfRt.h"
 #include "pdintf/BfPdTwiceNatAddrPortIntf.h"
 
@@ -24,12 +25,8 @@ const bool chipEnvironment = ChipTest::registerChipEnvironment();
 class PdIntfTest : public TestSupport::LeakCheck {};
 
 std::string errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Kiv::Exception& e) {
-        return e.what();
-    }
-    return "no error";
+    const auto e = TestSupport::thrown<Kiv::Exception>(f);
+    return e ? e->what() : "no error";
 }
 
 TEST_F(PdIntfTest, OpensTheNamedLibraryAndCallsItsFunctions) {
