@@ -60,27 +60,33 @@ class HashMap2018 {
         return nullptr;
     }
 
-    // Inserts the pair, or replaces the value of a present key (the stored
-    // key object stays). True when a new pair was inserted.
-    bool insertOrAssign(const Key& key, V value) {
-        if (V* present = find(key.ptr())) {
-            *present = std::move(value);
-            return false;
-        }
+    // Inserts the pair when `key` is absent; a present key keeps its value.
+    // The value now stored under `key`, and true when the pair was inserted.
+    std::pair<V*, bool> tryInsert(const Key& key, V value) {
+        if (V* present = find(key.ptr()))
+            return {present, false};
         if (!key) {
             nullValue_ = std::move(value);
             hasNull_ = true;
             ++size_;
-            return true;
+            return {&nullValue_, true};
         }
         if (cur_.capacity() == 0 || (size_ + 1) * 4 > cur_.capacity() * 3)
             grow();
         else
             drainSome();
         key->newRef();
-        cur_.place(key.ptr(), std::move(value));
         ++size_;
-        return true;
+        return {&cur_.place(key.ptr(), std::move(value)), true};
+    }
+
+    // Inserts the pair, or replaces the value of a present key (the stored
+    // key object stays). True when a new pair was inserted.
+    bool insertOrAssign(const Key& key, V value) {
+        auto [stored, inserted] = tryInsert(key, value);
+        if (!inserted)
+            *stored = std::move(value);
+        return inserted;
     }
 
     // Removes the pair of `key`, releasing the map's reference to it.
@@ -177,6 +183,7 @@ class HashMap2018 {
         std::size_t mask = 0;  // capacity - 1, capacity a power of two
         unsigned shift = 64;
         std::size_t count = 0;
+        std::size_t unmapped = 0;  // bytes at the front already given back
 
         std::size_t capacity() const noexcept { return slots ? mask + 1 : 0; }
 
@@ -214,12 +221,13 @@ class HashMap2018 {
         }
 
         // Into the first free slot of the key's chain; the key is not present.
-        void place(K* key, V&& value) noexcept {
+        V& place(K* key, V&& value) noexcept {
             std::size_t i = home(key);
             while (slots[i].key) i = (i + 1) & mask;
             slots[i].key = key;
             ::new (&slots[i].value) V(std::move(value));
             ++count;
+            return slots[i].value;
         }
 
         // Backward-shift deletion: later members of the chain move up, so no
@@ -258,11 +266,25 @@ class HashMap2018 {
             shift = 64 - static_cast<unsigned>(__builtin_ctzll(slotCount));
             count = 0;
         }
+        bool mapped() const noexcept { return capacity() * sizeof(Node) >= kMappedBytes; }
+
+        // A mapped table gives the pages below `drained` back as it drains,
+        // a piece at a time, so that no insert pays for unmapping all of it.
+        void releaseBelow(std::size_t drained) noexcept {
+            if (!mapped())
+                return;
+            const std::size_t done = drained * sizeof(Node) / kMappedBytes * kMappedBytes;
+            if (done > unmapped) {
+                ::munmap(reinterpret_cast<char*>(slots) + unmapped, done - unmapped);
+                unmapped = done;
+            }
+        }
+
         void release() noexcept {
             if (slots) {
                 const std::size_t bytes = capacity() * sizeof(Node);
-                if (bytes >= kMappedBytes)
-                    ::munmap(slots, bytes);
+                if (mapped())
+                    ::munmap(reinterpret_cast<char*>(slots) + unmapped, bytes - unmapped);
                 else
                     std::free(slots);
             }
@@ -310,6 +332,8 @@ class HashMap2018 {
         }
         if (old_.count == 0)
             old_.release();
+        else
+            old_.releaseBelow(drained_);
     }
 
     // Visits the used slots of `t` from `from` on; false when `visit` stopped.
