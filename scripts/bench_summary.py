@@ -21,7 +21,7 @@ def load(folder):
         for b in data["benchmarks"]:
             if b.get("run_type") != "iteration" or b.get("error_occurred"):
                 continue
-            name = b["run_name"]
+            name = b["run_name"].replace(" ,", ",")
             row = runs.setdefault(name, {"time": [], "unit": b.get("time_unit", "ns")})
             row["time"].append(b["real_time"])
             for c in COUNTERS:
@@ -59,9 +59,9 @@ def main():
         ("delete overhead ns, random, managers, 64K", "BM_DeleteRandom<Pd, Managed>/65536", "BM_DeleteRandom<Bfrt, Managed>/65536", "overhead_ns"),
         ("entryByHandle overhead ns, random, 64K", "BM_ReadBack<Pd, Bare, false, false>/65536", "BM_ReadBack<Bfrt, Bare, false, false>/65536", "overhead_ns"),
         ("entry(match) overhead ns, random, 64K", "BM_ReadBack<Pd, Bare, false, true>/65536", "BM_ReadBack<Bfrt, Bare, false, true>/65536", "overhead_ns"),
-        ("adds/s with both managers, 64K fill", "BM_Fill<Pd>/65536", "BM_Fill<Bfrt>/65536", "adds_per_s"),
-        ("worst single add us, 64K fill", "BM_Fill<Pd>/65536", "BM_Fill<Bfrt>/65536", "worst_add_us"),
-        ("bookkeeping B/entry, 64K", "BM_Fill<Pd>/65536", "BM_Fill<Bfrt>/65536", "bookkeeping_B_per_entry"),
+        ("adds/s with both managers, 64K fill", "BM_Fill<Pd>/65536/iterations:1/manual_time", "BM_Fill<Bfrt>/65536/iterations:1/manual_time", "adds_per_s"),
+        ("worst single add us, 64K fill", "BM_Fill<Pd>/65536/iterations:1/manual_time", "BM_Fill<Bfrt>/65536/iterations:1/manual_time", "worst_add_us"),
+        ("bookkeeping B/entry, 64K", "BM_Fill<Pd>/65536/iterations:1/manual_time", "BM_Fill<Bfrt>/65536/iterations:1/manual_time", "bookkeeping_B_per_entry"),
         ("resync ms, 1K", "BM_RestartResync<Pd>/1024/iterations:5/manual_time", "BM_RestartResync<Bfrt>/1024/iterations:5/manual_time", "time"),
         ("resync ms, 16K", "BM_RestartResync<Pd>/16384/iterations:5/manual_time", "BM_RestartResync<Bfrt>/16384/iterations:5/manual_time", "time"),
         ("resync ms, 64K", "BM_RestartResync<Pd>/65536/iterations:5/manual_time", "BM_RestartResync<Bfrt>/65536/iterations:5/manual_time", "time"),

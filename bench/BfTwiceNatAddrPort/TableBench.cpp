@@ -4,9 +4,9 @@
 // raw call on the same table in the same run, and reports both, their
 // difference and their ratio as counters. "Random" operations walk the
 // resident entries far apart (cache-cold at 64K); "Recent" ones cycle over
-// the most recently added batch. Besides: the worst single add while a table
-// fills, the bookkeeping bytes per entry, and the restart resync in a fresh
-// process.
+// the most recently added batch. In a fresh process each: a table filled
+// with both managers (adds per second, the worst single add, bookkeeping
+// bytes per entry) and the restart resync.
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -208,63 +208,110 @@ TABLE_BENCH_ALL(BM_ReadBack, , false, false)
 TABLE_BENCH_ALL(BM_ReadBack, , true, false)
 TABLE_BENCH_ALL(BM_ReadBack, , false, true)
 
-// ---- Filling a table with both managers: adds per second, the worst single
-// add (growth of any map shows here), and what the bookkeeping keeps per entry.
+// ---- Measurements made in a fresh process: this program run again with
+// `--child WHAT BACKEND COUNT`, which prints its figures on one line. A fresh
+// process starts with a cold cache and an untouched heap, as an agent does.
+
+constexpr const char* kChildFlag = "--child";
+
+// Runs the child; its output line, empty when it failed.
+std::string runChild(const char* what, const char* backend, uint32_t count) {
+    int out[2];
+    if (::pipe(out) != 0)
+        return {};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    std::string self = "/proc/self/exe", flag = kChildFlag, whatArg = what, backendArg = backend,
+                countArg = std::to_string(count);
+    char* argv[] = {self.data(),       flag.data(),     whatArg.data(),
+                    backendArg.data(), countArg.data(), nullptr};
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, self.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    std::string text;
+    char buffer[256];
+    for (ssize_t got; spawned == 0 && (got = ::read(out[0], buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<std::size_t>(got));
+    ::close(out[0]);
+    int status = 1;
+    if (spawned == 0)
+        ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? text : std::string();
+}
+
+const char* backendName(Pd) {
+    return "pd";
+}
+const char* backendName(Bfrt) {
+    return "bfrt";
+}
+
+// Fills a blank table with both managers, as the agent would: the adds per
+// second, the worst single add (growth of any map shows here) and what the
+// bookkeeping keeps per entry.
+template <class Backend>
+void fillChild(uint32_t count) {
+    Table<Backend, Managed> t(0);
+    std::vector<Bf::TwiceNatAddrPortMatchSpec::PtrConst> matches;
+    for (uint32_t n = 0; n < count; ++n) matches.push_back(matchOf(n));
+    const double anonBefore = residentKb(nullptr);
+    double worst = 0;
+    Stopwatch all;
+    all.start();
+    for (const auto& m : matches) {
+        const double begin = threadCpuNs();
+        t.add(m);
+        worst = std::max(worst, threadCpuNs() - begin);
+    }
+    all.stop();
+    // The key records are mapped whole when the key manager opens: what one
+    // entry costs there is the segment's size per record it can hold.
+    const double heap = (residentKb(nullptr) - anonBefore) * 1024 / count;
+    const double shm = residentKb("_keys_") * 1024 / kKeyCapacity;
+    std::printf("%f %f %f %f\n", count / (all.nanoseconds() * 1e-9), worst / 1000, heap, shm);
+}
 
 template <class Backend>
 void BM_Fill(benchmark::State& state) {
     const uint32_t count = residentArg(state);
     for (auto _ : state) {
-        state.PauseTiming();
-        Table<Backend, Managed> t(0);
-        std::vector<Bf::TwiceNatAddrPortMatchSpec::PtrConst> matches;
-        for (uint32_t n = 0; n < count; ++n) matches.push_back(matchOf(n));
-        const double anonBefore = residentKb(nullptr);
-        double worstWall = 0, worstCpu = 0;
-        Stopwatch all;
-        state.ResumeTiming();
-        all.start();
-        for (const auto& m : matches) {
-            const auto wall = std::chrono::steady_clock::now();
-            const double cpu = threadCpuNs();
-            t.add(m);
-            worstCpu = std::max(worstCpu, threadCpuNs() - cpu);
-            const std::chrono::duration<double, std::nano> took =
-                std::chrono::steady_clock::now() - wall;
-            worstWall = std::max(worstWall, took.count());
+        double addsPerSecond = 0, worstUs = 0, heap = 0, shm = 0;
+        const std::string line = runChild("fill", backendName(Backend{}), count);
+        if (std::sscanf(line.c_str(), "%lf %lf %lf %lf", &addsPerSecond, &worstUs, &heap, &shm) !=
+            4) {
+            state.SkipWithError("the fill child failed");
+            break;
         }
-        all.stop();
-        state.PauseTiming();
-        // The key records are mapped whole when the key manager opens: what
-        // one entry costs there is the segment's size per record it can hold.
-        const double heap = (residentKb(nullptr) - anonBefore) * 1024 / count;
-        const double shm = residentKb("_keys_") * 1024 / kKeyCapacity;
-        state.counters["adds_per_s"] = count / (all.nanoseconds() * 1e-9);
-        // On a busy machine the wall clock also counts time the thread was
-        // not running; the thread's CPU time does not.
-        state.counters["worst_add_us"] = worstCpu / 1000;
-        state.counters["worst_add_wall_us"] = worstWall / 1000;
+        state.SetIterationTime(count / addsPerSecond);
+        state.counters["adds_per_s"] = addsPerSecond;
+        // CPU time: on a busy machine the wall clock also counts the time
+        // the thread was not running.
+        state.counters["worst_add_us"] = worstUs;
         state.counters["heap_B_per_entry"] = heap;
         state.counters["keys_shm_B_per_entry"] = shm;
         state.counters["bookkeeping_B_per_entry"] = heap + shm;
-        matches.clear();
-        state.ResumeTiming();
     }
 }
 BENCHMARK_TEMPLATE(BM_Fill, Pd)
     ->Arg(16384)
     ->Arg(65536)
+    ->UseManualTime()
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(BM_Fill, Bfrt)->Arg(65536)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_Fill, Bfrt)
+    ->Arg(65536)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
-// ---- Restart resync: a fresh process opens the key manager and calls the
-// factory over N recorded entries; it reports both times on its stdout.
-
-constexpr const char* kResyncChild = "--resync-child";
+// ---- Restart resync: the child opens the key manager and calls the factory
+// over the recorded entries, and reports both times and the entries found.
 
 template <class Backend>
-int resyncChild() {
+void resyncChild(uint32_t) {
     const double t0 = threadCpuNs();
     auto keys = MbbZabroKey::zabroKeyManagerFactory(kDev, kPipe, kKeyCapacity);
     const double t1 = threadCpuNs();
@@ -273,34 +320,6 @@ int resyncChild() {
     std::printf("%.0f %.0f %zu\n", t1 - t0, t2 - t1, table->helper()->sdkHandles()->entryCount());
     std::fflush(stdout);
     std::_Exit(0);  // the process ends here: nothing to give back
-}
-
-// Runs this program as a resync child; false when it failed.
-bool runResyncChild(const char* backend, double& openNs, double& resyncNs, std::size_t& entries) {
-    int out[2];
-    if (::pipe(out) != 0)
-        return false;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    char self[] = "/proc/self/exe";
-    char flag[32];
-    std::snprintf(flag, sizeof flag, "%s", kResyncChild);
-    char which[16];
-    std::snprintf(which, sizeof which, "%s", backend);
-    char* argv[] = {self, flag, which, nullptr};
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, self, &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    char text[128] = {};
-    const ssize_t got = spawned == 0 ? ::read(out[0], text, sizeof text - 1) : -1;
-    ::close(out[0]);
-    int status = 0;
-    if (spawned == 0)
-        ::waitpid(pid, &status, 0);
-    return got > 0 && std::sscanf(text, "%lf %lf %zu", &openNs, &resyncNs, &entries) == 3;
 }
 
 template <class Backend>
@@ -324,8 +343,8 @@ void BM_RestartResync(benchmark::State& state) {
     for (auto _ : state) {
         double openNs = 0, resyncNs = 0;
         std::size_t entries = 0;
-        if (!runResyncChild(std::is_same_v<Backend, Pd> ? "pd" : "bfrt", openNs, resyncNs,
-                            entries) ||
+        const std::string line = runChild("resync", backendName(Backend{}), count);
+        if (std::sscanf(line.c_str(), "%lf %lf %zu", &openNs, &resyncNs, &entries) != 3 ||
             entries != count) {
             state.SkipWithError("the resync child failed or missed entries");
             break;
@@ -334,7 +353,8 @@ void BM_RestartResync(benchmark::State& state) {
         openTotal += openNs;
     }
     state.counters["key_manager_open_us"] =
-        openTotal / 1000 / std::max<int64_t>(1, state.iterations());
+        openTotal / 1000 /
+        static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations()));
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * count);
     Zabro::MbbZabroTableConfig::segmentWipe(kDev, kPipe);
     Chip::wipe(kDev);
@@ -350,13 +370,29 @@ void BM_RestartResync(benchmark::State& state) {
 RESYNC_BENCH(Pd)
 RESYNC_BENCH(Bfrt)
 
+template <class Backend>
+int child(const char* what, uint32_t count) {
+    if (std::strcmp(what, "fill") == 0) {
+        fillChild<Backend>(count);
+        return 0;
+    }
+    if (std::strcmp(what, "resync") == 0) {
+        resyncChild<Backend>(count);
+        return 0;
+    }
+    return 1;
+}
+
 }  // namespace
 }  // namespace TableBench
 
 int main(int argc, char** argv) {
     using namespace TableBench;
-    if (argc == 3 && std::strcmp(argv[1], kResyncChild) == 0)
-        return std::strcmp(argv[2], "pd") == 0 ? resyncChild<Pd>() : resyncChild<Bfrt>();
+    if (argc == 5 && std::strcmp(argv[1], kChildFlag) == 0) {
+        const auto count = static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 10));
+        return std::strcmp(argv[3], "pd") == 0 ? child<Pd>(argv[2], count)
+                                               : child<Bfrt>(argv[2], count);
+    }
     const std::string prefix = "olvbench" + std::to_string(::getpid());
     ::setenv("OLVANE_SHM_PREFIX", prefix.c_str(), 1);
     benchmark::Initialize(&argc, argv);
