@@ -23,4 +23,4 @@ for bench in chip_bench table_bench agent_bench; do
         --benchmark_context="$context" \
         --benchmark_out="$results/$bench.json" --benchmark_out_format=json >&2
 done
-python3 scripts/bench_summary.py "$results"
+python3 scripts/bench_summary.py "$results" | tee "$results/table.txt"
