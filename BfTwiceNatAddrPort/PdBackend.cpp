@@ -5,6 +5,7 @@
 #include <cassert>
 #include <cstddef>
 #include <cstring>
+#include <string_view>
 
 #include "Table.h"
 
@@ -36,10 +37,29 @@ constexpr std::array<std::array<const char*, 5>, 3> kFunctionNames = {{
 }};
 
 // What the entry reader writes for each action, indexed by action type.
-constexpr std::array<const char*, 5> kReadBackActionNames = {
+constexpr std::array<std::string_view, 5> kReadBackActionNames = {
     "p4_pd_olvane_switch_onMiss", "p4_pd_olvane_switch_twiceNatAddrPortHit",
     "p4_pd_olvane_switch_twiceNatAddrPortHitDynamic", "p4_pd_olvane_switch_twiceNatAddrPortHitEcmp",
     "p4_pd_olvane_switch_twiceNatAddrPortHitEcmpDynamic"};
+
+// The action type of a read-back action name, kReadBackActionNames.size()
+// for an unknown one. The names differ in length, so the length picks the
+// one candidate and a single comparison confirms it.
+std::size_t readBackActionType(const char* name, std::size_t capacity) noexcept {
+    const std::string_view read(name, ::strnlen(name, capacity));
+    for (std::size_t type = 0; type < kReadBackActionNames.size(); ++type) {
+        if (kReadBackActionNames[type].size() == read.size())
+            return kReadBackActionNames[type] == read ? type : kReadBackActionNames.size();
+    }
+    return kReadBackActionNames.size();
+}
+static_assert([] {
+    for (std::size_t a = 0; a < kReadBackActionNames.size(); ++a)
+        for (std::size_t b = a + 1; b < kReadBackActionNames.size(); ++b)
+            if (kReadBackActionNames[a].size() == kReadBackActionNames[b].size())
+                return false;
+    return true;
+}());
 
 constexpr const char* kSetProperty = "p4_pd_olvane_switch_twiceNatAddrPort_set_property";
 constexpr const char* kTableDelete = "p4_pd_olvane_switch_twiceNatAddrPort_table_delete";
@@ -256,13 +276,7 @@ TwiceNatAddrPortTableEntry TwiceNatAddrPortTablePd::entryByHandle(
                           actionSpec.data(), nullptr, &isDefault);
     if (status != 0)
         return {};
-    actionName[sizeof(actionName) - 1] = '\0';
-
-    std::size_t type = 0;
-    while (type < kReadBackActionNames.size() &&
-           std::strcmp(actionName, kReadBackActionNames[type]) != 0) {
-        ++type;
-    }
+    const std::size_t type = readBackActionType(actionName, sizeof(actionName) - 1);
     if (type == kReadBackActionNames.size())
         return {};
 

@@ -117,6 +117,19 @@ std::vector<SimControl::BadRecord> AgentDevice::badChipRecords() const {
     return simControl_ ? simControl_->badRecords(deviceId()) : std::vector<SimControl::BadRecord>{};
 }
 
+AgentDevice& deviceUntilExit(const DeviceOptions& options) {
+#if defined(__SANITIZE_ADDRESS__)
+    static std::unique_ptr<AgentDevice> device;
+    device = std::make_unique<AgentDevice>(options);
+    return *device;
+#else
+    // Still reachable through this pointer when the process ends.
+    static AgentDevice* device = nullptr;
+    device = std::make_unique<AgentDevice>(options).release();
+    return *device;
+#endif
+}
+
 std::string AgentDevice::pipeText() const {
     return options_.pipe == 0xFFFF ? "all pipes" : "pipe " + std::to_string(options_.pipe);
 }

@@ -93,4 +93,10 @@ class AgentDevice {
     Kiv::U64 recordsDropped_ = 0;
 };
 
+// The device of a command after which the process ends. It is never torn
+// down: the process's exit gives its memory back at once, where a teardown
+// would release the objects of every entry one by one. Sanitizer builds do
+// tear it down at exit, so that they still see every leak.
+AgentDevice& deviceUntilExit(const DeviceOptions& options);
+
 }  // namespace NatAgent

@@ -25,7 +25,7 @@ int runProgram(const Options& options) {
     if (!options.stream) {
         settings.progressLabel = "programming";
     }
-    AgentDevice device(options.device);
+    AgentDevice& device = deviceUntilExit(options.device);
     device.table();
     const ProgramReport report = options.stream ? programStream(device, *in, settings, std::cerr)
                                                 : programBatch(device, *in, settings, std::cerr);

@@ -1,11 +1,14 @@
 #include "EntryBook.h"
 
+#include <algorithm>
+
 namespace NatAgent {
 
 void EntryBook::resync(const Table& table, const TableSchema& schema, SdkHandle defaultHandle) {
     entries_.clear();
     restoredDefault_ = nullptr;
     const MatchSpec* tableDefault = table.defaultMatchSpec().ptr();
+    entries_.reserve(table.helper()->sdkHandles()->entryCount());
     table.helper()->sdkHandles()->entryForEach([&](const MatchPtr& match, SdkHandle handle) {
         if (!match || match.ptr() == tableDefault) {
             // Nothing to find by key: an entry that could not be read back,
@@ -17,6 +20,13 @@ void EntryBook::resync(const Table& table, const TableSchema& schema, SdkHandle 
         }
         return true;
     });
+}
+
+std::vector<std::pair<MatchKey, MatchPtr>> EntryBook::entries() const {
+    std::vector<std::pair<MatchKey, MatchPtr>> sorted(entries_.begin(), entries_.end());
+    std::sort(sorted.begin(), sorted.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    return sorted;
 }
 
 const MatchPtr* EntryBook::find(MatchKey key) const {

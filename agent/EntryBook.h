@@ -6,7 +6,9 @@
 // the ones the factory's resync read back into the table's handle map.
 
 #include <cstddef>
-#include <map>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "TableSchema.h"
 
@@ -25,7 +27,7 @@ class EntryBook {
     void erase(MatchKey key) { entries_.erase(key); }
     std::size_t size() const noexcept { return entries_.size(); }
     // In key order.
-    const std::map<MatchKey, MatchPtr>& entries() const noexcept { return entries_; }
+    std::vector<std::pair<MatchKey, MatchPtr>> entries() const;
 
     // The read-back object of an earlier run's default entry, until the
     // default entry is set again through the table's own default match spec.
@@ -33,7 +35,8 @@ class EntryBook {
     MatchPtr restoredDefaultDel() noexcept { return std::move(restoredDefault_); }
 
   private:
-    std::map<MatchKey, MatchPtr> entries_;
+    // Hashed: programming looks a key up per line; only listing wants order.
+    std::unordered_map<MatchKey, MatchPtr> entries_;
     MatchPtr restoredDefault_;
 };
 

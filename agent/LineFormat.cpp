@@ -4,18 +4,17 @@ namespace NatAgent {
 
 namespace {
 
-constexpr std::string_view kBlanks = " \t\r";
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
 
 // The next blank-separated word of `rest`, which is advanced past it.
 std::string_view nextWord(std::string_view& rest) {
-    const std::size_t start = rest.find_first_not_of(kBlanks);
-    if (start == std::string_view::npos) {
-        rest = {};
-        return {};
-    }
-    rest.remove_prefix(start);
-    const std::size_t end = std::min(rest.find_first_of(kBlanks), rest.size());
-    std::string_view word = rest.substr(0, end);
+    std::size_t start = 0;
+    while (start < rest.size() && isBlank(rest[start])) ++start;
+    std::size_t end = start;
+    while (end < rest.size() && !isBlank(rest[end])) ++end;
+    const std::string_view word = rest.substr(start, end - start);
     rest.remove_prefix(end);
     return word;
 }

@@ -1,426 +1,398 @@
-// The table library's operations against the raw PD calls they wrap, on the
-// chip model with kResident entries installed, and the restart resync of N
-// entries. Library benchmarks run without key and status manager, so that
-// they measure the library itself; the resync needs the key manager.
-#include <benchmark/benchmark.h>
-#include <dlfcn.h>
+// The table library's operations against the raw chip calls they wrap, on
+// both backends, bare and with the key and status managers, at 1K, 16K and
+// 64K resident entries. Each benchmark times the library itself and then the
+// raw call on the same table in the same run, and reports both, their
+// difference and their ratio as counters. "Random" operations walk the
+// resident entries far apart (cache-cold at 64K); "Recent" ones cycle over
+// the most recently added batch. In a fresh process each: a table filled
+// with both managers (adds per second, the worst single add, bookkeeping
+// bytes per entry) and the restart resync.
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
-#include <memory>
-#include <stdexcept>
-#include <string>
-#include <vector>
+#include <cstring>
 
-#include "BfTwiceNatAddrPort/BfTwiceNatAddrPort"
-#include "chip/ChipRegistry.h"
-#include "chip/SimBfRt.h"
-#include "sdk/olvane_switch_pd.h"
+#include "BenchSupport.h"
 
+extern char** environ;
+
+namespace TableBench {
 namespace {
 
-namespace Bf = BfTwiceNatAddrPort;
+constexpr uint64_t kRawOps = 1u << 16;  // raw operations measured after each library run
 
-constexpr uint8_t kDev = 0;
-constexpr uint16_t kPipe = 0xFFFF;
-constexpr uint32_t kSession = 1;
-constexpr p4_pd_dev_target_t kTarget{kDev, kPipe, 0};
-constexpr uint32_t kResident = 32768;
-constexpr uint32_t kBatch = 4096;  // entries added or deleted between untimed resets
-constexpr uint32_t kStride = 7919;
+template <class Backend, class Config>
+using Table = LibraryTable<Backend, Config>;
 
-// The PD library a table is built over decides its backend: without the
-// object runtime the factory builds the PD backend, with it the BfRt one.
-struct Pd {
-    static constexpr const char* kLibrary = OLVANE_PD_LIBRARY_DIR "/libolvane_switch_pd_nobfrt.so";
-};
-struct Bfrt {
-    static constexpr const char* kLibrary = OLVANE_PD_LIBRARY_DIR "/libolvane_switch_pd.so";
-};
-
-using MatchSpec = p4_pd_olvane_switch_twiceNatAddrPort_match_spec_t;
-using HitSpec = p4_pd_olvane_switch_twiceNatAddrPortHit_action_spec_t;
-
-MatchSpec pdMatchOf(uint32_t n) {
-    return {static_cast<uint16_t>(n), static_cast<uint16_t>(n >> 16), 443};
+uint32_t residentArg(const benchmark::State& state) {
+    return static_cast<uint32_t>(state.range(0));
 }
 
-Bf::TwiceNatAddrPortMatchSpec::PtrConst matchOf(uint32_t n) {
-    const MatchSpec pd = pdMatchOf(n);
-    auto m = Bf::twiceNatAddrPortMatchSpecFactory();
-    m->ingMdNatKeyIdIs(pd.ing_md_nat_key_id);
-    m->l4PortHdrSrcPortIs(pd.l4_port_hdr_src_port);
-    m->l4PortHdrDstPortIs(pd.l4_port_hdr_dst_port);
-    return m;
-}
-
-Bf::TwiceNatAddrPortBaseActionSpec::PtrConst hitAction(uint16_t rwId, uint8_t prot,
-                                                       uint16_t nextHop) {
-    return Bf::actionSpecOf(Bf::twiceNatAddrPortHitActionSpec, rwId, prot, nextHop);
-}
-
-Bf::TwiceNatAddrPortTableEntry entryOf(const Bf::TwiceNatAddrPortMatchSpec::PtrConst& m,
-                                       const Bf::TwiceNatAddrPortBaseActionSpec::PtrConst& a) {
-    Bf::TwiceNatAddrPortTableEntry e(m);
-    e.actionIs(a);
-    return e;
-}
-
-struct LibraryCloser {
-    void operator()(void* handle) const { ::dlclose(handle); }
-};
-
-// Opened once per process and kept: the tables hold the PD functions it binds.
-template <class Backend>
-void* libraryHandle() {
-    static const std::unique_ptr<void, LibraryCloser> handle(::dlopen(Backend::kLibrary, RTLD_NOW));
-    if (!handle)
-        throw std::runtime_error(::dlerror());
-    return handle.get();
-}
-
-template <class Function>
-Function* pdFunction(const char* name) {
-    return reinterpret_cast<Function*>(::dlsym(libraryHandle<Pd>(), name));
-}
-
-#define OLVANE_BIND(f) pdFunction<decltype(::f)>(#f)
-
-struct RawPd {
-    decltype(::p4_pd_olvane_switch_twiceNatAddrPort_table_add_with_twiceNatAddrPortHit)* add =
-        OLVANE_BIND(p4_pd_olvane_switch_twiceNatAddrPort_table_add_with_twiceNatAddrPortHit);
-    decltype(::p4_pd_olvane_switch_twiceNatAddrPort_table_modify_with_twiceNatAddrPortHit)* modify =
-        OLVANE_BIND(p4_pd_olvane_switch_twiceNatAddrPort_table_modify_with_twiceNatAddrPortHit);
-    decltype(::p4_pd_olvane_switch_twiceNatAddrPort_table_delete)* del =
-        OLVANE_BIND(p4_pd_olvane_switch_twiceNatAddrPort_table_delete);
-    decltype(::p4_pd_olvane_switch_twiceNatAddrPort_get_entry)* get =
-        OLVANE_BIND(p4_pd_olvane_switch_twiceNatAddrPort_get_entry);
-};
-
-// A table built by the exported factory on a blank chip, holding kResident
-// entries (matches 0 .. kResident-1).
-template <class Backend>
-struct LibraryTable {
-    Bf::TwiceNatAddrPortTable::Ptr table;
-    std::vector<Bf::TwiceNatAddrPortMatchSpec::PtrConst> resident;
-    Bf::TwiceNatAddrPortBaseActionSpec::PtrConst action = hitAction(1, 6, 2);
-
-    LibraryTable() {
-        Chip::wipe(kDev);
-        table = twiceNatAddrPortTableFactory(nullptr, nullptr, libraryHandle<Backend>(), kSession,
-                                             kDev, kPipe, Backend::kLibrary);
-        for (uint32_t n = 0; n < kResident; ++n) {
-            resident.push_back(matchOf(n));
-            table->entryIs(entryOf(resident.back(), action));
-        }
+// Positions in the order an operation visits them: far apart, or the last batch.
+std::vector<uint32_t> visitOrder(uint32_t resident, bool recent) {
+    std::vector<uint32_t> order;
+    if (recent) {
+        const uint32_t first = resident > kBatch ? resident - kBatch : 0;
+        for (uint32_t n = first; n < resident; ++n) order.push_back(n);
+    } else {
+        for (uint32_t i = 0, n = 0; i < resident; ++i, n = (n + kStride) % resident)
+            order.push_back(n);
     }
-    BfnTable::BfnSdkEntryHandle handleOf(uint32_t n) const {
-        return table->helper()->sdkHandles()->entry(resident[n]);
-    }
-};
-using PdTable = LibraryTable<Pd>;
-using BfrtTable = LibraryTable<Bfrt>;
+    return order;
+}
 
-// The batch kResident .. kResident+kBatch-1: new match objects, not installed.
-std::vector<Bf::TwiceNatAddrPortMatchSpec::PtrConst> batchMatches() {
+std::vector<uint32_t> handlesOf(const auto& t) {
+    std::vector<uint32_t> handles(t.size());
+    for (uint32_t n = 0; n < t.size(); ++n) handles[n] = t.handleOf(n);
+    return handles;
+}
+
+// ---- Add: new entries, deleted again untimed after each batch.
+
+template <class Backend, class Config>
+void BM_Add(benchmark::State& state) {
+    Table<Backend, Config> t(residentArg(state));
     std::vector<Bf::TwiceNatAddrPortMatchSpec::PtrConst> batch;
-    for (uint32_t i = 0; i < kBatch; ++i) batch.push_back(matchOf(kResident + i));
-    return batch;
-}
-
-// ======== The library, on either backend
-
-template <class Backend>
-void BM_LibraryAdd(benchmark::State& state) {
-    LibraryTable<Backend> t;
-    const auto batch = batchMatches();
+    for (uint32_t i = 0; i < kBatch; ++i) batch.push_back(matchOf(t.size() + i));
+    Stopwatch lib;
     uint32_t i = 0;
+    lib.start();
     for (auto _ : state) {
         t.table->entryIs(entryOf(batch[i], t.action));
         if (++i == kBatch) {
+            lib.stop();
             state.PauseTiming();
-            for (const auto& m : batch) t.table->entryDel(m);
+            for (const auto& m : batch) {
+                t.table->entryDel(m);
+                t.forget(m);
+            }
             i = 0;
             state.ResumeTiming();
+            lib.start();
         }
     }
+    lib.stop();
+    for (uint32_t k = 0; k < i; ++k) {
+        t.table->entryDel(batch[k]);
+        t.forget(batch[k]);
+    }
+    typename RawOf<Backend>::Type raw;
+    std::vector<uint32_t> handles(kBatch);
+    Stopwatch rawTime;
+    for (uint64_t done = 0; done < kRawOps; done += kBatch) {
+        rawTime.start();
+        for (uint32_t k = 0; k < kBatch; ++k) raw.add(t.size() + k, &handles[k]);
+        rawTime.stop();
+        for (uint32_t h : handles) raw.del(h);
+    }
+    reportAgainstRaw(state, lib.nanoseconds(), state.iterations(), rawTime.nanoseconds(), kRawOps);
 }
-BENCHMARK_TEMPLATE(BM_LibraryAdd, Pd);
-BENCHMARK_TEMPLATE(BM_LibraryAdd, Bfrt);
 
-template <class Backend>
-void BM_LibraryModify(benchmark::State& state) {
-    LibraryTable<Backend> t;
+// ---- Modify: resident entries get another action.
+
+template <class Backend, class Config, bool Recent>
+void BM_Modify(benchmark::State& state) {
+    Table<Backend, Config> t(residentArg(state));
+    const auto order = visitOrder(t.size(), Recent);
     const auto other = hitAction(3, 17, 4);
-    uint32_t i = 0;
+    Stopwatch lib;
+    std::size_t i = 0;
+    lib.start();
     for (auto _ : state) {
-        t.table->entryIs(entryOf(t.resident[i], other));
-        i = (i + kStride) % kResident;
+        t.table->entryIs(entryOf(t.resident[order[i]], other));
+        if (++i == order.size())
+            i = 0;
     }
+    lib.stop();
+    typename RawOf<Backend>::Type raw;
+    const auto handles = handlesOf(t);
+    Stopwatch rawTime;
+    rawTime.start();
+    for (uint64_t k = 0; k < kRawOps; ++k) raw.modify(handles[order[k % order.size()]]);
+    rawTime.stop();
+    reportAgainstRaw(state, lib.nanoseconds(), state.iterations(), rawTime.nanoseconds(), kRawOps);
 }
-BENCHMARK_TEMPLATE(BM_LibraryModify, Pd);
-BENCHMARK_TEMPLATE(BM_LibraryModify, Bfrt);
 
-template <class Backend>
-void BM_LibraryDelete(benchmark::State& state) {
-    LibraryTable<Backend> t;
-    const auto batch = batchMatches();
-    for (const auto& m : batch) t.table->entryIs(entryOf(m, t.action));
-    uint32_t i = 0;
+// ---- Delete: resident entries far apart, installed again untimed.
+
+template <class Backend, class Config>
+void BM_DeleteRandom(benchmark::State& state) {
+    Table<Backend, Config> t(residentArg(state));
+    const auto order = visitOrder(t.size(), false);
+    const std::size_t batch = std::min<std::size_t>(kBatch, order.size() / 2);
+    Stopwatch lib;
+    std::size_t i = 0;
+    std::size_t next = 0;  // where in `order` the batch starts
+    const auto position = [&](std::size_t k) { return order[(next + k) % order.size()]; };
+    const auto refill = [&](std::size_t count) {
+        for (std::size_t k = 0; k < count; ++k) {
+            t.forget(t.resident[position(k)]);
+            t.add(t.resident[position(k)]);
+        }
+    };
+    lib.start();
     for (auto _ : state) {
-        t.table->entryDel(batch[i]);
-        if (++i == kBatch) {
+        t.table->entryDel(t.resident[position(i)]);
+        if (++i == batch) {
+            lib.stop();
             state.PauseTiming();
-            for (const auto& m : batch) t.table->entryIs(entryOf(m, t.action));
+            refill(batch);
+            next += batch;
             i = 0;
             state.ResumeTiming();
+            lib.start();
         }
     }
+    lib.stop();
+    refill(i);
+    typename RawOf<Backend>::Type raw;
+    auto handles = handlesOf(t);
+    Stopwatch rawTime;
+    for (uint64_t done = 0; done < kRawOps; done += batch, next += batch) {
+        rawTime.start();
+        for (std::size_t k = 0; k < batch; ++k) raw.del(handles[position(k)]);
+        rawTime.stop();
+        for (std::size_t k = 0; k < batch; ++k) raw.add(position(k), &handles[position(k)]);
+    }
+    const uint64_t rawOps = (kRawOps + batch - 1) / batch * batch;
+    reportAgainstRaw(state, lib.nanoseconds(), state.iterations(), rawTime.nanoseconds(), rawOps);
 }
-BENCHMARK_TEMPLATE(BM_LibraryDelete, Pd);
-BENCHMARK_TEMPLATE(BM_LibraryDelete, Bfrt);
+
+// ---- Read-back: by handle, and by match through the handle map. Both are
+// measured against the raw read-back by handle.
+
+template <class Backend, class Config, bool Recent, bool ByMatch>
+void BM_ReadBack(benchmark::State& state) {
+    Table<Backend, Config> t(residentArg(state));
+    const auto order = visitOrder(t.size(), Recent);
+    const auto handles = handlesOf(t);
+    Stopwatch lib;
+    std::size_t i = 0;
+    lib.start();
+    for (auto _ : state) {
+        const uint32_t n = order[i];
+        if constexpr (ByMatch) {
+            benchmark::DoNotOptimize(t.table->entry(t.resident[n]));
+        } else {
+            benchmark::DoNotOptimize(t.table->entryByHandle(handles[n]));
+        }
+        if (++i == order.size())
+            i = 0;
+    }
+    lib.stop();
+    typename RawOf<Backend>::Type raw;
+    Stopwatch rawTime;
+    rawTime.start();
+    for (uint64_t k = 0; k < kRawOps; ++k) raw.get(handles[order[k % order.size()]]);
+    rawTime.stop();
+    reportAgainstRaw(state, lib.nanoseconds(), state.iterations(), rawTime.nanoseconds(), kRawOps);
+}
+
+#define TABLE_BENCH(name, ...) \
+    BENCHMARK_TEMPLATE(name, __VA_ARGS__)->Arg(1024)->Arg(16384)->Arg(65536);
+#define TABLE_BENCH_ALL(name, ...)             \
+    TABLE_BENCH(name, Pd, Bare __VA_ARGS__)    \
+    TABLE_BENCH(name, Pd, Managed __VA_ARGS__) \
+    TABLE_BENCH(name, Bfrt, Bare __VA_ARGS__)  \
+    TABLE_BENCH(name, Bfrt, Managed __VA_ARGS__)
+
+TABLE_BENCH_ALL(BM_Add)
+TABLE_BENCH_ALL(BM_Modify, , false)
+TABLE_BENCH_ALL(BM_Modify, , true)
+TABLE_BENCH_ALL(BM_DeleteRandom)
+TABLE_BENCH_ALL(BM_ReadBack, , false, false)
+TABLE_BENCH_ALL(BM_ReadBack, , true, false)
+TABLE_BENCH_ALL(BM_ReadBack, , false, true)
+
+// ---- Measurements made in a fresh process: this program run again with
+// `--child WHAT BACKEND COUNT`, which prints its figures on one line. A fresh
+// process starts with a cold cache and an untouched heap, as an agent does.
+
+constexpr const char* kChildFlag = "--child";
+
+// Runs the child; its output line, empty when it failed.
+std::string runChild(const char* what, const char* backend, uint32_t count) {
+    int out[2];
+    if (::pipe(out) != 0)
+        return {};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    std::string self = "/proc/self/exe", flag = kChildFlag, whatArg = what, backendArg = backend,
+                countArg = std::to_string(count);
+    char* argv[] = {self.data(),       flag.data(),     whatArg.data(),
+                    backendArg.data(), countArg.data(), nullptr};
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, self.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    std::string text;
+    char buffer[256];
+    for (ssize_t got; spawned == 0 && (got = ::read(out[0], buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<std::size_t>(got));
+    ::close(out[0]);
+    int status = 1;
+    if (spawned == 0)
+        ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? text : std::string();
+}
+
+const char* backendName(Pd) {
+    return "pd";
+}
+const char* backendName(Bfrt) {
+    return "bfrt";
+}
+
+// Fills a blank table with both managers, as the agent would: the adds per
+// second, the worst single add (growth of any map shows here) and what the
+// bookkeeping keeps per entry.
+template <class Backend>
+void fillChild(uint32_t count) {
+    Table<Backend, Managed> t(0);
+    std::vector<Bf::TwiceNatAddrPortMatchSpec::PtrConst> matches;
+    for (uint32_t n = 0; n < count; ++n) matches.push_back(matchOf(n));
+    const double anonBefore = residentKb(nullptr);
+    double worst = 0;
+    Stopwatch all;
+    all.start();
+    for (const auto& m : matches) {
+        const double begin = threadCpuNs();
+        t.add(m);
+        worst = std::max(worst, threadCpuNs() - begin);
+    }
+    all.stop();
+    // The key records are mapped whole when the key manager opens: what one
+    // entry costs there is the segment's size per record it can hold.
+    const double heap = (residentKb(nullptr) - anonBefore) * 1024 / count;
+    const double shm = residentKb("_keys_") * 1024 / kKeyCapacity;
+    std::printf("%f %f %f %f\n", count / (all.nanoseconds() * 1e-9), worst / 1000, heap, shm);
+}
 
 template <class Backend>
-void BM_LibraryEntryByHandle(benchmark::State& state) {
-    LibraryTable<Backend> t;
-    std::vector<BfnTable::BfnSdkEntryHandle> handles(kResident);
-    for (uint32_t n = 0; n < kResident; ++n) handles[n] = t.handleOf(n);
-    uint32_t i = 0;
+void BM_Fill(benchmark::State& state) {
+    const uint32_t count = residentArg(state);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(t.table->entryByHandle(handles[i]));
-        i = (i + kStride) % kResident;
+        double addsPerSecond = 0, worstUs = 0, heap = 0, shm = 0;
+        const std::string line = runChild("fill", backendName(Backend{}), count);
+        if (std::sscanf(line.c_str(), "%lf %lf %lf %lf", &addsPerSecond, &worstUs, &heap, &shm) !=
+            4) {
+            state.SkipWithError("the fill child failed");
+            break;
+        }
+        state.SetIterationTime(count / addsPerSecond);
+        state.counters["adds_per_s"] = addsPerSecond;
+        // CPU time: on a busy machine the wall clock also counts the time
+        // the thread was not running.
+        state.counters["worst_add_us"] = worstUs;
+        state.counters["heap_B_per_entry"] = heap;
+        state.counters["keys_shm_B_per_entry"] = shm;
+        state.counters["bookkeeping_B_per_entry"] = heap + shm;
     }
 }
-BENCHMARK_TEMPLATE(BM_LibraryEntryByHandle, Pd);
-BENCHMARK_TEMPLATE(BM_LibraryEntryByHandle, Bfrt);
+BENCHMARK_TEMPLATE(BM_Fill, Pd)
+    ->Arg(16384)
+    ->Arg(65536)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_Fill, Bfrt)
+    ->Arg(65536)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
-// The lookup by match object: the handle map, then the read-back.
+// ---- Restart resync: the child opens the key manager and calls the factory
+// over the recorded entries, and reports both times and the entries found.
+
 template <class Backend>
-void BM_LibraryEntry(benchmark::State& state) {
-    LibraryTable<Backend> t;
-    uint32_t i = 0;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(t.table->entry(t.resident[i]));
-        i = (i + kStride) % kResident;
-    }
+void resyncChild(uint32_t) {
+    const double t0 = threadCpuNs();
+    auto keys = MbbZabroKey::zabroKeyManagerFactory(kDev, kPipe, kKeyCapacity);
+    const double t1 = threadCpuNs();
+    auto table = buildTable<Backend>(keys, BfnTableStatusManager::statusManagerFactory());
+    const double t2 = threadCpuNs();
+    std::printf("%.0f %.0f %zu\n", t1 - t0, t2 - t1, table->helper()->sdkHandles()->entryCount());
+    std::fflush(stdout);
+    std::_Exit(0);  // the process ends here: nothing to give back
 }
-BENCHMARK_TEMPLATE(BM_LibraryEntry, Pd);
-BENCHMARK_TEMPLATE(BM_LibraryEntry, Bfrt);
 
-// A restarted agent: the factory reads each of the N entries that the key
-// manager recorded back by its handle and rebuilds the handle map and the
-// key manager's bindings. Time per entry is the time per iteration / N.
 template <class Backend>
-void BM_LibraryRestartResync(benchmark::State& state) {
-    const auto n = static_cast<uint32_t>(state.range(0));
+void BM_RestartResync(benchmark::State& state) {
+    const uint32_t count = residentArg(state);
     Chip::wipe(kDev);
+    Chip::open(kDev, kChipCapacity);
     Zabro::MbbZabroTableConfig::segmentWipe(kDev, kPipe);
-    const auto build = [](const MbbZabroKey::ZabroKeyManager::Ptr& keys) {
-        return twiceNatAddrPortTableFactory(keys, nullptr, libraryHandle<Backend>(), kSession, kDev,
-                                            kPipe, Backend::kLibrary);
-    };
     {
-        auto keys = MbbZabroKey::zabroKeyManagerFactory(kDev, kPipe);
-        auto table = build(keys);
+        auto keys = MbbZabroKey::zabroKeyManagerFactory(kDev, kPipe, kKeyCapacity);
+        auto table = buildTable<Backend>(keys, nullptr);
         const auto action = hitAction(1, 6, 2);
-        for (uint32_t i = 0; i < n; ++i) {
-            const auto m = matchOf(i);
+        for (uint32_t n = 0; n < count; ++n) {
+            const auto m = matchOf(n);
             table->entryIs(entryOf(m, action));
             keys->sdkEntryHandleIs(keys->key(m), table->helper()->sdkHandles()->entry(m));
         }
     }
+    Chip::close(kDev);
+    double openTotal = 0;
     for (auto _ : state) {
-        state.PauseTiming();
-        auto keys = MbbZabroKey::zabroKeyManagerFactory(kDev, kPipe);
-        state.ResumeTiming();
-        auto table = build(keys);
-        state.PauseTiming();
-        if (table->helper()->sdkHandles()->entryCount() != n)
-            state.SkipWithError("the resync missed entries");
-        table = nullptr;
-        keys = nullptr;
-        state.ResumeTiming();
+        double openNs = 0, resyncNs = 0;
+        std::size_t entries = 0;
+        const std::string line = runChild("resync", backendName(Backend{}), count);
+        if (std::sscanf(line.c_str(), "%lf %lf %zu", &openNs, &resyncNs, &entries) != 3 ||
+            entries != count) {
+            state.SkipWithError("the resync child failed or missed entries");
+            break;
+        }
+        state.SetIterationTime(resyncNs * 1e-9);
+        openTotal += openNs;
     }
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * n);
+    state.counters["key_manager_open_us"] =
+        openTotal / 1000 /
+        static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations()));
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * count);
     Zabro::MbbZabroTableConfig::segmentWipe(kDev, kPipe);
+    Chip::wipe(kDev);
 }
-BENCHMARK_TEMPLATE(BM_LibraryRestartResync, Pd)
-    ->Arg(1024)
-    ->Arg(16384)
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK_TEMPLATE(BM_LibraryRestartResync, Bfrt)
-    ->Arg(1024)
-    ->Arg(16384)
-    ->Unit(benchmark::kMicrosecond);
+#define RESYNC_BENCH(Backend)                     \
+    BENCHMARK_TEMPLATE(BM_RestartResync, Backend) \
+        ->Arg(1024)                               \
+        ->Arg(16384)                              \
+        ->Arg(65536)                              \
+        ->UseManualTime()                         \
+        ->Iterations(5)                           \
+        ->Unit(benchmark::kMillisecond);
+RESYNC_BENCH(Pd)
+RESYNC_BENCH(Bfrt)
 
-// ======== The raw PD calls
-
-void BM_PdRawAdd(benchmark::State& state) {
-    PdTable t;
-    RawPd pd;
-    HitSpec spec{1, 6, 2};
-    std::vector<p4_pd_entry_hdl_t> batch(kBatch);
-    uint32_t i = 0;
-    for (auto _ : state) {
-        MatchSpec match = pdMatchOf(kResident + i);
-        benchmark::DoNotOptimize(pd.add(kSession, kTarget, &match, &spec, &batch[i]));
-        if (++i == kBatch) {
-            state.PauseTiming();
-            for (p4_pd_entry_hdl_t h : batch) pd.del(kSession, kDev, h);
-            i = 0;
-            state.ResumeTiming();
-        }
+template <class Backend>
+int child(const char* what, uint32_t count) {
+    if (std::strcmp(what, "fill") == 0) {
+        fillChild<Backend>(count);
+        return 0;
     }
+    if (std::strcmp(what, "resync") == 0) {
+        resyncChild<Backend>(count);
+        return 0;
+    }
+    return 1;
 }
-BENCHMARK(BM_PdRawAdd);
-
-void BM_PdRawModify(benchmark::State& state) {
-    PdTable t;
-    RawPd pd;
-    std::vector<p4_pd_entry_hdl_t> handles(kResident);
-    for (uint32_t n = 0; n < kResident; ++n) handles[n] = t.handleOf(n);
-    HitSpec spec{3, 17, 4};
-    uint32_t i = 0;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(pd.modify(kSession, kDev, handles[i], &spec));
-        i = (i + kStride) % kResident;
-    }
-}
-BENCHMARK(BM_PdRawModify);
-
-void BM_PdRawDelete(benchmark::State& state) {
-    PdTable t;
-    RawPd pd;
-    HitSpec spec{1, 6, 2};
-    std::vector<p4_pd_entry_hdl_t> batch(kBatch);
-    const auto refill = [&] {
-        for (uint32_t i = 0; i < kBatch; ++i) {
-            MatchSpec match = pdMatchOf(kResident + i);
-            pd.add(kSession, kTarget, &match, &spec, &batch[i]);
-        }
-    };
-    refill();
-    uint32_t i = 0;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(pd.del(kSession, kDev, batch[i]));
-        if (++i == kBatch) {
-            state.PauseTiming();
-            refill();
-            i = 0;
-            state.ResumeTiming();
-        }
-    }
-}
-BENCHMARK(BM_PdRawDelete);
-
-void BM_PdRawGetEntry(benchmark::State& state) {
-    PdTable t;
-    RawPd pd;
-    std::vector<p4_pd_entry_hdl_t> handles(kResident);
-    for (uint32_t n = 0; n < kResident; ++n) handles[n] = t.handleOf(n);
-    MatchSpec match{};
-    char name[P4_PD_OLVANE_SWITCH_ACTION_NAME_MAX];
-    uint8_t spec[6];
-    uint8_t isDefault = 0;
-    uint32_t i = 0;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(
-            pd.get(kSession, kDev, handles[i], false, &match, name, spec, nullptr, &isDefault));
-        i = (i + kStride) % kResident;
-    }
-}
-BENCHMARK(BM_PdRawGetEntry);
-
-// ======== The raw object-runtime calls, with one key and one data object
-// bound to twiceNatAddrPortHit, as the library keeps them.
-
-// The device's object-runtime table with a key and a data object of its own.
-struct RawBfRt {
-    const bfrt::OlvaneBfRtTable& table = *Chip::deviceObjects(kDev).table;
-    const bfrt::BfRtSession& session = *Chip::deviceObjects(kDev).tableIntf->bfRtSessionGet();
-    const bfrt::BfRtTarget target{kDev, kPipe};
-    std::unique_ptr<bfrt::BfRtTableKey> key;
-    std::unique_ptr<bfrt::BfRtTableData> data;
-
-    RawBfRt() {
-        table.keyAllocate(&key);
-        table.dataAllocate(&data);
-        table.dataReset(102, data.get());  // twiceNatAddrPortHit
-    }
-    bfrt::Status add(uint32_t n, uint32_t* handle) {
-        const MatchSpec m = pdMatchOf(n);
-        key->setValue(1, m.ing_md_nat_key_id);
-        key->setValue(2, m.l4_port_hdr_src_port);
-        key->setValue(3, m.l4_port_hdr_dst_port);
-        dataIs(1, 6, 2);
-        return table.tableEntryAdd(session, target, *key, *data, handle);
-    }
-    void dataIs(uint64_t rwId, uint64_t prot, uint64_t nextHop) {
-        data->setValue(11, rwId);
-        data->setValue(12, prot);
-        data->setValue(13, nextHop);
-    }
-};
-
-void BM_BfrtRawAdd(benchmark::State& state) {
-    BfrtTable t;
-    RawBfRt raw;
-    std::vector<uint32_t> batch(kBatch);
-    uint32_t i = 0;
-    for (auto _ : state) {
-        if (raw.add(kResident + i, &batch[i]) != 0)
-            state.SkipWithError("the raw add failed");
-        if (++i == kBatch) {
-            state.PauseTiming();
-            for (uint32_t h : batch) raw.table.tableEntryDel(raw.session, raw.target, h);
-            i = 0;
-            state.ResumeTiming();
-        }
-    }
-}
-BENCHMARK(BM_BfrtRawAdd);
-
-void BM_BfrtRawModify(benchmark::State& state) {
-    BfrtTable t;
-    RawBfRt raw;
-    std::vector<uint32_t> handles(kResident);
-    for (uint32_t n = 0; n < kResident; ++n) handles[n] = t.handleOf(n);
-    const uint64_t flags = 0x20;
-    uint32_t i = 0;
-    for (auto _ : state) {
-        raw.dataIs(3, 17, 4);
-        if (raw.table.tableEntryMod(raw.session, raw.target, flags, handles[i], *raw.data) != 0)
-            state.SkipWithError("the raw modify failed");
-        i = (i + kStride) % kResident;
-    }
-}
-BENCHMARK(BM_BfrtRawModify);
-
-void BM_BfrtRawEntryGet(benchmark::State& state) {
-    BfrtTable t;
-    RawBfRt raw;
-    std::vector<uint32_t> handles(kResident);
-    for (uint32_t n = 0; n < kResident; ++n) handles[n] = t.handleOf(n);
-    uint32_t i = 0;
-    uint32_t actionId = 0;
-    uint64_t value = 0;
-    for (auto _ : state) {
-        raw.table.keyReset(raw.key.get());
-        raw.table.dataReset(raw.data.get());
-        benchmark::DoNotOptimize(raw.table.tableEntryGet(raw.session, raw.target, 0, handles[i],
-                                                         raw.key.get(), raw.data.get()));
-        raw.data->actionIdGet(&actionId);
-        for (uint32_t field : {1, 2, 3}) raw.key->getValue(field, &value);
-        for (uint32_t field : {11, 12, 13}) raw.data->getValue(field, &value);
-        benchmark::DoNotOptimize(value);
-        i = (i + kStride) % kResident;
-    }
-}
-BENCHMARK(BM_BfrtRawEntryGet);
 
 }  // namespace
+}  // namespace TableBench
 
 int main(int argc, char** argv) {
+    using namespace TableBench;
+    if (argc == 5 && std::strcmp(argv[1], kChildFlag) == 0) {
+        const auto count = static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 10));
+        return std::strcmp(argv[3], "pd") == 0 ? child<Pd>(argv[2], count)
+                                               : child<Bfrt>(argv[2], count);
+    }
     const std::string prefix = "olvbench" + std::to_string(::getpid());
     ::setenv("OLVANE_SHM_PREFIX", prefix.c_str(), 1);
     benchmark::Initialize(&argc, argv);

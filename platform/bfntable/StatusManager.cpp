@@ -46,12 +46,9 @@ StatusManager::~StatusManager() {
 void StatusManager::initStatus(const BfnTable::MatchSpecBase::PtrConst& match) {
     if (!match)
         throw Kiv::Exception("StatusManager::initStatus: null match");
-    EntryStatus* status = statuses_.find(match.ptr());
-    if (!status) {
-        statuses_.insertOrAssign(match, EntryStatus{});
-        status = statuses_.find(match.ptr());
+    auto [status, inserted] = statuses_.tryInsert(match, EntryStatus{});
+    if (inserted)
         attributeChanged("entryStatusCount");
-    }
     ++status->touches;
     status->epoch = resyncStatusCount_;
     ++initStatusCount_;

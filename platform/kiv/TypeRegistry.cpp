@@ -31,15 +31,24 @@ const AttributeInfo& needAttribute(const PtrInterface& object, std::string_view 
 
 const char* attrTypeName(AttrType type) noexcept {
     switch (type) {
-        case AttrType::Bool: return "Bool";
-        case AttrType::U8: return "U8";
-        case AttrType::U16: return "U16";
-        case AttrType::U32: return "U32";
-        case AttrType::U64: return "U64";
-        case AttrType::String: return "String";
-        case AttrType::Enum: return "Enum";
-        case AttrType::Ref: return "Ref";
-        case AttrType::Collection: return "Collection";
+        case AttrType::Bool:
+            return "Bool";
+        case AttrType::U8:
+            return "U8";
+        case AttrType::U16:
+            return "U16";
+        case AttrType::U32:
+            return "U32";
+        case AttrType::U64:
+            return "U64";
+        case AttrType::String:
+            return "String";
+        case AttrType::Enum:
+            return "Enum";
+        case AttrType::Ref:
+            return "Ref";
+        case AttrType::Collection:
+            return "Collection";
     }
     return "?";
 }
@@ -82,15 +91,15 @@ TypeInfo::~TypeInfo() {
 }
 
 std::vector<const AttributeInfo*> TypeInfo::attributes() const {
-    std::vector<const AttributeInfo*> all = base_ ? base_->attributes()
-                                                  : std::vector<const AttributeInfo*>{};
+    std::vector<const AttributeInfo*> all =
+        base_ ? base_->attributes() : std::vector<const AttributeInfo*>{};
     for (const auto& a : attributes_) all.push_back(&a);
     return all;
 }
 
 std::vector<const OperationInfo*> TypeInfo::operations() const {
-    std::vector<const OperationInfo*> all = base_ ? base_->operations()
-                                                  : std::vector<const OperationInfo*>{};
+    std::vector<const OperationInfo*> all =
+        base_ ? base_->operations() : std::vector<const OperationInfo*>{};
     for (const auto& o : operations_) all.push_back(&o);
     return all;
 }
@@ -98,7 +107,8 @@ std::vector<const OperationInfo*> TypeInfo::operations() const {
 const AttributeInfo* TypeInfo::attribute(std::string_view name) const noexcept {
     for (const TypeInfo* t = this; t; t = t->base_) {
         for (const auto& a : t->attributes_) {
-            if (name == a.name) return &a;
+            if (name == a.name)
+                return &a;
         }
     }
     return nullptr;
@@ -107,7 +117,8 @@ const AttributeInfo* TypeInfo::attribute(std::string_view name) const noexcept {
 const OperationInfo* TypeInfo::operation(std::string_view name) const noexcept {
     for (const TypeInfo* t = this; t; t = t->base_) {
         for (const auto& o : t->operations_) {
-            if (name == o.name) return &o;
+            if (name == o.name)
+                return &o;
         }
     }
     return nullptr;
@@ -115,7 +126,8 @@ const OperationInfo* TypeInfo::operation(std::string_view name) const noexcept {
 
 bool TypeInfo::isA(const TypeInfo& other) const noexcept {
     for (const TypeInfo* t = this; t; t = t->base_) {
-        if (t == &other) return true;
+        if (t == &other)
+            return true;
     }
     return false;
 }
@@ -124,7 +136,8 @@ const TypeInfo* TypeInfo::named(std::string_view name) {
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
     for (const TypeInfo* t : r.types) {
-        if (name == t->name()) return t;
+        if (name == t->name())
+            return t;
     }
     return nullptr;
 }
@@ -138,13 +151,20 @@ Value genericGet(const PtrInterface& object, std::string_view attribute) {
     return info.get(object);
 }
 
-void genericSet(PtrInterface& object, std::string_view attribute, const Value& value) {
-    const AttributeInfo& info = needAttribute(object, attribute);
+namespace {
+
+void setAttribute(PtrInterface& object, const AttributeInfo& info, const Value& value) {
     if (!info.set) {
         throw AttributeException(
             _fmt("attribute '%s' of %s is read only", info.name, object.kivType().name()));
     }
     info.set(object, info, value);
+}
+
+}  // namespace
+
+void genericSet(PtrInterface& object, std::string_view attribute, const Value& value) {
+    setAttribute(object, needAttribute(object, attribute), value);
 }
 
 void genericSetStrep(PtrInterface& object, std::string_view attribute, std::string_view text) {
@@ -165,10 +185,19 @@ void genericSetStrep(PtrInterface& object, std::string_view attribute, std::stri
             case AttrType::U8:
             case AttrType::U16:
             case AttrType::U32:
-            case AttrType::U64: value = range.needUnsigned(); break;
-            case AttrType::Enum: value = static_cast<U64>(info.enumType->read(range)); break;
-            case AttrType::String: value = String(range.rest()); range.advance(text.size()); break;
-            case AttrType::Ref: value = sequenceToValueOfPtr(range); break;
+            case AttrType::U64:
+                value = range.needUnsigned();
+                break;
+            case AttrType::Enum:
+                value = static_cast<U64>(info.enumType->read(range));
+                break;
+            case AttrType::String:
+                value = String(range.rest());
+                range.advance(text.size());
+                break;
+            case AttrType::Ref:
+                value = sequenceToValueOfPtr(range);
+                break;
             case AttrType::Collection:
                 throw AttributeException(_fmt("attribute '%s' of %s is a collection", info.name,
                                               object.kivType().name()));
@@ -177,7 +206,7 @@ void genericSetStrep(PtrInterface& object, std::string_view attribute, std::stri
     } catch (const RangeException&) {
         rethrowFromDeserializeAttr(info.name);
     }
-    genericSet(object, attribute, value);
+    setAttribute(object, info, value);
 }
 
 Value genericCall(PtrInterface& object, std::string_view operation, std::span<const Value> args) {

@@ -267,6 +267,21 @@ Value invoke(PtrInterface& object, const OperationInfo& op, std::span<const Valu
 
 String attributeWhat(const AttributeInfo& info);
 
+// The value an attribute setter receives. A number in range, the common case,
+// is taken as it is; the attribute's name is formatted into the context text
+// only on the way to an error.
+template <class T>
+T setterValue(const Value& v, const AttributeInfo& info) {
+    if constexpr (std::is_unsigned_v<T> && !std::is_same_v<T, bool>) {
+        if (const U64* n = std::get_if<U64>(&v); n && *n <= std::numeric_limits<T>::max())
+            return static_cast<T>(*n);
+    } else if constexpr (std::is_same_v<T, bool>) {
+        if (const bool* b = std::get_if<bool>(&v))
+            return *b;
+    }
+    return ValueTraits<T>::from(v, attributeWhat(info).c_str());
+}
+
 }  // namespace detail
 
 template <auto Get>
@@ -284,8 +299,7 @@ AttributeInfo attribute(const char* name) {
     using S = detail::Setter<decltype(Set)>;
     AttributeInfo info = readOnlyAttribute<Get>(name);
     info.set = [](PtrInterface& o, const AttributeInfo& self, const Value& v) {
-        (static_cast<typename S::Class&>(o).*
-         Set)(ValueTraits<typename S::Arg>::from(v, detail::attributeWhat(self).c_str()));
+        (static_cast<typename S::Class&>(o).*Set)(detail::setterValue<typename S::Arg>(v, self));
     };
     return info;
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 #include <thread>
 #include <vector>
@@ -179,6 +180,66 @@ TEST_F(HashMapTest, GrowthKeepsEveryPairAndIterationFromAKeyVisitsTheRest) {
         single.forEachFrom(nullptr, [&](const Gadget::PtrConst&, int) { return ++visited > 0; });
         ASSERT_EQ(visited, 1) << i;
     }
+}
+
+// Inserts, replacements and erases in a fixed pseudo-random mix, through
+// several growths, checked after every step against a reference map: finds,
+// size, and that a walk visits every pair once, also from a key in the
+// middle while the old table is still draining. The null key rides along.
+TEST_F(HashMapTest, StaysEqualToAReferenceMapThroughGrowthAndErase) {
+    Map map;
+    std::map<const Gadget*, int> expected;
+    std::vector<Gadget::Ptr> pool;
+    for (int i = 0; i < 3000; ++i) pool.push_back(Kiv::create<Gadget>());
+    const Gadget::PtrConst none;
+    std::uint32_t rng = 12345;
+    const auto next = [&] { return rng = rng * 1664525u + 1013904223u; };
+    for (int step = 0; step < 20000; ++step) {
+        const std::uint32_t r = next();
+        const Gadget::Ptr& key = (r % 97 == 0) ? pool[0] : pool[(r >> 8) % pool.size()];
+        const bool useNull = r % 211 == 0;
+        const Gadget* raw = useNull ? nullptr : key.ptr();
+        if ((r >> 4) % 3 == 0) {
+            int removed = -1;
+            const bool erased = map.erase(raw, &removed);
+            ASSERT_EQ(erased, expected.count(raw) == 1) << step;
+            if (erased) {
+                EXPECT_EQ(removed, expected[raw]);
+                expected.erase(raw);
+            }
+        } else {
+            const bool inserted =
+                useNull ? map.insertOrAssign(none, step) : map.insertOrAssign(key, step);
+            ASSERT_EQ(inserted, expected.count(raw) == 0) << step;
+            expected[raw] = step;
+        }
+        ASSERT_EQ(map.size(), expected.size()) << step;
+        const Gadget* probe = pool[next() % pool.size()].ptr();
+        const int* found = map.find(probe);
+        ASSERT_EQ(found != nullptr, expected.count(probe) == 1) << step;
+        if (found) {
+            ASSERT_EQ(*found, expected[probe]) << step;
+        }
+        if (step % 997 != 0)
+            continue;
+        std::vector<const Gadget*> order;
+        map.forEach([&](const Gadget::PtrConst& k, int v) {
+            EXPECT_EQ(expected.at(k.ptr()), v);
+            order.push_back(k.ptr());
+            return true;
+        });
+        ASSERT_EQ(std::set<const Gadget*>(order.begin(), order.end()).size(), expected.size());
+        ASSERT_EQ(order.size(), expected.size());
+        if (order.size() > 2 && order[order.size() / 2]) {
+            std::size_t rest = 0;
+            map.forEachFrom(order[order.size() / 2], [&](const Gadget::PtrConst&, int) {
+                ++rest;
+                return true;
+            });
+            EXPECT_EQ(rest, order.size() - order.size() / 2) << step;
+        }
+    }
+    for (const Gadget::Ptr& g : pool) EXPECT_EQ(g->references(), 1u + expected.count(g.ptr()));
 }
 
 }  // namespace
