@@ -32,7 +32,15 @@ std::string defaultLibDir() {
     return (self.parent_path().parent_path() / "lib").string();
 }
 
+std::string missingText(unsigned device) {
+    return "device " + std::to_string(device) + " does not exist (" + Chip::segmentName(device) +
+           "); create it with natagent init --device " + std::to_string(device) + " --capacity N";
+}
+
 Chip::Device& openChip(const DeviceOptions& options) {
+    if (!AgentDevice::exists(options.device)) {
+        throw AgentError(missingText(options.device));
+    }
     try {
         return Chip::open(options.device, options.capacity);
     } catch (const std::exception& e) {
@@ -41,13 +49,29 @@ Chip::Device& openChip(const DeviceOptions& options) {
     }
 }
 
+// What the operator runs to clear key records that fail their check.
+std::string resetKeysHint(const DeviceOptions& options) {
+    return "clear them with natagent reset-keys --device " + std::to_string(options.device) +
+           " --pipe " + std::to_string(options.pipe) + " --yes";
+}
+
+// The key manager's own message, without its hint for programmers.
+std::string withoutCodeHint(std::string message) {
+    const std::size_t hint = message.rfind(" (");
+    if (hint != std::string::npos && message.find("::", hint) != std::string::npos) {
+        message.erase(hint);
+    }
+    return message;
+}
+
 KeyManager::Ptr openKeys(const DeviceOptions& options) {
     try {
         return MbbZabroKey::zabroKeyManagerFactory(static_cast<Kiv::U8>(options.device),
                                                    static_cast<Kiv::U16>(options.pipe),
                                                    Kiv::U64{options.capacity} + kExtraKeySlots);
     } catch (const Kiv::Exception& e) {
-        throw AgentError(std::string("cannot open the key records: ") + e.what());
+        throw AgentError("cannot open the key records: " + withoutCodeHint(e.what()) + "; " +
+                         resetKeysHint(options));
     }
 }
 
@@ -69,11 +93,35 @@ LibraryPaths libraryPaths(const DeviceOptions& options) {
     return paths;
 }
 
+bool AgentDevice::exists(unsigned device) {
+    return Chip::SharedSegment::openExisting(Chip::segmentName(device)).mapped();
+}
+
+void AgentDevice::create(const DeviceOptions& options) {
+    if (exists(options.device)) {
+        throw AgentError("device " + std::to_string(options.device) + " exists already (" +
+                         Chip::segmentName(options.device) + ")");
+    }
+    try {
+        Chip::open(options.device, options.capacity);
+    } catch (const std::exception& e) {
+        throw AgentError("cannot create the chip of device " + std::to_string(options.device) +
+                         ": " + e.what());
+    }
+}
+
+void AgentDevice::clearKeyRecords(const DeviceOptions& options) {
+    Zabro::MbbZabroTableConfig::segmentWipe(static_cast<Kiv::U8>(options.device),
+                                            static_cast<Kiv::U16>(options.pipe));
+}
+
+// The libraries are loaded before the chip is opened: a failed load leaves
+// no state behind.
 AgentDevice::AgentDevice(const DeviceOptions& options)
     : options_(options),
-      chip_(&openChip(options)),
       pdLibrary_(libraryPaths(options).pd),
       tableLibrary_(libraryPaths(options).table),
+      chip_(&openChip(options)),
       keys_(openKeys(options)),
       status_(BfnTableStatusManager::statusManagerFactory()) {
     if (options_.trace) {
@@ -102,6 +150,9 @@ Table& AgentDevice::table() {
     try {
         table_ = tableLibrary_.factory()(keys_, status_, pdLibrary_.handle(), kSessionId,
                                          deviceId(), pipe(), pdLibrary_.path());
+    } catch (const Dorvu::CorruptionDetectedException& e) {
+        throw AgentError("the key records fail their check: " + withoutCodeHint(e.msg()) + "; " +
+                         resetKeysHint(options_));
     } catch (...) {
         throw AgentError("the table factory failed: " + currentFailure().text());
     }
@@ -109,8 +160,25 @@ Table& AgentDevice::table() {
         traceOn();  // the library creates its trace handle on first use
     }
     recordsDropped_ = recordsBefore - std::min(recordsBefore, keys_->recordCount());
+    checkBackend();
     book_.resync(*table_, schema(), ChipView(*chip_).defaultHandle(pipe()));
     return *table_;
+}
+
+// A PD library named with --pd-lib decides the backend; one that disagrees
+// with --backend is refused rather than silently used the other way.
+void AgentDevice::checkBackend() {
+    if (options_.backend == Backend::Offered || options_.pdLib.empty()) {
+        return;
+    }
+    const bool bfrt = table_->helper()->pdLib()->bfRtTable() != nullptr;
+    if (bfrt != (options_.backend == Backend::Bfrt)) {
+        table_ = nullptr;
+        throw AgentError(
+            "--backend " + std::string(bfrt ? "pd" : "bfrt") + " disagrees with " + options_.pdLib +
+            ", which " +
+            (bfrt ? "offers the object runtime (bfrt)" : "does not offer the object runtime (pd)"));
+    }
 }
 
 std::string AgentDevice::backendName() {

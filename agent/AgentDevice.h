@@ -1,6 +1,6 @@
 #pragma once
-// One device and pipe as the agent drives it: the chip (created with the
-// requested capacity when it does not exist), the key manager and the status
+// One device and pipe as the agent drives it: the chip (which must exist;
+// only create() makes one), the key manager and the status
 // manager, the PD library and the table library, and the table, which the
 // exported factory builds on first use, resyncing from the key records.
 //
@@ -31,8 +31,17 @@ class AgentDevice {
     // The SDK session the agent passes to the table; the chip takes any.
     static constexpr Kiv::U32 kSessionId = 1;
 
-    // Throws AgentError when the chip, the key records or a library cannot be set up.
+    // Throws AgentError when the chip does not exist, or the chip, the key
+    // records or a library cannot be set up.
     explicit AgentDevice(const DeviceOptions& options);
+
+    // Whether the chip of `device` exists; looking creates nothing.
+    static bool exists(unsigned device);
+    // Creates the chip with `options.capacity` entries; AgentError when it
+    // exists already or cannot be created.
+    static void create(const DeviceOptions& options);
+    // Removes the key records of the options' device and pipe; the chip stays.
+    static void clearKeyRecords(const DeviceOptions& options);
     ~AgentDevice();
     AgentDevice(const AgentDevice&) = delete;
     AgentDevice& operator=(const AgentDevice&) = delete;
@@ -58,10 +67,12 @@ class AgentDevice {
     const TableSchema& schema();
 
   private:
+    void checkBackend();
+
     DeviceOptions options_;
-    Chip::Device* chip_;
     SharedLibrary pdLibrary_;
     TableLibrary tableLibrary_;
+    Chip::Device* chip_;
     KeyManager::Ptr keys_;
     StatusManager::Ptr status_;
     std::unique_ptr<TableSchema> schema_;

@@ -92,6 +92,7 @@ int runDemo(const Options& options, const std::string& self) {
     std::cout << "natagent demo: " << options.entries << " entries from seed " << options.seed
               << '\n';
     wipe(options.device);
+    AgentDevice::create(options.device);
     const DemoPlan plan = makeDemoPlan(options.entries, options.seed);
     bool ok = true;
     {

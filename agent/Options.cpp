@@ -15,31 +15,68 @@ constexpr unsigned kPipeCount = 4;
 struct CommandName {
     const char* name;
     Command command;
+    // Operands after the command: FILE for the file commands, name=value
+    // fields for show and get.
+    enum class Operands { None, File, Fields } operands;
 };
 
 constexpr std::array kCommands = {
-    CommandName{"program", Command::Program}, CommandName{"show", Command::Show},
-    CommandName{"stats", Command::Stats},     CommandName{"audit", Command::Audit},
-    CommandName{"demo", Command::Demo},
+    CommandName{"program", Command::Program, CommandName::Operands::File},
+    CommandName{"sync", Command::Sync, CommandName::Operands::File},
+    CommandName{"diff", Command::Diff, CommandName::Operands::File},
+    CommandName{"show", Command::Show, CommandName::Operands::Fields},
+    CommandName{"get", Command::Get, CommandName::Operands::Fields},
+    CommandName{"stats", Command::Stats, CommandName::Operands::None},
+    CommandName{"audit", Command::Audit, CommandName::Operands::None},
+    CommandName{"flush", Command::Flush, CommandName::Operands::None},
+    CommandName{"init", Command::Init, CommandName::Operands::None},
+    CommandName{"reset-keys", Command::ResetKeys, CommandName::Operands::None},
+    CommandName{"demo", Command::Demo, CommandName::Operands::None},
 };
 
-const char* commandName(Command command) {
+const CommandName* commandNamed(std::string_view name) {
     for (const CommandName& c : kCommands) {
-        if (c.command == command) {
-            return c.name;
+        if (name == c.name) {
+            return &c;
         }
     }
-    return "";
+    return nullptr;
 }
 
-// One option: its name, whether it takes a value, the command it belongs to
-// (None: every command) and what it does with the value.
+const CommandName& commandOf(Command command) {
+    for (const CommandName& c : kCommands) {
+        if (c.command == command) {
+            return c;
+        }
+    }
+    return kCommands.front();
+}
+
+// The commands an option belongs to, as a set of bits; 0: every command.
+using CommandSet = unsigned;
+constexpr CommandSet bit(Command command) {
+    return 1u << static_cast<unsigned>(command);
+}
+constexpr CommandSet kEvery = 0;
+
+// One option: its name, whether it takes a value, the commands it belongs to
+// and what it does with the value.
 struct OptionSpec {
     const char* name;
     bool takesValue;
-    Command command;
+    CommandSet commands;
     std::function<void(Options&, const std::string&)> apply;
 };
+
+std::string commandList(CommandSet commands) {
+    std::string list;
+    for (const CommandName& c : kCommands) {
+        if ((commands & bit(c.command)) != 0) {
+            list += (list.empty() ? "" : ", ") + std::string(c.name);
+        }
+    }
+    return list;
+}
 
 unsigned pipeOf(const std::string& text) {
     auto pipe = static_cast<unsigned>(parseNumber(text, kAllPipes, "--pipe"));
@@ -62,35 +99,46 @@ Backend backendOf(const std::string& text) {
 const std::vector<OptionSpec>& optionSpecs() {
     using O = Options;
     using S = const std::string&;
+    constexpr CommandSet kFiles = bit(Command::Program) | bit(Command::Sync);
+    constexpr CommandSet kListings = bit(Command::Show) | bit(Command::Get);
     static const std::vector<OptionSpec> specs = {
-        {"--help", false, Command::None, [](O& o, S) { o.help = true; }},
-        {"-h", false, Command::None, [](O& o, S) { o.help = true; }},
-        {"--device", true, Command::None,
+        {"--help", false, kEvery, [](O& o, S) { o.help = true; }},
+        {"-h", false, kEvery, [](O& o, S) { o.help = true; }},
+        {"--version", false, kEvery, [](O& o, S) { o.version = true; }},
+        {"--quiet", false, kEvery, [](O& o, S) { o.quiet = true; }},
+        {"-q", false, kEvery, [](O& o, S) { o.quiet = true; }},
+        {"--no-progress", false, kEvery, [](O& o, S) { o.noProgress = true; }},
+        {"--device", true, kEvery,
          [](O& o, S v) {
              o.device.device = static_cast<unsigned>(parseNumber(v, 255, "--device"));
          }},
-        {"--pipe", true, Command::None, [](O& o, S v) { o.device.pipe = pipeOf(v); }},
-        {"--backend", true, Command::None, [](O& o, S v) { o.device.backend = backendOf(v); }},
-        {"--capacity", true, Command::None,
+        {"--pipe", true, kEvery, [](O& o, S v) { o.device.pipe = pipeOf(v); }},
+        {"--backend", true, kEvery, [](O& o, S v) { o.device.backend = backendOf(v); }},
+        {"--capacity", true, kEvery,
          [](O& o, S v) {
              o.device.capacity = static_cast<unsigned>(parseNumber(v, 0xFFFFF, "--capacity"));
          }},
-        {"--lib-dir", true, Command::None, [](O& o, S v) { o.device.libDir = v; }},
-        {"--pd-lib", true, Command::None, [](O& o, S v) { o.device.pdLib = v; }},
-        {"--trace", false, Command::None, [](O& o, S) { o.device.trace = true; }},
-        {"--keep-going", false, Command::Program, [](O& o, S) { o.keepGoing = true; }},
-        {"--stream", false, Command::Program, [](O& o, S) { o.stream = true; }},
-        {"--retries", true, Command::Program,
+        {"--lib-dir", true, kEvery, [](O& o, S v) { o.device.libDir = v; }},
+        {"--pd-lib", true, kEvery, [](O& o, S v) { o.device.pdLib = v; }},
+        {"--trace", false, kEvery, [](O& o, S) { o.device.trace = true; }},
+        {"--keep-going", false, bit(Command::Program), [](O& o, S) { o.keepGoing = true; }},
+        {"--stream", false, bit(Command::Program), [](O& o, S) { o.stream = true; }},
+        {"--dry-run", false, kFiles, [](O& o, S) { o.dryRun = true; }},
+        {"--atomic", false, bit(Command::Sync), [](O& o, S) { o.atomic = true; }},
+        {"--retries", true, kFiles,
          [](O& o, S v) { o.retries = static_cast<unsigned>(parseNumber(v, 100, "--retries")); }},
-        {"--json", false, Command::Show, [](O& o, S) { o.json = true; }},
-        {"--repair", false, Command::Audit, [](O& o, S) { o.repair = true; }},
-        {"--entries", true, Command::Demo,
+        {"--json", false, kListings | bit(Command::Stats), [](O& o, S) { o.json = true; }},
+        {"--table", false, kListings, [](O& o, S) { o.table = true; }},
+        {"--repair", false, bit(Command::Audit), [](O& o, S) { o.repair = true; }},
+        {"--yes", false, bit(Command::Flush) | bit(Command::ResetKeys),
+         [](O& o, S) { o.yes = true; }},
+        {"--entries", true, bit(Command::Demo),
          [](O& o, S v) {
              o.entries = static_cast<unsigned>(parseNumber(v, 0xFFFFF, "--entries"));
          }},
-        {"--seed", true, Command::Demo,
+        {"--seed", true, bit(Command::Demo),
          [](O& o, S v) { o.seed = parseNumber(v, UINT64_MAX, "--seed"); }},
-        {"--verify-only", false, Command::Demo, [](O& o, S) { o.verifyOnly = true; }},
+        {"--verify-only", false, bit(Command::Demo), [](O& o, S) { o.verifyOnly = true; }},
     };
     return specs;
 }
@@ -102,6 +150,25 @@ const OptionSpec* findOption(std::string_view name) {
         }
     }
     return nullptr;
+}
+
+// A word after the command that is not an option.
+void takeOperand(Options& options, bool& inputGiven, const std::string& arg) {
+    switch (commandOf(options.command).operands) {
+        case CommandName::Operands::File:
+            if (!inputGiven) {
+                options.input = arg;
+                inputGiven = true;
+                return;
+            }
+            break;
+        case CommandName::Operands::Fields:
+            options.fields.push_back(arg);
+            return;
+        case CommandName::Operands::None:
+            break;
+    }
+    throw UsageError("unexpected argument '" + arg + "'");
 }
 
 }  // namespace
@@ -138,9 +205,14 @@ Options parseOptions(const std::vector<std::string>& args) {
     // Command options are checked once the command is known, wherever they stood.
     std::vector<const OptionSpec*> commandOptions;
     bool inputGiven = false;
+    bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (arg.size() > 1 && arg[0] == '-') {
+        if (!optionsEnded && arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
             const std::size_t eq = arg.find('=');
             const std::string name = arg.substr(0, eq);
             const OptionSpec* spec = findOption(name);
@@ -160,37 +232,43 @@ Options parseOptions(const std::vector<std::string>& args) {
                 throw UsageError(name + " takes no value");
             }
             spec->apply(options, value);
-            if (spec->command != Command::None) {
+            if (spec->commands != kEvery) {
                 commandOptions.push_back(spec);
             }
             continue;
         }
         if (options.command == Command::None) {
-            for (const CommandName& c : kCommands) {
-                if (arg == c.name) {
-                    options.command = c.command;
-                }
-            }
-            if (options.command == Command::None) {
+            const CommandName* command = commandNamed(arg);
+            if (command == nullptr) {
                 throw UsageError("unknown command '" + arg + "'");
             }
+            options.command = command->command;
             continue;
         }
-        if (options.command == Command::Program && !inputGiven) {
-            options.input = arg;
-            inputGiven = true;
-            continue;
-        }
-        throw UsageError("unexpected argument '" + arg + "'");
+        takeOperand(options, inputGiven, arg);
+    }
+    if (options.help || options.version) {
+        return options;
+    }
+    if (options.command == Command::None) {
+        throw UsageError("no command given");
     }
     for (const OptionSpec* spec : commandOptions) {
-        if (spec->command != options.command) {
+        if ((spec->commands & bit(options.command)) == 0) {
             throw UsageError(std::string(spec->name) + " is an option of " +
-                             commandName(spec->command));
+                             commandList(spec->commands));
         }
     }
-    if (options.command == Command::None && !options.help) {
-        throw UsageError("no command given");
+    const CommandName& command = commandOf(options.command);
+    if (command.operands == CommandName::Operands::File && !inputGiven &&
+        options.command != Command::Program) {
+        throw UsageError(std::string(command.name) + " needs a FILE (\"-\" for standard input)");
+    }
+    if (options.command == Command::Get && options.fields.empty()) {
+        throw UsageError("get needs the key fields of the entry, as name=value");
+    }
+    if (options.json && options.table) {
+        throw UsageError("--json and --table exclude each other");
     }
     return options;
 }
