@@ -1,4 +1,7 @@
 // natagent: the forwarding agent of the twiceNatAddrPort table. See --help.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -26,7 +29,23 @@ void traceFromStart() {
     ::setenv("KIV_TRACE", spec.c_str(), 1);
 }
 
+// The runtime falls back to stderr when KIV_TRACE_FILE cannot be opened; an
+// operator who asked for a trace file hears of it before anything runs.
+void checkTraceFile() {
+    const char* path = std::getenv("KIV_TRACE_FILE");
+    if (path == nullptr || *path == '\0') {
+        return;
+    }
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        throw NatAgent::InputError(std::string("cannot open KIV_TRACE_FILE ") + path + ": " +
+                                   std::strerror(errno));
+    }
+    ::close(fd);
+}
+
 int run(const NatAgent::Options& options) {
+    checkTraceFile();
     using NatAgent::Command;
     switch (options.command) {
         case Command::Program:
