@@ -35,12 +35,38 @@ RecordWalk walkRecords(const Zabro::MbbZabroTableConfig& config) {
     return walk;
 }
 
-std::string chipEntryText(const ChipEntry& entry) {
-    const Chip::EntryView& v = entry.view;
-    return "chip entry " + hexText(entry.handle) + " (natKeyId " + std::to_string(v.key.natKeyId) +
-           ", srcPort " + std::to_string(v.key.srcPort) + ", dstPort " +
-           std::to_string(v.key.dstPort) + ", action " +
-           std::to_string(static_cast<unsigned>(v.data.action)) + ")";
+// The chip's own fields under the names of the line format, so an audit
+// finding reads like the line that would install the entry.
+Kiv::U64 chipField(const Chip::EntryView& v, std::string_view name) {
+    const std::pair<std::string_view, Kiv::U64> fields[] = {{"ingMdNatKeyId", v.key.natKeyId},
+                                                            {"l4PortHdrSrcPort", v.key.srcPort},
+                                                            {"l4PortHdrDstPort", v.key.dstPort},
+                                                            {"rwId", v.data.rwId},
+                                                            {"prot", v.data.prot},
+                                                            {"nextHop", v.data.nextHop},
+                                                            {"ecmpGroup", v.data.nextHop}};
+    for (const auto& [fieldName, value] : fields) {
+        if (fieldName == name) {
+            return value;
+        }
+    }
+    return 0;
+}
+
+std::string chipEntryText(const TableSchema& schema, const ChipEntry& entry) {
+    std::vector<Kiv::U64> key;
+    for (const Kiv::AttributeInfo* field : schema.keyFields()) {
+        key.push_back(chipField(entry.view, field->name));
+    }
+    EntryFields fields{schema.keyOf(key), static_cast<Kiv::U8>(entry.view.data.action), {}};
+    std::string text = "chip entry " + hexText(entry.handle) + " (" + schema.keyText(fields.key);
+    if (fields.actionType < schema.actions().size()) {
+        for (const Kiv::AttributeInfo* param : schema.action(fields.actionType).params) {
+            fields.params.push_back(chipField(entry.view, param->name));
+        }
+        text += " " + schema.actionText(fields);
+    }
+    return text + ")";
 }
 
 // The handle map against the records: every installed match object must have
@@ -131,8 +157,9 @@ AuditReport audit(AgentDevice& device) {
         // Orphans only from a whole walk: a record after the corrupt one may name the entry.
         for (const ChipEntry& e : entries) {
             if (keyOfHandle.count(e.handle) == 0) {
-                report.findings.push_back({AuditFinding::Kind::Orphan, e.handle, 0,
-                                           chipEntryText(e) + " is named by no key record"});
+                report.findings.push_back(
+                    {AuditFinding::Kind::Orphan, e.handle, 0,
+                     chipEntryText(device.schema(), e) + " is named by no key record"});
             }
         }
     }

@@ -293,29 +293,57 @@ std::vector<std::string> deviceArguments(const DeviceOptions& device) {
 }
 
 const char* helpText() {
-    return R"(usage: natagent [options] <command> [command options]
+    return R"(usage: natagent [options] <command> [command options] [--] [operands]
 
 The forwarding agent of the twiceNatAddrPort table: it loads the table library
-and a PD library, sets up the simulated chip, the key manager and the status
+and a PD library, opens the simulated chip, the key manager and the status
 manager of one device and pipe, and programs, shows and checks the table.
 
 Commands:
+  init             Create the device's chip (--capacity entries) and key
+                   records. No other command creates a device.
   program [FILE]   Apply the operations in FILE, or in standard input when FILE
                    is "-" or absent. The whole input is checked first; if any
                    line is wrong, every wrong line is reported and nothing is
                    programmed. A failed SDK call is reported with its line.
+      --dry-run      check only, and count what would be done
       --keep-going   go on after a failed line (default: stop there)
       --stream       check and apply each line as it is read
       --retries N    repeat an operation refused with BfTryAgain (default 2)
-  show             List the installed entries, read back through the table
-                   library, as a table.
+  sync FILE        Make the installed table what FILE says: FILE holds add
+                   lines and at most one default line (as show prints them);
+                   missing entries are added, differing ones modified, and
+                   entries FILE does not name deleted, deletes first. Entries
+                   a crash left on the chip without a key record are cleared
+                   first. Without a default line the default entry is kept.
+      --dry-run      print the plan ("+", "~", "-" lines and counts) only
+      --atomic       on a failed SDK call, undo what the run did
+      --retries N    as for program
+  diff FILE        The plan of sync FILE, read only; exit status 1 when the
+                   table differs from FILE.
+  show [NAME=VALUE...]
+                   The installed entries, read back through the table library,
+                   in the line format: a "#" header, one add line per entry,
+                   the default line. NAME=VALUE terms (key fields, action or
+                   action fields) keep only the entries that have them all.
+      --table        an aligned table with the entries' handles
       --json         one JSON object per entry (JSON Lines)
+  get KEY-FIELDS   The entry with these key fields (all of them, as
+                   NAME=VALUE); exit status 1 when none is installed.
+      --table, --json  as for show
   stats            Entries by action, chip capacity used, keys allocated.
+      --json         one JSON object
   audit            Compare the chip's entries with the key manager's records,
                    read only: chip entries that no record names (orphans),
                    records whose entry is gone, records naming one entry twice.
                    Exits with 1 when it finds any.
       --repair       delete the orphans, free the records; report each fix
+  flush            Delete every installed entry and reset the default entry.
+      --yes          do not ask (without it, the answer comes from a terminal)
+  reset-keys       Clear the key records of the device and pipe, after they
+                   failed their check; the chip's entries stay, and a sync
+                   afterwards clears or re-adds them.
+      --yes          do not ask
   demo             On a wiped chip, program a generated twice-NAT table over
                    all five actions, modify and delete a share of it, set the
                    default entry, then restart as a new process that resyncs
@@ -331,25 +359,30 @@ Options (every command):
   --pipe N           pipe 0 to 3, or 0xFFFF for all pipes (default 0xFFFF)
   --backend pd|bfrt  load the PD library without or with the object runtime;
                      the table library programs through PD or BfRt in turn
-                     (default: the PD library with the object runtime, BfRt)
-  --pd-lib PATH      load this PD library instead
-  --capacity N       entries of the chip if it is created now (default 65536)
-  --lib-dir DIR      where the table and PD libraries are (default: ../lib
-                     beside this binary, or $NATAGENT_LIB_DIR)
+                     (default: the PD library with the object runtime, BfRt);
+                     with --pd-lib, a library that disagrees is refused
+  --pd-lib PATH      the PD library to load instead
+  --capacity N       entries of a chip made by init (default 65536)
+  --lib-dir DIR      where the libraries are (default: ../lib beside the
+                     binary, or $NATAGENT_LIB_DIR)
   --trace            the table library's level-9 trace lines, on stderr
+  -q, --quiet        no summaries and no progress bar; errors only
+  --no-progress      no progress bar
+  --version          the agent's version
   -h, --help         this text
+  --                 ends the options: what follows is a command or operand
 
 Numbers are decimal, or hexadecimal after 0x.
 
-Line format (program): one operation a line; "#" starts a comment; blank
-lines are skipped. Fields are name=value, separated by blanks, in any order;
-their names are the attribute names of the table library's match and action
-specs.
+Line format (program, sync): one operation a line; "#" starts a comment;
+blank lines are skipped. Fields are name=value, separated by blanks, in any
+order; their names are the attribute names of the table library's match and
+action specs.
   add ingMdNatKeyId=1 l4PortHdrSrcPort=1024 l4PortHdrDstPort=80 action=twiceNatAddrPortHit rwId=5 prot=6 nextHop=2
       installs the entry, or changes the action of the installed entry with
       this key. All three key fields are needed.
   del ingMdNatKeyId=1 l4PortHdrSrcPort=1024 l4PortHdrDstPort=80
-      deletes the installed entry with this key.
+      deletes the installed entry with this key (program only).
   default action=onMiss
       sets the action of the table's default entry.
 Actions and their fields (all needed; onMiss takes none):
@@ -359,15 +392,29 @@ Actions and their fields (all needed; onMiss takes none):
 rwId, nextHop, ecmpGroup and the key fields are 0 to 65535, prot 0 to 255.
 In one input each key may appear once, and default once.
 
+JSON Lines (program, sync; detected from the input's first operation): one
+object a line, as show --json prints them. Members: the key fields, "action"
+and the action's fields as numbers (or strings of numbers); "default": true
+for the default entry; "op": "add", "del" or "default" (default: add);
+"handle" is ignored.
+  {"ingMdNatKeyId":1,"l4PortHdrSrcPort":1024,"l4PortHdrDstPort":80,"action":"onMiss"}
+
 Environment:
   OLVANE_SHM_PREFIX  prefix of the shared-memory names of the chip and the key
                      records (default "olvane"); give each setup its own
   NATAGENT_LIB_DIR   as --lib-dir
   KIV_TRACE          trace levels of the runtime's handles, e.g.
                      BfTwiceNatAddrPort=9
+  KIV_TRACE_FILE     append trace lines to this file; one that cannot be
+                     opened is an error
 
-Exit status: 0 when everything succeeded, 1 when a line, an SDK call, a check
-or the audit failed, 2 for a command line that cannot be understood.
+Exit status:
+  0  everything succeeded (diff: the table equals FILE)
+  1  an operation failed, the audit found something, get found no entry, or
+     diff found a difference
+  2  a command line or input that cannot be understood or read
+  3  a device or state error: a missing device, a library that cannot be
+     loaded, key records that fail their check
 )";
 }
 

@@ -31,19 +31,20 @@ TEST_P(ShowTest, SecondProcessSeesTheFirstOnesEntries) {
 
 TEST_P(ShowTest, TableListsEveryEntryWithItsHandle) {
     ASSERT_EQ(agent({"program"}, lines({addLine(1), addLine(2, "action=onMiss")})).status, 0);
-    const AgentResult shown = agent({"show"});
+    const AgentResult shown = agent({"show", "--table"});
     EXPECT_EQ(shown.status, 0);
     EXPECT_TRUE(contains(shown.out, "twiceNatAddrPortHit  prot=6 rwId=5 nextHop=2  0x"))
         << shown.out;
-    EXPECT_TRUE(contains(shown.out, "\n2 entries\n")) << shown.out;
+    EXPECT_TRUE(contains(shown.out, "\ndevice 0, all pipes: 2 entries\n")) << shown.out;
 }
 
 TEST_P(ShowTest, StatsCountsEntriesByActionAndKeys) {
-    ASSERT_EQ(
-        agent({"--capacity", "100", "program"},
-              lines({addLine(1), addLine(2), addLine(3, "action=onMiss"), "default action=onMiss"}))
-            .status,
-        0);
+    Chip::wipe(0);
+    ASSERT_EQ(agent({"--capacity", "100", "init"}).status, 0);
+    ASSERT_EQ(agent({"program"}, lines({addLine(1), addLine(2), addLine(3, "action=onMiss"),
+                                        "default action=onMiss"}))
+                  .status,
+              0);
     const AgentResult stats = agent({"stats"});
     EXPECT_EQ(stats.status, 0);
     EXPECT_TRUE(contains(stats.out,
@@ -55,6 +56,14 @@ TEST_P(ShowTest, StatsCountsEntriesByActionAndKeys) {
     EXPECT_TRUE(hasRow(stats.out, {"chip", "entries,", "all", "scopes", "3", "3.0%"})) << stats.out;
     EXPECT_TRUE(hasRow(stats.out, {"keys", "allocated", "4", "3.4%"})) << stats.out;
     EXPECT_TRUE(contains(stats.out, "default entry: action=onMiss")) << stats.out;
+
+    const AgentResult json = agent({"stats", "--json"});
+    EXPECT_EQ(json.status, 0);
+    for (const char* part :
+         {"\"entries\":3,", "\"onMiss\":1,", "\"twiceNatAddrPortHit\":2,", "\"chipCapacity\":100,",
+          "\"keysAllocated\":4,", "\"default\":\"action=onMiss\"}"}) {
+        EXPECT_TRUE(contains(json.out, part)) << part << " in " << json.out;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ShowTest, ::testing::ValuesIn(kBackends),
