@@ -2,7 +2,9 @@
 // exit statuses, devices made only on purpose, output that cannot be
 // written, tracing.
 #include <cstdlib>
+#include <fstream>
 #include <regex>
+#include <sstream>
 
 #include "AgentFixture.h"
 
@@ -42,6 +44,34 @@ TEST_F(CliTest, HelpAndVersion) {
     EXPECT_EQ(version.status, 0);
     EXPECT_TRUE(std::regex_match(version.out, std::regex("natagent \\d+\\.\\d+\\.\\d+\n")))
         << version.out;
+}
+
+// The bash completion and the manual page know every command --help lists,
+// and the completion completes them.
+TEST_F(CliTest, CompletionAndManualPageKnowEveryCommand) {
+    const std::string help = agent({"--help"}).out;
+    const std::string commands =
+        help.substr(help.find("Commands:"), help.find("Options (every") - help.find("Commands:"));
+    std::stringstream completion;
+    completion << std::ifstream(AGENT_SHARE_DIR "/natagent.bash-completion").rdbuf();
+    std::stringstream manual;
+    manual << std::ifstream(AGENT_SHARE_DIR "/natagent.1").rdbuf();
+    const std::regex command("\n  ([a-z-]+)");
+    unsigned found = 0;
+    for (std::sregex_iterator it(commands.begin(), commands.end(), command), end; it != end;
+         ++it, ++found) {
+        const std::string name = (*it)[1];
+        EXPECT_TRUE(std::regex_search(completion.str(), std::regex("[\" ]" + name + "[\" ]")))
+            << name;
+        EXPECT_TRUE(contains(manual.str(), ".B " + name) || contains(manual.str(), "R " + name) ||
+                    contains(manual.str(), "I " + name))
+            << name;
+    }
+    EXPECT_GE(found, 11u);
+    EXPECT_EQ(shell("bash -c 'source " AGENT_SHARE_DIR "/natagent.bash-completion && "
+                    "COMP_WORDS=(natagent --device 1 sy) COMP_CWORD=3 && _natagent && "
+                    "test \"${COMPREPLY[*]}\" = sync'"),
+              0);
 }
 
 struct Exit {
