@@ -42,7 +42,9 @@ int runFlush(const Options& options) {
     ProgramReport report;
     for (const Step& step : steps) {
         if (std::optional<SdkFailure> failure = programmer.apply(step)) {
-            std::cerr << "natagent: flush of " << device.schema().keyText(step.key)
+            std::cerr << "natagent: flush of "
+                      << (step.kind == StepKind::ResetDefault ? "the default entry"
+                                                              : device.schema().keyText(step.key))
                       << " failed: " << failure->text() << '\n';
         }
     }

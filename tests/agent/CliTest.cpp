@@ -124,9 +124,10 @@ INSTANTIATE_TEST_SUITE_P(
              "no installed entry has"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Read-only commands and the chip tool on a device that does not exist say
-// so and leave no segment behind.
+// Commands and the chip tool on a device that does not exist say so and
+// leave no segment behind; so does an init whose libraries cannot be loaded.
 TEST_F(CliTest, MissingDeviceIsNotCreated) {
+    EXPECT_EQ(agent({"--device", "1", "--lib-dir", dir_.string(), "init"}).status, 3);
     for (const char* command : {"show", "stats", "audit", "diff -", "program -"}) {
         const std::string run = std::string(NATAGENT_BINARY) + " --device 1 " + command;
         EXPECT_EQ(shell(run + " </dev/null 2>/dev/null"), 3) << command;

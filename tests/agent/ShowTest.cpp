@@ -1,33 +1,10 @@
-// show and stats, run as their own processes after another process programmed.
+// show --table and stats, run as their own processes after another process programmed.
 #include "AgentFixture.h"
 
 namespace AgentTest {
 namespace {
 
 class ShowTest : public AgentBackendTest {};
-
-TEST_P(ShowTest, SecondProcessSeesTheFirstOnesEntries) {
-    ASSERT_EQ(
-        agent({"program"},
-              lines({addLine(3, "action=twiceNatAddrPortHitEcmpDynamic rwId=7 prot=17 ecmpGroup=9"),
-                     addLine(1), addLine(2, "action=onMiss"),
-                     addLine(4,
-                             "action=twiceNatAddrPortHitDynamic rwId=65535 prot=255 nextHop=65535"),
-                     addLine(5, "action=twiceNatAddrPortHitEcmp rwId=0 prot=0 ecmpGroup=1"),
-                     "default action=twiceNatAddrPortHit rwId=1 prot=1 nextHop=1"}))
-            .status,
-        0);
-
-    const std::vector<std::string> expected = {
-        R"({"default":true,"action":"twiceNatAddrPortHit","prot":1,"rwId":1,"nextHop":1)",
-        R"({"ingMdNatKeyId":1,"l4PortHdrDstPort":80,"l4PortHdrSrcPort":1025,"action":"twiceNatAddrPortHit","prot":6,"rwId":5,"nextHop":2)",
-        R"({"ingMdNatKeyId":2,"l4PortHdrDstPort":80,"l4PortHdrSrcPort":1026,"action":"onMiss")",
-        R"({"ingMdNatKeyId":3,"l4PortHdrDstPort":80,"l4PortHdrSrcPort":1027,"action":"twiceNatAddrPortHitEcmpDynamic","prot":17,"rwId":7,"ecmpGroup":9)",
-        R"({"ingMdNatKeyId":4,"l4PortHdrDstPort":80,"l4PortHdrSrcPort":1028,"action":"twiceNatAddrPortHitDynamic","prot":255,"rwId":65535,"nextHop":65535)",
-        R"({"ingMdNatKeyId":5,"l4PortHdrDstPort":80,"l4PortHdrSrcPort":1029,"action":"twiceNatAddrPortHitEcmp","prot":0,"rwId":0,"ecmpGroup":1)",
-    };
-    EXPECT_EQ(shownEntries(), expected);
-}
 
 TEST_P(ShowTest, TableListsEveryEntryWithItsHandle) {
     ASSERT_EQ(agent({"program"}, lines({addLine(1), addLine(2, "action=onMiss")})).status, 0);

@@ -16,10 +16,20 @@ const std::vector<std::string> kEveryAction = {
 
 class SyncTest : public AgentBackendTest {};
 
-// What show prints, in either format, is a table sync accepts and finds equal.
+// A second process reads every action's fields back, and what show prints,
+// in either format, is a table sync accepts and finds equal.
 TEST_P(SyncTest, ShowOutputSyncsBackAsANoOp) {
     ASSERT_EQ(agent({"program"}, lines(kEveryAction)).status, 0);
     const std::vector<std::string> before = shownEntries();
+    EXPECT_EQ(
+        before,
+        (std::vector<std::string>{
+            R"({"default":true,"action":"twiceNatAddrPortHit","prot":1,"rwId":1,"nextHop":1)",
+            R"({"ingMdNatKeyId":1,"l4PortHdrDstPort":80,"l4PortHdrSrcPort":1025,"action":"twiceNatAddrPortHit","prot":6,"rwId":5,"nextHop":2)",
+            R"({"ingMdNatKeyId":2,"l4PortHdrDstPort":80,"l4PortHdrSrcPort":1026,"action":"onMiss")",
+            R"({"ingMdNatKeyId":3,"l4PortHdrDstPort":80,"l4PortHdrSrcPort":1027,"action":"twiceNatAddrPortHitDynamic","prot":255,"rwId":65535,"nextHop":65535)",
+            R"({"ingMdNatKeyId":4,"l4PortHdrDstPort":80,"l4PortHdrSrcPort":1028,"action":"twiceNatAddrPortHitEcmp","prot":0,"rwId":0,"ecmpGroup":1)",
+            R"({"ingMdNatKeyId":5,"l4PortHdrDstPort":80,"l4PortHdrSrcPort":1029,"action":"twiceNatAddrPortHitEcmpDynamic","prot":17,"rwId":7,"ecmpGroup":9)"}));
     for (const std::vector<std::string>& show :
          {std::vector<std::string>{"show"}, std::vector<std::string>{"show", "--json"}}) {
         const AgentResult shown = agent(show);
