@@ -56,9 +56,12 @@ bool rollBack(AgentDevice& device, const std::vector<SyncStep>& applied, unsigne
     Programmer undo(device, retries);
     bool ok = true;
     for (auto it = applied.rbegin(); it != applied.rend(); ++it) {
-        if (std::optional<SdkFailure> failure = undo.apply(undoStep(device.schema(), *it))) {
+        const std::optional<Step> step = undoStep(device.schema(), *it);
+        std::optional<SdkFailure> failure;
+        if (!step || (failure = undo.apply(*step))) {
             std::cerr << "natagent: rollback of " << syncLine(device.schema(), *it)
-                      << " failed: " << failure->text() << '\n';
+                      << " failed: " << (step ? failure->text() : "its earlier fields are unknown")
+                      << '\n';
             ok = false;
         }
     }
@@ -101,6 +104,7 @@ int runSync(const Options& options) {
             if (std::optional<SdkFailure> failure = programmer.apply(change.step)) {
                 std::cerr << "natagent: " << syncLine(device.schema(), change)
                           << " failed: " << failure->text() << '\n';
+                report.failedLines.push_back(change.step.line);
                 report.notRun = plan.steps.size() - applied.size() - 1;
                 break;
             }

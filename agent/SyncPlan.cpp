@@ -34,13 +34,15 @@ int order(StepKind kind) {
 
 SyncPlan planSync(AgentDevice& device, std::istream& in) {
     const TableSchema& schema = device.schema();
-    std::unordered_map<MatchKey, EntryFields> installed;
+    // Entries that cannot be read back are there with unknown fields: named
+    // in the file they are modified, otherwise deleted.
+    std::unordered_map<MatchKey, std::optional<EntryFields>> installed;
     std::optional<EntryFields> installedDefault;
     for (const ReadBackEntry& e : readBackEntries(device)) {
         if (e.isDefault) {
             installedDefault = e.fields;
-        } else if (e.fields) {
-            installed.emplace(e.key, *e.fields);
+        } else {
+            installed.emplace(e.key, e.fields);
         }
     }
 
@@ -80,7 +82,8 @@ SyncPlan planSync(AgentDevice& device, std::istream& in) {
         } else if (auto found = installed.find(change.step.key); found != installed.end()) {
             change.before = found->second;
             installed.erase(found);
-            if (change.step.kind == StepKind::Modify && sameAction(*change.before, change.after)) {
+            if (change.step.kind == StepKind::Modify && change.before &&
+                sameAction(*change.before, change.after)) {
                 continue;
             }
         }
@@ -116,8 +119,9 @@ std::string syncLine(const TableSchema& schema, const SyncStep& change) {
             return "~ add " + schema.keyText(change.step.key) + " " +
                    schema.actionText(change.after);
         case StepKind::Delete:
-            return "- add " + schema.keyText(change.step.key) + " " +
-                   schema.actionText(*change.before);
+            return change.before ? "- add " + schema.keyText(change.step.key) + " " +
+                                       schema.actionText(*change.before)
+                                 : "- del " + schema.keyText(change.step.key);
         case StepKind::Default:
             return "~ default " + schema.actionText(change.after);
         case StepKind::ResetDefault:
@@ -126,26 +130,25 @@ std::string syncLine(const TableSchema& schema, const SyncStep& change) {
     return "?";
 }
 
-Step undoStep(const TableSchema& schema, const SyncStep& change) {
+std::optional<Step> undoStep(const TableSchema& schema, const SyncStep& change) {
     const Step& done = change.step;
-    switch (done.kind) {
-        case StepKind::Add:
-            return {done.line, StepKind::Delete, done.key, done.match, nullptr};
-        case StepKind::Modify:
-            return change.before ? Step{done.line, StepKind::Modify, done.key, done.match,
-                                        schema.actionOf(*change.before)}
-                                 : done;
-        case StepKind::Delete:
-            return {done.line, StepKind::Add, done.key, schema.matchOf(done.key),
+    if (done.kind == StepKind::Add) {
+        return Step{done.line, StepKind::Delete, done.key, done.match, nullptr};
+    }
+    if (done.kind == StepKind::Default || done.kind == StepKind::ResetDefault) {
+        return change.before
+                   ? Step{done.line, StepKind::Default, 0, nullptr, schema.actionOf(*change.before)}
+                   : Step{done.line, StepKind::ResetDefault, 0, nullptr, nullptr};
+    }
+    if (!change.before) {
+        return std::nullopt;  // an entry that could not be read back
+    }
+    if (done.kind == StepKind::Modify) {
+        return Step{done.line, StepKind::Modify, done.key, done.match,
                     schema.actionOf(*change.before)};
-        case StepKind::Default:
-        case StepKind::ResetDefault:
-            break;
     }
-    if (change.before) {
-        return {done.line, StepKind::Default, 0, nullptr, schema.actionOf(*change.before)};
-    }
-    return {done.line, StepKind::ResetDefault, 0, nullptr, nullptr};
+    return Step{done.line, StepKind::Add, done.key, schema.matchOf(done.key),
+                schema.actionOf(*change.before)};
 }
 
 }  // namespace NatAgent

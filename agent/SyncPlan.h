@@ -31,7 +31,8 @@ SyncPlan planSync(AgentDevice& device, std::istream& in);
 // "+ add ...", "~ add ...", "- add ..." or "~ default ...": the step in the line format.
 std::string syncLine(const TableSchema& schema, const SyncStep& change);
 
-// The step that undoes `change` once it has been applied.
-Step undoStep(const TableSchema& schema, const SyncStep& change);
+// The step that undoes `change` once it has been applied; nothing when the
+// entry it replaced could not be read back.
+std::optional<Step> undoStep(const TableSchema& schema, const SyncStep& change);
 
 }  // namespace NatAgent
