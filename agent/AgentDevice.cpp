@@ -174,7 +174,7 @@ void AgentDevice::checkBackend() {
     const bool bfrt = table_->helper()->pdLib()->bfRtTable() != nullptr;
     if (bfrt != (options_.backend == Backend::Bfrt)) {
         table_ = nullptr;
-        throw AgentError(
+        throw UsageError(
             "--backend " + std::string(bfrt ? "pd" : "bfrt") + " disagrees with " + options_.pdLib +
             ", which " +
             (bfrt ? "offers the object runtime (bfrt)" : "does not offer the object runtime (pd)"));

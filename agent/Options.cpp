@@ -362,7 +362,7 @@ Options (every command):
                      (default: the PD library with the object runtime, BfRt);
                      with --pd-lib, a library that disagrees is refused
   --pd-lib PATH      the PD library to load instead
-  --capacity N       entries of a chip made by init (default 65536)
+  --capacity N       entries of a chip made by init or demo (default 65536)
   --lib-dir DIR      where the libraries are (default: ../lib beside the
                      binary, or $NATAGENT_LIB_DIR)
   --trace            the table library's level-9 trace lines, on stderr

@@ -154,7 +154,7 @@ TEST_F(CliTest, PdLibraryThatDisagreesWithTheBackendIsRefused) {
     const AgentResult run =
         runAgent({"--backend", "pd", "--pd-lib", libDir + "/libolvane_switch_pd.so", "show"}, "",
                  {"OLVANE_SHM_PREFIX=" + prefix_});
-    EXPECT_EQ(run.status, 3);
+    EXPECT_EQ(run.status, 2);
     EXPECT_TRUE(contains(run.err, "--backend pd disagrees with")) << run.err;
 }
 
