@@ -135,6 +135,10 @@ std::string AgentDevice::pipeText() const {
     return options_.pipe == 0xFFFF ? "all pipes" : "pipe " + std::to_string(options_.pipe);
 }
 
+void AgentDevice::adoptChipEntry(Kiv::U32 handle) {
+    keys_->sdkEntryHandleIs(keys_->mbbZabroTableConfig()->recordAlloc().key(), handle);
+}
+
 const TableSchema& AgentDevice::schema() {
     if (!schema_) {
         schema_ = std::make_unique<TableSchema>();

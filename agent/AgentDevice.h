@@ -54,6 +54,10 @@ class AgentDevice {
     StatusManager& status() noexcept { return *status_; }
     const SharedLibrary& pdLibrary() const noexcept { return pdLibrary_; }
 
+    // Gives a chip entry that no key record names a record of its own, so
+    // that the table's resync takes it over; call before table().
+    void adoptChipEntry(Kiv::U32 handle);
+
     // The table, built by the factory on first use; throws AgentError when
     // the factory fails.
     Table& table();

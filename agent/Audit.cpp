@@ -54,11 +54,8 @@ Kiv::U64 chipField(const Chip::EntryView& v, std::string_view name) {
 }
 
 std::string chipEntryText(const TableSchema& schema, const ChipEntry& entry) {
-    std::vector<Kiv::U64> key;
-    for (const Kiv::AttributeInfo* field : schema.keyFields()) {
-        key.push_back(chipField(entry.view, field->name));
-    }
-    EntryFields fields{schema.keyOf(key), static_cast<Kiv::U8>(entry.view.data.action), {}};
+    EntryFields fields{
+        chipEntryKey(schema, entry.view), static_cast<Kiv::U8>(entry.view.data.action), {}};
     std::string text = "chip entry " + hexText(entry.handle) + " (" + schema.keyText(fields.key);
     if (fields.actionType < schema.actions().size()) {
         for (const Kiv::AttributeInfo* param : schema.action(fields.actionType).params) {
@@ -100,6 +97,14 @@ void checkHandleMap(AgentDevice& device, const std::vector<EntryConfig>& records
 }
 
 }  // namespace
+
+MatchKey chipEntryKey(const TableSchema& schema, const Chip::EntryView& view) {
+    std::vector<Kiv::U64> key;
+    for (const Kiv::AttributeInfo* field : schema.keyFields()) {
+        key.push_back(chipField(view, field->name));
+    }
+    return schema.keyOf(key);
+}
 
 const char* findingName(AuditFinding::Kind kind) {
     switch (kind) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "AgentDevice.h"
+#include "chip/ChipDevice.h"
 
 namespace NatAgent {
 
@@ -36,6 +37,9 @@ struct AuditReport {
 };
 
 AuditReport audit(AgentDevice& device);
+
+// The key of a chip entry, as the table's match spec fields make it.
+MatchKey chipEntryKey(const TableSchema& schema, const Chip::EntryView& view);
 
 struct RepairReport {
     std::vector<std::string> done;

@@ -1,9 +1,13 @@
 // sync FILE: make the installed table what FILE says; diff FILE: only say
 // how they differ.
+#include <algorithm>
 #include <iostream>
+#include <sstream>
+#include <unordered_set>
 
 #include "AgentError.h"
 #include "Audit.h"
+#include "ChipView.h"
 #include "Commands.h"
 #include "InputLines.h"
 #include "ProgramRun.h"
@@ -14,11 +18,45 @@ namespace NatAgent {
 
 namespace {
 
-// Chip entries that no key record names (left by a crash between the chip
-// add and the record) and records without their entry. A sync removes them
-// before it plans, so the file's entries are added afresh; a read-only run
-// only counts them.
-std::uint64_t clearLeftovers(AgentDevice& device, bool readOnly) {
+// The keys FILE's add lines name, read ahead of the table so that entries a
+// crash left on the chip can be adopted. Lines that do not parse are left to
+// the planner, which reports them.
+std::unordered_set<MatchKey> namedKeys(const TableSchema& schema, const std::string& text) {
+    std::unordered_set<MatchKey> keys;
+    InputParser parser;
+    std::istringstream in(text);
+    std::string line;
+    for (unsigned number = 1; std::getline(in, line); ++number) {
+        try {
+            const std::optional<ParsedLine> parsed = parser.parse(line, number);
+            std::vector<Kiv::U64> values;
+            for (const Kiv::AttributeInfo* field : schema.keyFields()) {
+                const std::string* value = parsed ? parsed->field(field->name) : nullptr;
+                if (value == nullptr) {
+                    break;
+                }
+                values.push_back(parseNumber(*value, 0xFFFF, field->name));
+            }
+            if (parsed && parsed->verb == Verb::Add && values.size() == schema.keyFields().size()) {
+                keys.insert(schema.keyOf(values));
+            }
+        } catch (const std::exception&) {
+            // the planner reports it
+        }
+    }
+    return keys;
+}
+
+struct Leftovers {
+    std::uint64_t adopted = 0;  // chip entries FILE names, given a key record
+    std::uint64_t cleared = 0;  // other chip entries without a record, records without an entry
+};
+
+// What a crash between a chip add and its key record (or a delete and the
+// record's release) left behind. A sync adopts the chip entries FILE names,
+// so they stay in place, and removes the rest before it plans; a read-only
+// run only counts them.
+Leftovers settleLeftovers(AgentDevice& device, const std::string& text, bool readOnly) {
     AuditReport report = audit(device);
     if (!report.walkComplete) {
         throw AgentError("the key records of device " + std::to_string(device.deviceId()) + ", " +
@@ -27,14 +65,43 @@ std::uint64_t clearLeftovers(AgentDevice& device, bool readOnly) {
     }
     std::erase_if(report.findings,
                   [](const AuditFinding& f) { return f.kind == AuditFinding::Kind::Bookkeeping; });
-    if (readOnly || report.findings.empty()) {
-        return report.findings.size();
+    Leftovers leftovers;
+    if (readOnly) {
+        leftovers.cleared = report.findings.size();
+        return leftovers;
     }
-    const RepairReport repaired = repair(device, report);
-    if (!repaired.failed.empty()) {
-        throw AgentError("cannot clear what a crash left: " + repaired.failed.front());
+    const std::unordered_set<MatchKey> named = namedKeys(device.schema(), text);
+    for (const ChipEntry& entry : ChipView(device.chip()).entries(device.pipe())) {
+        const bool orphan =
+            std::any_of(report.findings.begin(), report.findings.end(), [&](const AuditFinding& f) {
+                return f.kind == AuditFinding::Kind::Orphan && f.handle == entry.handle;
+            });
+        if (orphan && named.count(chipEntryKey(device.schema(), entry.view)) > 0) {
+            device.adoptChipEntry(entry.handle);
+            std::erase_if(report.findings,
+                          [&](const AuditFinding& f) { return f.handle == entry.handle; });
+            ++leftovers.adopted;
+        }
     }
-    return report.findings.size();
+    leftovers.cleared = report.findings.size();
+    if (!report.findings.empty()) {
+        const RepairReport repaired = repair(device, report);
+        if (!repaired.failed.empty()) {
+            throw AgentError("cannot clear what a crash left: " + repaired.failed.front());
+        }
+    }
+    return leftovers;
+}
+
+std::string leftoverText(const Leftovers& leftovers) {
+    std::string text;
+    if (leftovers.adopted > 0) {
+        text += std::to_string(leftovers.adopted) + " adopted from the chip, ";
+    }
+    if (leftovers.cleared > 0) {
+        text += std::to_string(leftovers.cleared) + " left by a crash cleared, ";
+    }
+    return text;
 }
 
 void printPlan(const TableSchema& schema, const SyncPlan& plan, std::uint64_t leftovers) {
@@ -73,10 +140,13 @@ bool rollBack(AgentDevice& device, const std::vector<SyncStep>& applied, unsigne
 int runSync(const Options& options) {
     const bool readOnly = options.command == Command::Diff || options.dryRun;
     InputFile input(options.input);
-    AgentDevice device(options.device);
-    const std::uint64_t leftovers = clearLeftovers(device, readOnly);
-    const SyncPlan plan = planSync(device, input.stream());
+    std::ostringstream text;
+    text << input.stream().rdbuf();
     input.checkRead();
+    AgentDevice device(options.device);
+    const Leftovers leftovers = settleLeftovers(device, text.str(), readOnly);
+    std::istringstream lines(text.str());
+    const SyncPlan plan = planSync(device, lines);
     for (const Problem& p : plan.problems) {
         std::cerr << input.name() << ':' << p.line << ": " << p.message << '\n';
     }
@@ -88,9 +158,9 @@ int runSync(const Options& options) {
     }
     if (readOnly) {
         if (!options.quiet) {
-            printPlan(device.schema(), plan, leftovers);
+            printPlan(device.schema(), plan, leftovers.cleared);
         }
-        const bool differs = !plan.steps.empty() || leftovers > 0;
+        const bool differs = !plan.steps.empty() || leftovers.cleared > 0;
         return options.command == Command::Diff && differs ? kExitFailed : kExitOk;
     }
 
@@ -121,10 +191,7 @@ int runSync(const Options& options) {
                        : "; rollback failed, the table is partly changed";
     }
     if (!options.quiet || failed) {
-        (failed ? std::cerr : std::cout)
-            << "sync: "
-            << (leftovers > 0 ? std::to_string(leftovers) + " left by a crash cleared, " : "")
-            << summary << '\n';
+        (failed ? std::cerr : std::cout) << "sync: " << leftoverText(leftovers) << summary << '\n';
     }
     return failed ? kExitFailed : kExitOk;
 }

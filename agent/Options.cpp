@@ -314,8 +314,9 @@ Commands:
                    lines and at most one default line (as show prints them);
                    missing entries are added, differing ones modified, and
                    entries FILE does not name deleted, deletes first. Entries
-                   a crash left on the chip without a key record are cleared
-                   first. Without a default line the default entry is kept.
+                   a crash left on the chip without a key record are adopted
+                   when FILE names them and removed when not. Without a
+                   default line the default entry is kept.
       --dry-run      print the plan ("+", "~", "-" lines and counts) only
       --atomic       on a failed SDK call, undo what the run did
       --retries N    as for program
@@ -342,7 +343,7 @@ Commands:
       --yes          do not ask (without it, the answer comes from a terminal)
   reset-keys       Clear the key records of the device and pipe, after they
                    failed their check; the chip's entries stay, and a sync
-                   afterwards clears or re-adds them.
+                   afterwards adopts those FILE names and removes the rest.
       --yes          do not ask
   demo             On a wiped chip, program a generated twice-NAT table over
                    all five actions, modify and delete a share of it, set the

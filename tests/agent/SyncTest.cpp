@@ -121,7 +121,8 @@ TEST_P(SyncTest, GetFiltersAndFlush) {
 }
 
 // A program killed part-way leaves entries without records; an orphan the
-// file names and one it does not are there too. One sync converges.
+// file names and one it does not are there too. One sync converges: it
+// adopts what the file names and removes the rest.
 TEST_P(SyncTest, SyncAfterAKilledProgramConverges) {
     constexpr unsigned kEntries = 20000;
     std::vector<std::string> want;
@@ -134,11 +135,12 @@ TEST_P(SyncTest, SyncAfterAKilledProgramConverges) {
                                        {"OLVANE_SHM_PREFIX=" + prefix_},
                                        [&] { return device.entryCount() >= kEntries / 10; });
     ASSERT_TRUE(killed) << "the program finished before it could be killed";
-    uint32_t handle = 0;
+    uint32_t named = 0;
     ASSERT_EQ(device.entryAdd(Chip::kAllPipes, {kEntries, 1024 + kEntries, 80},
-                              {Chip::Action::Hit, 6, 5, 2}, &handle),
+                              {Chip::Action::Hit, 6, 5, 2}, &named),
               Chip::kSuccess);
-    ASSERT_EQ(device.entryAdd(Chip::kAllPipes, {7, 7000, 443}, {}, &handle), Chip::kSuccess);
+    uint32_t unnamed = 0;
+    ASSERT_EQ(device.entryAdd(Chip::kAllPipes, {7, 7000, 443}, {}, &unnamed), Chip::kSuccess);
     Chip::close(0);
 
     AgentResult synced = agent({"sync", file});
@@ -152,9 +154,14 @@ TEST_P(SyncTest, SyncAfterAKilledProgramConverges) {
         synced = agent({"sync", file});
     }
     EXPECT_EQ(synced.status, 0) << synced.err;
+    EXPECT_TRUE(contains(synced.out, " adopted from the chip, ")) << synced.out;
     EXPECT_EQ(agent({"diff", file}).status, 0);
     EXPECT_EQ(agent({"audit"}).status, 0);
     EXPECT_EQ(shownEntries().size(), kEntries);
+    // The named orphan stayed where it was; the other one is gone.
+    const std::string last =
+        agent({"show", "--json", "ingMdNatKeyId=" + std::to_string(kEntries)}).out;
+    EXPECT_TRUE(contains(last, "\"handle\":" + std::to_string(named) + "}")) << last;
     EXPECT_EQ(chip().entryCount(), kEntries);
     EXPECT_EQ(keyRecords()->recordCount(), kEntries);
 }
