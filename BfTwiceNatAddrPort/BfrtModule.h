@@ -6,7 +6,8 @@
 #include <array>
 #include <memory>
 
-#include "chip/bfrt.h"
+#include "Export.h"
+#include "sdk/bfrt.h"
 
 namespace BfTwiceNatAddrPort {
 
@@ -25,7 +26,8 @@ struct BfRtModuleObjects {
     std::unique_ptr<bfrt::BfRtTableData> selectorBfRtData;
 };
 
-// Empty when the library is loaded; released when it is unloaded.
-BfRtModuleObjects& bfRtModuleObjects() noexcept;
+// Empty when the library is loaded; released when it is unloaded. Exported for
+// the library's own tests, which reset and inspect it.
+BF_TWICE_NAT_ADDR_PORT_API BfRtModuleObjects& bfRtModuleObjects() noexcept;
 
 }  // namespace BfTwiceNatAddrPort

@@ -4,6 +4,7 @@
 
 #include <cassert>
 
+#include "Export.h"
 #include "TableExceptions.h"
 #include "ValueModel.h"
 #include "bfntable/BfnTable.h"
@@ -16,7 +17,7 @@ namespace BfTwiceNatAddrPort {
 
 // The library's trace handle, "BfTwiceNatAddrPort", made on first use; table
 // operations write at level 9. Inline so that a check costs a load and a branch.
-inline Kiv::TraceHandle& traceHandle() {
+BF_TWICE_NAT_ADDR_PORT_API inline Kiv::TraceHandle& traceHandle() {
     static Kiv::TraceHandle handle("BfTwiceNatAddrPort");
     return handle;
 }
@@ -24,7 +25,7 @@ inline constexpr int kTraceLevel = 9;
 
 // Which match spec object is installed under which SDK entry handle. Keys are
 // match spec objects compared by identity; the map keeps each key alive.
-class TwiceNatAddrPortTableHandles : public Kiv::Entity {
+class BF_TWICE_NAT_ADDR_PORT_API TwiceNatAddrPortTableHandles : public Kiv::Entity {
     KIV_CLASS(TwiceNatAddrPortTableHandles)
 
   public:
@@ -65,11 +66,11 @@ class TwiceNatAddrPortTableHandles : public Kiv::Entity {
     Map entries_;
 };
 
-TwiceNatAddrPortTableHandles::Ptr twiceNatAddrPortTableHandlesFactory();
+BF_TWICE_NAT_ADDR_PORT_API TwiceNatAddrPortTableHandles::Ptr twiceNatAddrPortTableHandlesFactory();
 
 // The device and pipe that a table programs, the PD interface object through
 // which it reaches the SDK, and its handle map.
-class TwiceNatAddrPortTableHelper : public Kiv::PtrInterface {
+class BF_TWICE_NAT_ADDR_PORT_API TwiceNatAddrPortTableHelper : public Kiv::PtrInterface {
     KIV_CLASS(TwiceNatAddrPortTableHelper)
 
   public:
@@ -103,11 +104,12 @@ class TwiceNatAddrPortTableHelper : public Kiv::PtrInterface {
     PdLib::Ptr pdLib_;
 };
 
-TwiceNatAddrPortTableHelper::Ptr twiceNatAddrPortTableHelperFactory(U8 deviceId, U16 devPipeId);
+BF_TWICE_NAT_ADDR_PORT_API TwiceNatAddrPortTableHelper::Ptr twiceNatAddrPortTableHelperFactory(
+    U8 deviceId, U16 devPipeId);
 
 // The twiceNatAddrPort table as the agent drives it. The four hardware
 // operations are the backends'; the base versions must never be reached.
-class TwiceNatAddrPortTable : public Kiv::Entity {
+class BF_TWICE_NAT_ADDR_PORT_API TwiceNatAddrPortTable : public Kiv::Entity {
     KIV_CLASS(TwiceNatAddrPortTable)
 
   public:
@@ -219,13 +221,13 @@ void TwiceNatAddrPortTable::install(const TwiceNatAddrPortMatchSpec::PtrConst& m
     statusInit(match);
 }
 
-TwiceNatAddrPortTable::Ptr twiceNatAddrPortTableFactory(
+BF_TWICE_NAT_ADDR_PORT_API TwiceNatAddrPortTable::Ptr twiceNatAddrPortTableFactory(
     const TwiceNatAddrPortTableHelper::Ptr& helper,
     const TwiceNatAddrPortTable::KeyManager::Ptr& zabroKeyManager,
     const TwiceNatAddrPortTable::StatusManager::Ptr& statusManager);
 
 // The table programmed through the PD functions.
-class TwiceNatAddrPortTablePd : public TwiceNatAddrPortTable {
+class BF_TWICE_NAT_ADDR_PORT_API TwiceNatAddrPortTablePd : public TwiceNatAddrPortTable {
     KIV_CLASS(TwiceNatAddrPortTablePd)
 
   public:
@@ -244,13 +246,13 @@ class TwiceNatAddrPortTablePd : public TwiceNatAddrPortTable {
     void initializeTable(const TwiceNatAddrPortTableHelper::Ptr& helper) override;
 };
 
-TwiceNatAddrPortTablePd::Ptr twiceNatAddrPortTablePdFactory(
+BF_TWICE_NAT_ADDR_PORT_API TwiceNatAddrPortTablePd::Ptr twiceNatAddrPortTablePdFactory(
     const TwiceNatAddrPortTableHelper::Ptr& helper,
     const TwiceNatAddrPortTable::KeyManager::Ptr& zabroKeyManager,
     const TwiceNatAddrPortTable::StatusManager::Ptr& statusManager);
 
 // The table programmed through the BfRt table objects.
-class TwiceNatAddrPortTableBfrt : public TwiceNatAddrPortTable {
+class BF_TWICE_NAT_ADDR_PORT_API TwiceNatAddrPortTableBfrt : public TwiceNatAddrPortTable {
     KIV_CLASS(TwiceNatAddrPortTableBfrt)
 
   public:
@@ -269,26 +271,27 @@ class TwiceNatAddrPortTableBfrt : public TwiceNatAddrPortTable {
     void initializeTable(const TwiceNatAddrPortTableHelper::Ptr& helper) override;
 };
 
-TwiceNatAddrPortTableBfrt::Ptr twiceNatAddrPortTableBfrtFactory(
+BF_TWICE_NAT_ADDR_PORT_API TwiceNatAddrPortTableBfrt::Ptr twiceNatAddrPortTableBfrtFactory(
     const TwiceNatAddrPortTableHelper::Ptr& helper,
     const TwiceNatAddrPortTable::KeyManager::Ptr& zabroKeyManager,
     const TwiceNatAddrPortTable::StatusManager::Ptr& statusManager);
 
 // Binds one BfRt table object: creates the library-wide key and data objects
 // of its kind and, for a match table, sets its entry scope.
-void initBfRtTable(const Dorvu::Ptr<TwiceNatAddrPortTableHelper>& helper,
-                   bfrt::OlvaneBfRtTable* table);
+BF_TWICE_NAT_ADDR_PORT_API void initBfRtTable(const Dorvu::Ptr<TwiceNatAddrPortTableHelper>& helper,
+                                              bfrt::OlvaneBfRtTable* table);
 
 // The exported factory's work after it has built the table: the default
 // match spec, the hardware initialisation, the restart resync from the key
 // manager's records and the status resync. Separate so that it can be driven
 // with any table class.
-void startTable(const TwiceNatAddrPortTable::Ptr& table);
+BF_TWICE_NAT_ADDR_PORT_API void startTable(const TwiceNatAddrPortTable::Ptr& table);
 
 }  // namespace BfTwiceNatAddrPort
 
 // The library's entry point, looked up by the agent under this name.
-BfTwiceNatAddrPort::TwiceNatAddrPortTable::Ptr twiceNatAddrPortTableFactory(
-    MbbZabroKey::ZabroKeyManager::Ptr zabroKeyManager,
-    BfnTableStatusManager::StatusManager::Ptr statusManager, Kiv::VoidPtr dlHandle,
-    Kiv::U32 sessionId, Kiv::U8 deviceId, Kiv::U16 devPipeId, Kiv::String pdLibPath);
+BF_TWICE_NAT_ADDR_PORT_API BfTwiceNatAddrPort::TwiceNatAddrPortTable::Ptr
+twiceNatAddrPortTableFactory(MbbZabroKey::ZabroKeyManager::Ptr zabroKeyManager,
+                             BfnTableStatusManager::StatusManager::Ptr statusManager,
+                             Kiv::VoidPtr dlHandle, Kiv::U32 sessionId, Kiv::U8 deviceId,
+                             Kiv::U16 devPipeId, Kiv::String pdLibPath);

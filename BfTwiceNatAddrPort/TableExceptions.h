@@ -9,11 +9,12 @@
 
 #include <cstdint>
 
+#include "Export.h"
 #include "kiv/Kiv.h"
 
 namespace BfTable {
 
-class BfTableException : public Kiv::InternalException {
+class BF_TWICE_NAT_ADDR_PORT_API BfTableException : public Kiv::InternalException {
   public:
     BfTableException(const Dorvu::String& message, Kiv::U32 status)
         : Kiv::InternalException(message), status_(status) {}
@@ -23,24 +24,24 @@ class BfTableException : public Kiv::InternalException {
     Kiv::U32 status_;
 };
 
-class BfTableFull : public BfTableException {
+class BF_TWICE_NAT_ADDR_PORT_API BfTableFull : public BfTableException {
   public:
     using BfTableException::BfTableException;
 };
 
-class BfNoSysResources : public BfTableException {
+class BF_TWICE_NAT_ADDR_PORT_API BfNoSysResources : public BfTableException {
   public:
     using BfTableException::BfTableException;
 };
 
-#define BF_TABLE_HIDDEN_BASE_EXCEPTION(Class)     \
-    class Class : BfTableException {              \
-      public:                                     \
-        using BfTableException::BfTableException; \
-        using BfTableException::status;           \
-        using Dorvu::Exception::message;          \
-        using Kiv::Exception::what;               \
-        using Kiv::InternalException::name;       \
+#define BF_TABLE_HIDDEN_BASE_EXCEPTION(Class)                   \
+    class BF_TWICE_NAT_ADDR_PORT_API Class : BfTableException { \
+      public:                                                   \
+        using BfTableException::BfTableException;               \
+        using BfTableException::status;                         \
+        using Dorvu::Exception::message;                        \
+        using Kiv::Exception::what;                             \
+        using Kiv::InternalException::name;                     \
     }
 
 BF_TABLE_HIDDEN_BASE_EXCEPTION(BfNotSupported);
@@ -57,12 +58,14 @@ using SdkStatus = std::int32_t;
 
 // The text of a status; "Unknown error" for 27 and above (every negative code
 // included, as the status is read unsigned).
-const char* sdkStatusText(SdkStatus status) noexcept;
+BF_TWICE_NAT_ADDR_PORT_API const char* sdkStatusText(SdkStatus status) noexcept;
 
 namespace detail {
-[[noreturn]] void throwPdOperationStatus(SdkStatus status, const char* operation);
-[[noreturn]] void throwBfRtOperationStatus(SdkStatus status, const char* operation);
-[[noreturn]] void throwBfRtCallStatus(SdkStatus status);
+[[noreturn]] BF_TWICE_NAT_ADDR_PORT_API void throwPdOperationStatus(SdkStatus status,
+                                                                    const char* operation);
+[[noreturn]] BF_TWICE_NAT_ADDR_PORT_API void throwBfRtOperationStatus(SdkStatus status,
+                                                                      const char* operation);
+[[noreturn]] BF_TWICE_NAT_ADDR_PORT_API void throwBfRtCallStatus(SdkStatus status);
 }  // namespace detail
 
 // After a PD function: "<operation>() failed: <text>"; 9 BfTableFull,

@@ -254,32 +254,38 @@ namespace {
 
 // Rebuilds the handle map and the key manager's bindings from the records
 // that the key manager kept from an earlier run, reading each entry back
-// through the SDK by its handle.
+// through the SDK by its handle. Corruption met while the map is asked for a
+// record ends the walk; whatever the read-back or the key manager throws
+// passes out.
 void resyncFromKeyManager(const TwiceNatAddrPortTable& table,
-                          MbbZabroKey::ZabroKeyManager& zabroKeyManager) {
-    assert(zabroKeyManager.mbbZabroTableConfig());
-    auto& config = *zabroKeyManager.mbbZabroTableConfig();
+                          const MbbZabroKey::ZabroKeyManager::Ptr& zabroKeyManager) {
+    assert(zabroKeyManager->mbbZabroTableConfig());
+    auto& config = *zabroKeyManager->mbbZabroTableConfig();
     TwiceNatAddrPortTableHandles& handles = *table.helper()->sdkHandles();
 
     Zabro::IterHint hint;
     Zabro::MbbPostcodef::EntryConfig cursor(Zabro::MbbPostcodef::EntryKey{0},
                                             Zabro::MbbPostcodef::OpId{0}, 0, 0, 0);
-    Zabro::MbbPostcodef::EntryKey largestKey = 0;
-    try {
-        for (bool found = config.first(cursor, hint); found;
-             found = config.next(cursor.key(), cursor, hint)) {
-            const Zabro::MbbPostcodef::EntryKey key = cursor.key();
-            const TwiceNatAddrPortTableEntry e = table.entryByHandle(cursor.sdkEntryHandle());
-            handles.entryIs(e.match(), cursor.sdkEntryHandle());
-            zabroKeyManager.populate(key, e.match());
-            if (key > largestKey)
-                largestKey = key;
+    const auto ask = [&config](auto&& request) {
+        try {
+            return request();
+        } catch (const Dorvu::CorruptionDetectedException& e) {
+            config.doCorruptionDetected(e.msg());
+            return false;
         }
-    } catch (const Dorvu::CorruptionDetectedException& e) {
-        config.doCorruptionDetected(e.msg());
+    };
+    Zabro::MbbPostcodef::EntryKey largestKey = 0;
+    for (bool found = ask([&] { return config.first(cursor, hint); }); found;
+         found = ask([&] { return config.next(cursor.key(), cursor, hint); })) {
+        const Zabro::MbbPostcodef::EntryKey key = cursor.key();
+        const TwiceNatAddrPortTableEntry e = table.entryByHandle(cursor.sdkEntryHandle());
+        handles.entryIs(e.match(), cursor.sdkEntryHandle());
+        zabroKeyManager->populate(key, e.match());
+        if (key > largestKey)
+            largestKey = key;
     }
     if (largestKey != 0)
-        zabroKeyManager.highestAllocatedKeyIs(largestKey);
+        zabroKeyManager->highestAllocatedKeyIs(largestKey);
 }
 
 }  // namespace
@@ -288,7 +294,7 @@ void startTable(const TwiceNatAddrPortTable::Ptr& table) {
     table->defaultMatchSpecIs();
     table->initializeTable(table->helper());
     if (table->zabroKeyManager())
-        resyncFromKeyManager(*table, *table->zabroKeyManager());
+        resyncFromKeyManager(*table, table->zabroKeyManager());
     if (table->statusManager())
         table->statusManager()->resyncStatus();
 }

@@ -6,6 +6,7 @@
 
 #include <ostream>
 
+#include "Export.h"
 #include "bfntable/BfnTable.h"
 #include "kiv/Kiv.h"
 
@@ -16,7 +17,7 @@ using Kiv::U32;
 using Kiv::U64;
 using Kiv::U8;
 
-class TwiceNatAddrPortMatchSpec : public BfnTable::MatchSpecBase {
+class BF_TWICE_NAT_ADDR_PORT_API TwiceNatAddrPortMatchSpec : public BfnTable::MatchSpecBase {
     KIV_CLASS(TwiceNatAddrPortMatchSpec)
 
   public:
@@ -40,7 +41,7 @@ class TwiceNatAddrPortMatchSpec : public BfnTable::MatchSpecBase {
     U16 l4PortHdrSrcPort_ = 0;
 };
 
-TwiceNatAddrPortMatchSpec::Ptr twiceNatAddrPortMatchSpecFactory();
+BF_TWICE_NAT_ADDR_PORT_API TwiceNatAddrPortMatchSpec::Ptr twiceNatAddrPortMatchSpecFactory();
 
 enum TwiceNatAddrPortActionSpecType : U8 {
     onMissActionSpec = 0,
@@ -50,15 +51,19 @@ enum TwiceNatAddrPortActionSpecType : U8 {
     twiceNatAddrPortHitEcmpDynamicActionSpec = 4,
 };
 
-const Kiv::EnumType& twiceNatAddrPortActionSpecTypeEnum();
-TwiceNatAddrPortActionSpecType TwiceNatAddrPortActionSpecTypeInstance(unsigned value);
-TwiceNatAddrPortActionSpecType TwiceNatAddrPortActionSpecTypeInstance(const Kiv::String& name);
-Kiv::String stringValue(TwiceNatAddrPortActionSpecType value);
-Kiv::String valueToStrep(const TwiceNatAddrPortActionSpecType& value);
-std::ostream& operator<<(std::ostream& out, TwiceNatAddrPortActionSpecType value);
-void sequenceToValue(Kiv::CharRange& range, TwiceNatAddrPortActionSpecType& value);
+BF_TWICE_NAT_ADDR_PORT_API const Kiv::EnumType& twiceNatAddrPortActionSpecTypeEnum();
+BF_TWICE_NAT_ADDR_PORT_API TwiceNatAddrPortActionSpecType
+TwiceNatAddrPortActionSpecTypeInstance(unsigned value);
+BF_TWICE_NAT_ADDR_PORT_API TwiceNatAddrPortActionSpecType
+TwiceNatAddrPortActionSpecTypeInstance(const Kiv::String& name);
+BF_TWICE_NAT_ADDR_PORT_API Kiv::String stringValue(TwiceNatAddrPortActionSpecType value);
+BF_TWICE_NAT_ADDR_PORT_API Kiv::String valueToStrep(const TwiceNatAddrPortActionSpecType& value);
+BF_TWICE_NAT_ADDR_PORT_API std::ostream& operator<<(std::ostream& out,
+                                                    TwiceNatAddrPortActionSpecType value);
+BF_TWICE_NAT_ADDR_PORT_API void sequenceToValue(Kiv::CharRange& range,
+                                                TwiceNatAddrPortActionSpecType& value);
 
-class TwiceNatAddrPortBaseActionSpec : public Kiv::PtrInterface {
+class BF_TWICE_NAT_ADDR_PORT_API TwiceNatAddrPortBaseActionSpec : public Kiv::PtrInterface {
     KIV_CLASS(TwiceNatAddrPortBaseActionSpec)
 
   public:
@@ -86,9 +91,10 @@ class TwiceNatAddrPortBaseActionSpec : public Kiv::PtrInterface {
     U16 rwId_ = 0;
 };
 
-TwiceNatAddrPortBaseActionSpec::Ptr twiceNatAddrPortBaseActionSpecFactory();
+BF_TWICE_NAT_ADDR_PORT_API TwiceNatAddrPortBaseActionSpec::Ptr
+twiceNatAddrPortBaseActionSpecFactory();
 
-class OnMissActionSpec : public TwiceNatAddrPortBaseActionSpec {
+class BF_TWICE_NAT_ADDR_PORT_API OnMissActionSpec : public TwiceNatAddrPortBaseActionSpec {
     KIV_CLASS(OnMissActionSpec)
 
   public:
@@ -100,27 +106,27 @@ class OnMissActionSpec : public TwiceNatAddrPortBaseActionSpec {
     static Ptr OnMissActionSpecIs();
 };
 
-OnMissActionSpec::Ptr onMissActionSpecFactory();
+BF_TWICE_NAT_ADDR_PORT_API OnMissActionSpec::Ptr onMissActionSpecFactory();
 
 // The four hit actions differ only in their class, their action type and
 // the name of their one field (the next hop or the ECMP group they forward to).
-#define BF_TWICE_NAT_HIT_ACTION_SPEC(Class, type, field)           \
-    class Class : public TwiceNatAddrPortBaseActionSpec {          \
-        KIV_CLASS(Class)                                           \
-                                                                   \
-      public:                                                      \
-        using Ptr = Dorvu::Ptr<Class>;                             \
-        using PtrConst = Dorvu::Ptr<const Class>;                  \
-                                                                   \
-        Class() noexcept : TwiceNatAddrPortBaseActionSpec(type) {} \
-        ~Class() override;                                         \
-        static Ptr Class##Is();                                    \
-                                                                   \
-        U16 field() const noexcept { return field##_; }            \
-        void field##Is(U16 v) noexcept { field##_ = v; }           \
-                                                                   \
-      private:                                                     \
-        U16 field##_ = 0;                                          \
+#define BF_TWICE_NAT_HIT_ACTION_SPEC(Class, type, field)                             \
+    class BF_TWICE_NAT_ADDR_PORT_API Class : public TwiceNatAddrPortBaseActionSpec { \
+        KIV_CLASS(Class)                                                             \
+                                                                                     \
+      public:                                                                        \
+        using Ptr = Dorvu::Ptr<Class>;                                               \
+        using PtrConst = Dorvu::Ptr<const Class>;                                    \
+                                                                                     \
+        Class() noexcept : TwiceNatAddrPortBaseActionSpec(type) {}                   \
+        ~Class() override;                                                           \
+        static Ptr Class##Is();                                                      \
+                                                                                     \
+        U16 field() const noexcept { return field##_; }                              \
+        void field##Is(U16 v) noexcept { field##_ = v; }                             \
+                                                                                     \
+      private:                                                                       \
+        U16 field##_ = 0;                                                            \
     }
 
 BF_TWICE_NAT_HIT_ACTION_SPEC(TwiceNatAddrPortHitActionSpec, twiceNatAddrPortHitActionSpec, nextHop);
@@ -132,22 +138,27 @@ BF_TWICE_NAT_HIT_ACTION_SPEC(TwiceNatAddrPortHitEcmpDynamicActionSpec,
                              twiceNatAddrPortHitEcmpDynamicActionSpec, ecmpGroup);
 #undef BF_TWICE_NAT_HIT_ACTION_SPEC
 
-TwiceNatAddrPortHitActionSpec::Ptr twiceNatAddrPortHitActionSpecFactory();
-TwiceNatAddrPortHitDynamicActionSpec::Ptr twiceNatAddrPortHitDynamicActionSpecFactory();
-TwiceNatAddrPortHitEcmpActionSpec::Ptr twiceNatAddrPortHitEcmpActionSpecFactory();
-TwiceNatAddrPortHitEcmpDynamicActionSpec::Ptr twiceNatAddrPortHitEcmpDynamicActionSpecFactory();
+BF_TWICE_NAT_ADDR_PORT_API TwiceNatAddrPortHitActionSpec::Ptr
+twiceNatAddrPortHitActionSpecFactory();
+BF_TWICE_NAT_ADDR_PORT_API TwiceNatAddrPortHitDynamicActionSpec::Ptr
+twiceNatAddrPortHitDynamicActionSpecFactory();
+BF_TWICE_NAT_ADDR_PORT_API TwiceNatAddrPortHitEcmpActionSpec::Ptr
+twiceNatAddrPortHitEcmpActionSpecFactory();
+BF_TWICE_NAT_ADDR_PORT_API TwiceNatAddrPortHitEcmpDynamicActionSpec::Ptr
+twiceNatAddrPortHitEcmpDynamicActionSpecFactory();
 
 // For the backends: a new action spec of the class that `type` names, with
 // its fields set (`param` is a hit action's next hop or ECMP group; onMiss
 // takes none of the values), and a hit action's next hop or ECMP group.
-TwiceNatAddrPortBaseActionSpec::Ptr actionSpecOf(TwiceNatAddrPortActionSpecType type, U16 rwId,
-                                                 U8 prot, U16 param);
-U16 hitActionParam(const TwiceNatAddrPortBaseActionSpec& action) noexcept;
+BF_TWICE_NAT_ADDR_PORT_API TwiceNatAddrPortBaseActionSpec::Ptr actionSpecOf(
+    TwiceNatAddrPortActionSpecType type, U16 rwId, U8 prot, U16 param);
+BF_TWICE_NAT_ADDR_PORT_API U16
+hitActionParam(const TwiceNatAddrPortBaseActionSpec& action) noexcept;
 
 // One entry of the table: a match and an action, both held by reference.
 // Entries with both references null are empty: what a lookup of a match that
 // is not installed, or a failed read-back, returns.
-class TwiceNatAddrPortTableEntry {
+class BF_TWICE_NAT_ADDR_PORT_API TwiceNatAddrPortTableEntry {
   public:
     TwiceNatAddrPortTableEntry() noexcept = default;
     explicit TwiceNatAddrPortTableEntry(const TwiceNatAddrPortMatchSpec::PtrConst& match) noexcept
@@ -179,8 +190,9 @@ class TwiceNatAddrPortTableEntry {
     TwiceNatAddrPortBaseActionSpec::PtrConst action_;
 };
 
-Kiv::String valueToStrep(const TwiceNatAddrPortTableEntry& entry);
-std::ostream& operator<<(std::ostream& out, const TwiceNatAddrPortTableEntry& entry);
+BF_TWICE_NAT_ADDR_PORT_API Kiv::String valueToStrep(const TwiceNatAddrPortTableEntry& entry);
+BF_TWICE_NAT_ADDR_PORT_API std::ostream& operator<<(std::ostream& out,
+                                                    const TwiceNatAddrPortTableEntry& entry);
 
 }  // namespace BfTwiceNatAddrPort
 

@@ -1,12 +1,12 @@
 #include "AgentDevice.h"
 
+#include <dlfcn.h>
+
 #include <cstdlib>
 #include <filesystem>
 
 #include "AgentError.h"
-#include "ChipView.h"
 #include "SdkFailure.h"
-#include "chip/ChipRegistry.h"
 
 namespace NatAgent {
 
@@ -29,24 +29,25 @@ std::string defaultLibDir() {
     if (error) {
         throw AgentError("cannot find this binary's folder: " + error.message());
     }
-    return (self.parent_path().parent_path() / "lib").string();
+    return (self.parent_path() / NATAGENT_LIB_DIR_FROM_BIN).lexically_normal().string();
 }
 
-std::string missingText(unsigned device) {
-    return "device " + std::to_string(device) + " does not exist (" + Chip::segmentName(device) +
-           "); create it with natagent init --device " + std::to_string(device) + " --capacity N";
-}
-
-Chip::Device& openChip(const DeviceOptions& options) {
-    if (!AgentDevice::exists(options.device)) {
-        throw AgentError(missingText(options.device));
+// The simulator's control when the PD library offers one; the chip must
+// exist already, as hardware would.
+SimControl::Control* openSimControl(const SharedLibrary& pdLibrary, const DeviceOptions& options) {
+    SimControl::Control* control = simControlOf(pdLibrary);
+    if (control == nullptr) {
+        return nullptr;
     }
-    try {
-        return Chip::open(options.device, options.capacity);
-    } catch (const std::exception& e) {
+    if (!control->deviceExists(options.device)) {
+        throw AgentError(AgentDevice::missingText(options));
+    }
+    if (const std::string why = control->deviceOpen(options.device, options.capacity);
+        !why.empty()) {
         throw AgentError("cannot open the chip of device " + std::to_string(options.device) + ": " +
-                         e.what());
+                         why);
     }
+    return control;
 }
 
 // What the operator runs to clear key records that fail their check.
@@ -83,6 +84,21 @@ void traceOn() {
 
 }  // namespace
 
+SimControl::Control* simControlOf(const SharedLibrary& pdLibrary) {
+    auto entry = reinterpret_cast<olvane_switch_sim_control_fn>(
+        ::dlsym(pdLibrary.handle(), OLVANE_SWITCH_SIM_CONTROL_SYMBOL));
+    return entry != nullptr ? entry() : nullptr;
+}
+
+SimControl::Control& simControlFor(const SharedLibrary& pdLibrary, const std::string& what) {
+    SimControl::Control* control = simControlOf(pdLibrary);
+    if (control == nullptr) {
+        throw AgentError(what + " needs a simulated chip, and the PD library " + pdLibrary.path() +
+                         " offers no " OLVANE_SWITCH_SIM_CONTROL_SYMBOL " entry point");
+    }
+    return *control;
+}
+
 LibraryPaths libraryPaths(const DeviceOptions& options) {
     const std::filesystem::path dir = options.libDir.empty() ? defaultLibDir() : options.libDir;
     LibraryPaths paths;
@@ -93,21 +109,27 @@ LibraryPaths libraryPaths(const DeviceOptions& options) {
     return paths;
 }
 
-bool AgentDevice::exists(unsigned device) {
-    return Chip::SharedSegment::openExisting(Chip::segmentName(device)).mapped();
+bool AgentDevice::exists(const SharedLibrary& pdLibrary, const DeviceOptions& options) {
+    SimControl::Control* control = simControlOf(pdLibrary);
+    return control == nullptr || control->deviceExists(options.device);
 }
 
-void AgentDevice::create(const DeviceOptions& options) {
-    if (exists(options.device)) {
-        throw AgentError("device " + std::to_string(options.device) + " exists already (" +
-                         Chip::segmentName(options.device) + ")");
+void AgentDevice::create(const SharedLibrary& pdLibrary, const DeviceOptions& options) {
+    SimControl::Control& control = NatAgent::simControlFor(pdLibrary, "creating a device");
+    if (control.deviceExists(options.device)) {
+        throw AgentError("device " + std::to_string(options.device) + " exists already");
     }
-    try {
-        Chip::open(options.device, options.capacity);
-    } catch (const std::exception& e) {
+    if (const std::string why = control.deviceOpen(options.device, options.capacity);
+        !why.empty()) {
         throw AgentError("cannot create the chip of device " + std::to_string(options.device) +
-                         ": " + e.what());
+                         ": " + why);
     }
+}
+
+std::string AgentDevice::missingText(const DeviceOptions& options) {
+    const std::string device = std::to_string(options.device);
+    return "device " + device + " does not exist; create it with natagent init --device " + device +
+           " --capacity N";
 }
 
 void AgentDevice::clearKeyRecords(const DeviceOptions& options) {
@@ -115,13 +137,12 @@ void AgentDevice::clearKeyRecords(const DeviceOptions& options) {
                                             static_cast<Kiv::U16>(options.pipe));
 }
 
-// The libraries are loaded before the chip is opened: a failed load leaves
-// no state behind.
 AgentDevice::AgentDevice(const DeviceOptions& options)
     : options_(options),
       pdLibrary_(libraryPaths(options).pd),
+      simControl_(openSimControl(pdLibrary_, options)),
+      sdk_(pdLibrary_, kSessionId, deviceId()),
       tableLibrary_(libraryPaths(options).table),
-      chip_(&openChip(options)),
       keys_(openKeys(options)),
       status_(BfnTableStatusManager::statusManagerFactory()) {
     if (options_.trace) {
@@ -130,6 +151,18 @@ AgentDevice::AgentDevice(const DeviceOptions& options)
 }
 
 AgentDevice::~AgentDevice() = default;
+
+std::optional<SimControl::DeviceInfo> AgentDevice::chipInfo() const {
+    SimControl::DeviceInfo info;
+    if (simControl_ == nullptr || simControl_->deviceInfo(options_.device, &info) != 0) {
+        return std::nullopt;
+    }
+    return info;
+}
+
+std::vector<SimControl::BadRecord> AgentDevice::badChipRecords() const {
+    return simControl_ ? simControl_->badRecords(deviceId()) : std::vector<SimControl::BadRecord>{};
+}
 
 std::string AgentDevice::pipeText() const {
     return options_.pipe == 0xFFFF ? "all pipes" : "pipe " + std::to_string(options_.pipe);
@@ -165,7 +198,7 @@ Table& AgentDevice::table() {
     }
     recordsDropped_ = recordsBefore - std::min(recordsBefore, keys_->recordCount());
     checkBackend();
-    book_.resync(*table_, schema(), ChipView(*chip_).defaultHandle(pipe()));
+    book_.resync(*table_, schema(), sdk_.defaultHandle(pipe()));
     return *table_;
 }
 

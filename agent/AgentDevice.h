@@ -1,7 +1,7 @@
 #pragma once
-// One device and pipe as the agent drives it: the chip (which must exist;
-// only create() makes one), the key manager and the status
-// manager, the PD library and the table library, and the table, which the
+// One device and pipe as the agent drives it: the PD library (over a
+// simulator, the chip must exist; only create() makes one), the key manager
+// and the status manager, the table library, and the table, which the
 // exported factory builds on first use, resyncing from the key records.
 //
 // Members are declared so that everything holding objects of the table
@@ -9,14 +9,16 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "EntryBook.h"
 #include "Options.h"
+#include "SdkView.h"
 #include "SharedLibrary.h"
 #include "TableLibrary.h"
 #include "TableSchema.h"
-#include "chip/ChipDevice.h"
+#include "sdk/SimControl.h"
 
 namespace NatAgent {
 
@@ -26,20 +28,31 @@ struct LibraryPaths {
 };
 LibraryPaths libraryPaths(const DeviceOptions& options);
 
+// The simulator's control that `pdLibrary` offers, or null for a PD library
+// over hardware.
+SimControl::Control* simControlOf(const SharedLibrary& pdLibrary);
+// The same, for `what`, which needs it: throws AgentError saying why when the
+// PD library offers none.
+SimControl::Control& simControlFor(const SharedLibrary& pdLibrary, const std::string& what);
+
 class AgentDevice {
   public:
-    // The SDK session the agent passes to the table; the chip takes any.
+    // The SDK session the agent passes to the table and the PD functions.
     static constexpr Kiv::U32 kSessionId = 1;
 
-    // Throws AgentError when the chip does not exist, or the chip, the key
-    // records or a library cannot be set up.
+    // Throws AgentError when the chip does not exist, or a library, the chip
+    // or the key records cannot be set up.
     explicit AgentDevice(const DeviceOptions& options);
 
-    // Whether the chip of `device` exists; looking creates nothing.
-    static bool exists(unsigned device);
-    // Creates the chip with `options.capacity` entries; AgentError when it
-    // exists already or cannot be created.
-    static void create(const DeviceOptions& options);
+    // Whether the chip of the options' device exists; looking creates
+    // nothing. Without the simulator's control (an SDK over hardware) it does.
+    static bool exists(const SharedLibrary& pdLibrary, const DeviceOptions& options);
+    // Creates the chip with `options.capacity` entries through the simulator's
+    // control; AgentError when it exists already, cannot be created, or the
+    // PD library runs over no simulator.
+    static void create(const SharedLibrary& pdLibrary, const DeviceOptions& options);
+    // "device N does not exist; create it with ...", for every command but init.
+    static std::string missingText(const DeviceOptions& options);
     // Removes the key records of the options' device and pipe; the chip stays.
     static void clearKeyRecords(const DeviceOptions& options);
     ~AgentDevice();
@@ -49,7 +62,19 @@ class AgentDevice {
     Kiv::U8 deviceId() const noexcept { return static_cast<Kiv::U8>(options_.device); }
     Kiv::U16 pipe() const noexcept { return static_cast<Kiv::U16>(options_.pipe); }
     std::string pipeText() const;
-    Chip::Device& chip() noexcept { return *chip_; }
+    // The simulator's control, or null when the PD library runs over no simulator.
+    SimControl::Control* simControl() const noexcept { return simControl_; }
+    // The control, for `what` that needs it; throws AgentError saying why when
+    // the PD library offers none.
+    SimControl::Control& simControlFor(const std::string& what) const {
+        return NatAgent::simControlFor(pdLibrary_, what);
+    }
+    const SdkView& sdk() const noexcept { return sdk_; }
+    // The chip's capacity and entries of all scopes, which only the
+    // simulator's control tells; empty without it.
+    std::optional<SimControl::DeviceInfo> chipInfo() const;
+    // The chip records that the simulator found damaged; empty without its control.
+    std::vector<SimControl::BadRecord> badChipRecords() const;
     KeyManager& keys() noexcept { return *keys_; }
     StatusManager& status() noexcept { return *status_; }
     const SharedLibrary& pdLibrary() const noexcept { return pdLibrary_; }
@@ -75,8 +100,9 @@ class AgentDevice {
 
     DeviceOptions options_;
     SharedLibrary pdLibrary_;
+    SimControl::Control* simControl_;
+    SdkView sdk_;
     TableLibrary tableLibrary_;
-    Chip::Device* chip_;
     KeyManager::Ptr keys_;
     StatusManager::Ptr status_;
     std::unique_ptr<TableSchema> schema_;

@@ -3,9 +3,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "ChipView.h"
 #include "Output.h"
-#include "chip/olvane_switch_pd.h"
 
 namespace NatAgent {
 
@@ -35,16 +33,17 @@ RecordWalk walkRecords(const Zabro::MbbZabroTableConfig& config) {
     return walk;
 }
 
-// The chip's own fields under the names of the line format, so an audit
+// The entry's fields under the names of the line format, so an audit
 // finding reads like the line that would install the entry.
-Kiv::U64 chipField(const Chip::EntryView& v, std::string_view name) {
-    const std::pair<std::string_view, Kiv::U64> fields[] = {{"ingMdNatKeyId", v.key.natKeyId},
-                                                            {"l4PortHdrSrcPort", v.key.srcPort},
-                                                            {"l4PortHdrDstPort", v.key.dstPort},
-                                                            {"rwId", v.data.rwId},
-                                                            {"prot", v.data.prot},
-                                                            {"nextHop", v.data.nextHop},
-                                                            {"ecmpGroup", v.data.nextHop}};
+Kiv::U64 sdkField(const SdkEntry& e, std::string_view name) {
+    const std::pair<std::string_view, Kiv::U64> fields[] = {
+        {"ingMdNatKeyId", e.match.ing_md_nat_key_id},
+        {"l4PortHdrSrcPort", e.match.l4_port_hdr_src_port},
+        {"l4PortHdrDstPort", e.match.l4_port_hdr_dst_port},
+        {"rwId", e.rwId},
+        {"prot", e.prot},
+        {"nextHop", e.next},
+        {"ecmpGroup", e.next}};
     for (const auto& [fieldName, value] : fields) {
         if (fieldName == name) {
             return value;
@@ -53,15 +52,17 @@ Kiv::U64 chipField(const Chip::EntryView& v, std::string_view name) {
     return 0;
 }
 
-std::string chipEntryText(const TableSchema& schema, const ChipEntry& entry) {
-    EntryFields fields{
-        chipEntryKey(schema, entry.view), static_cast<Kiv::U8>(entry.view.data.action), {}};
-    std::string text = "chip entry " + hexText(entry.handle) + " (" + schema.keyText(fields.key);
-    if (fields.actionType < schema.actions().size()) {
-        for (const Kiv::AttributeInfo* param : schema.action(fields.actionType).params) {
-            fields.params.push_back(chipField(entry.view, param->name));
+std::string chipEntryText(const TableSchema& schema, const SdkEntry& entry) {
+    std::string text =
+        "chip entry " + hexText(entry.handle) + " (" + schema.keyText(chipEntryKey(schema, entry));
+    if (const ActionInfo* action = schema.action(entry.action)) {
+        EntryFields fields{0, action->type, {}};
+        for (const Kiv::AttributeInfo* param : action->params) {
+            fields.params.push_back(sdkField(entry, param->name));
         }
         text += " " + schema.actionText(fields);
+    } else {
+        text += " action=" + entry.action;
     }
     return text + ")";
 }
@@ -98,10 +99,10 @@ void checkHandleMap(AgentDevice& device, const std::vector<EntryConfig>& records
 
 }  // namespace
 
-MatchKey chipEntryKey(const TableSchema& schema, const Chip::EntryView& view) {
+MatchKey chipEntryKey(const TableSchema& schema, const SdkEntry& entry) {
     std::vector<Kiv::U64> key;
     for (const Kiv::AttributeInfo* field : schema.keyFields()) {
-        key.push_back(chipField(view, field->name));
+        key.push_back(sdkField(entry, field->name));
     }
     return schema.keyOf(key);
 }
@@ -124,14 +125,14 @@ const char* findingName(AuditFinding::Kind kind) {
 
 AuditReport audit(AgentDevice& device) {
     AuditReport report;
-    const ChipView chip(device.chip());
+    const SdkView& sdk = device.sdk();
     std::uint32_t unreadable = 0;
-    const std::vector<ChipEntry> entries = chip.entries(device.pipe(), &unreadable);
-    report.unreadableChipRecords = unreadable;
+    const std::vector<SdkEntry> entries = sdk.entries(device.pipe(), &unreadable);
+    report.unreadableChipRecords = unreadable + device.badChipRecords().size();
     report.chipEntries = entries.size();
-    const std::uint32_t defaultHandle = chip.defaultHandle(device.pipe());
+    const std::uint32_t defaultHandle = sdk.defaultHandle(device.pipe());
     std::unordered_set<std::uint32_t> chipHandles;
-    for (const ChipEntry& e : entries) {
+    for (const SdkEntry& e : entries) {
         chipHandles.insert(e.handle);
     }
 
@@ -160,7 +161,7 @@ AuditReport audit(AgentDevice& device) {
                                    walk.corruption + "; the walk stopped there"});
     } else {
         // Orphans only from a whole walk: a record after the corrupt one may name the entry.
-        for (const ChipEntry& e : entries) {
+        for (const SdkEntry& e : entries) {
             if (keyOfHandle.count(e.handle) == 0) {
                 report.findings.push_back(
                     {AuditFinding::Kind::Orphan, e.handle, 0,

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "AgentDevice.h"
-#include "chip/ChipDevice.h"
 
 namespace NatAgent {
 
@@ -39,7 +38,7 @@ struct AuditReport {
 AuditReport audit(AgentDevice& device);
 
 // The key of a chip entry, as the table's match spec fields make it.
-MatchKey chipEntryKey(const TableSchema& schema, const Chip::EntryView& view);
+MatchKey chipEntryKey(const TableSchema& schema, const SdkEntry& entry);
 
 struct RepairReport {
     std::vector<std::string> done;

@@ -12,7 +12,7 @@ namespace {
 // Each pass quarantines at most one corrupt record, the one the walk met.
 constexpr int kMaxRepairPasses = 64;
 
-void printReport(const AgentDevice& device, const AuditReport& report) {
+void printReport(AgentDevice& device, const AuditReport& report) {
     std::cout << "audit: device " << unsigned{device.deviceId()} << ", " << device.pipeText()
               << ": " << report.chipEntries << " chip entries, " << report.records
               << " key records";
@@ -23,6 +23,9 @@ void printReport(const AgentDevice& device, const AuditReport& report) {
     if (report.unreadableChipRecords > 0) {
         std::cout << "  " << report.unreadableChipRecords
                   << " chip records fail their check and were left out\n";
+    }
+    for (const SimControl::BadRecord& bad : device.badChipRecords()) {
+        std::cout << "  bad chip record " << bad.index << ": " << bad.reason << '\n';
     }
     std::map<std::string, std::uint64_t> byKind;
     for (const AuditFinding& f : report.findings) {
@@ -50,8 +53,16 @@ int runAudit(const Options& options) {
     AuditReport report = audit(device);
     printReport(device, report);
     if (!options.repair) {
-        return report.findings.empty() ? 0 : 1;
+        return report.findings.empty() && report.unreadableChipRecords == 0 ? 0 : 1;
     }
+    // A cleared bad chip record frees its key; the pass below then frees the key record
+    // that still names it.
+    for (const SimControl::BadRecord& bad : device.badChipRecords()) {
+        if (device.simControl()->badRecordClear(device.deviceId(), bad.index) == 0) {
+            std::cout << "repair: cleared bad chip record " << bad.index << '\n';
+        }
+    }
+    report = audit(device);
     bool failed = false;
     for (int pass = 0; pass < kMaxRepairPasses && !report.findings.empty() && !failed; ++pass) {
         const RepairReport repaired = repair(device, report);
@@ -65,7 +76,7 @@ int runAudit(const Options& options) {
         report = audit(device);
         printReport(device, report);
     }
-    return report.findings.empty() ? 0 : 1;
+    return report.findings.empty() && report.unreadableChipRecords == 0 ? 0 : 1;
 }
 
 }  // namespace NatAgent

@@ -15,7 +15,6 @@
 #include "DemoVerify.h"
 #include "Output.h"
 #include "ProgramRun.h"
-#include "chip/ChipRegistry.h"
 
 extern char** environ;
 
@@ -72,11 +71,11 @@ bool programPhase(AgentDevice& device, const char* what, const std::vector<std::
     return report.ok();
 }
 
-void wipe(const DeviceOptions& options) {
-    Chip::wipe(options.device);
+void wipe(const DeviceOptions& options, SimControl::Control& control) {
+    const std::string chip = control.deviceWipe(options.device);
     Zabro::MbbZabroTableConfig::segmentWipe(static_cast<Kiv::U8>(options.device),
                                             static_cast<Kiv::U16>(options.pipe));
-    std::cout << "wiped " << Chip::segmentName(options.device) << " and "
+    std::cout << "wiped " << chip << " and "
               << Zabro::MbbZabroTableConfig::segmentName(static_cast<Kiv::U8>(options.device),
                                                          static_cast<Kiv::U16>(options.pipe))
               << '\n';
@@ -91,15 +90,22 @@ int runDemo(const Options& options, const std::string& self) {
     const Stopwatch total;
     std::cout << "natagent demo: " << options.entries << " entries from seed " << options.seed
               << '\n';
-    wipe(options.device);
-    AgentDevice::create(options.device);
+    // The chip is wiped and created through the simulator's control, which a PD
+    // library over hardware does not offer: the demo then stops here, saying
+    // why. The library stays open for the whole run, so the chip stays loaded
+    // in between.
+    const SharedLibrary pdLibrary(libraryPaths(options.device).pd);
+    SimControl::Control& control = simControlFor(pdLibrary, "the demo");
+    wipe(options.device, control);
+    AgentDevice::create(pdLibrary, options.device);
     const DemoPlan plan = makeDemoPlan(options.entries, options.seed);
     bool ok = true;
     {
         AgentDevice device(options.device);
         device.table();
         std::cout << "device " << options.device.device << ", " << device.pipeText() << ", backend "
-                  << device.backendName() << ", chip capacity " << device.chip().capacity() << '\n';
+                  << device.backendName() << ", chip capacity "
+                  << device.chipInfo().value_or(SimControl::DeviceInfo{}).capacity << '\n';
         std::cout << "generated " << plan.load.size() << " entries:";
         const char* separator = " ";
         for (const auto& [action, n] : plan.loadByAction) {
@@ -112,8 +118,8 @@ int runDemo(const Options& options, const std::string& self) {
              programPhase(device, "delete", plan.remove, "deleting") &&
              programPhase(device, "default", {plan.defaultLine}, "");
         std::cout << "table: " << device.book().size() << " entries and the default entry; "
-                  << device.chip().entryCount() << " chip entries, " << device.keys().recordCount()
-                  << " key records\n";
+                  << device.chipInfo().value_or(SimControl::DeviceInfo{}).entryCount
+                  << " chip entries, " << device.keys().recordCount() << " key records\n";
     }
     if (!ok) {
         std::cout << "demo failed: programming failed\n";

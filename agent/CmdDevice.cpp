@@ -3,34 +3,30 @@
 
 #include "AgentError.h"
 #include "Commands.h"
-#include "chip/ChipRegistry.h"
 
 namespace NatAgent {
 
 int runInit(const Options& options) {
     const LibraryPaths paths = libraryPaths(options.device);
-    {
-        // Loaded once before anything is created: a library that cannot be
-        // loaded leaves no device behind.
-        const SharedLibrary pd(paths.pd);
-        const SharedLibrary table(paths.table);
-    }
-    AgentDevice::create(options.device);
+    // Both libraries are loaded before anything is created: a library that
+    // cannot be loaded leaves no device behind.
+    const SharedLibrary pd(paths.pd);
+    { const SharedLibrary table(paths.table); }
+    AgentDevice::create(pd, options.device);
     AgentDevice device(options.device);
     device.table();
     if (!options.quiet) {
-        std::cout << "init: device " << options.device.device << " (" << device.chip().segmentName()
-                  << "), capacity " << device.chip().capacity() << ", " << device.pipeText()
-                  << ", backend " << device.backendName() << '\n';
+        std::cout << "init: device " << options.device.device << ", capacity "
+                  << device.chipInfo().value_or(SimControl::DeviceInfo{}).capacity << ", "
+                  << device.pipeText() << ", backend " << device.backendName() << '\n';
     }
     return kExitOk;
 }
 
 int runResetKeys(const Options& options) {
     const DeviceOptions& d = options.device;
-    if (!AgentDevice::exists(d.device)) {
-        throw AgentError("device " + std::to_string(d.device) + " does not exist (" +
-                         Chip::segmentName(d.device) + ")");
+    if (!AgentDevice::exists(SharedLibrary(libraryPaths(d).pd), d)) {
+        throw AgentError(AgentDevice::missingText(d));
     }
     if (!confirmed(options, "clear the key records of device " + std::to_string(d.device) +
                                 ", pipe " + std::to_string(d.pipe) + "?")) {

@@ -3,8 +3,6 @@
 #include <iostream>
 #include <map>
 
-#include "AgentError.h"
-#include "ChipView.h"
 #include "Commands.h"
 #include "Output.h"
 #include "ReadBack.h"
@@ -39,11 +37,11 @@ int runStats(const Options& options) {
             ++byAction[e.fields->actionType];
         }
     }
-    Chip::Device& chip = device.chip();
-    const std::uint64_t pipeEntries = ChipView(chip).entries(device.pipe()).size();
+    const std::uint64_t pipeEntries = device.sdk().count(device.pipe());
     const auto keyCapacity = device.keys().mbbZabroTableConfig()->capacity();
     const std::uint64_t entryCount = device.book().size();
     const std::uint64_t keys = device.keys().recordCount();
+    const std::optional<SimControl::DeviceInfo> chip = device.chipInfo();
 
     if (options.json) {
         JsonLine line;
@@ -54,11 +52,11 @@ int runStats(const Options& options) {
         for (const ActionInfo& action : schema.actions()) {
             line.field(action.name, byAction[action.type]);
         }
-        line.field("unreadable", unreadable)
-            .field("chipEntriesThisScope", pipeEntries)
-            .field("chipEntries", chip.entryCount())
-            .field("chipCapacity", chip.capacity())
-            .field("keysAllocated", keys)
+        line.field("unreadable", unreadable).field("chipEntriesThisScope", pipeEntries);
+        if (chip) {
+            line.field("chipEntries", chip->entryCount).field("chipCapacity", chip->capacity);
+        }
+        line.field("keysAllocated", keys)
             .field("keyCapacity", keyCapacity)
             .field("default", defaultAction);
         std::cout << line.str() << '\n';
@@ -76,9 +74,13 @@ int runStats(const Options& options) {
         table.row({"  cannot be read back", std::to_string(unreadable), ""});
     }
     table.row({"chip entries, this scope", std::to_string(pipeEntries), ""});
-    table.row({"chip entries, all scopes", std::to_string(chip.entryCount()),
-               percentText(chip.entryCount(), chip.capacity())});
-    table.row({"chip capacity", std::to_string(chip.capacity()), ""});
+    // Capacity and the other scopes are the simulator's to tell; an SDK over
+    // hardware answers for the scope only.
+    if (chip) {
+        table.row({"chip entries, all scopes", std::to_string(chip->entryCount),
+                   percentText(chip->entryCount, chip->capacity)});
+        table.row({"chip capacity", std::to_string(chip->capacity), ""});
+    }
     table.row({"keys allocated", std::to_string(keys), percentText(keys, keyCapacity)});
     table.row({"key capacity", std::to_string(keyCapacity), ""});
     table.print(std::cout);

@@ -7,7 +7,6 @@
 
 #include "AgentError.h"
 #include "Audit.h"
-#include "ChipView.h"
 #include "Commands.h"
 #include "InputLines.h"
 #include "ProgramRun.h"
@@ -71,12 +70,12 @@ Leftovers settleLeftovers(AgentDevice& device, const std::string& text, bool rea
         return leftovers;
     }
     const std::unordered_set<MatchKey> named = namedKeys(device.schema(), text);
-    for (const ChipEntry& entry : ChipView(device.chip()).entries(device.pipe())) {
+    for (const SdkEntry& entry : device.sdk().entries(device.pipe())) {
         const bool orphan =
             std::any_of(report.findings.begin(), report.findings.end(), [&](const AuditFinding& f) {
                 return f.kind == AuditFinding::Kind::Orphan && f.handle == entry.handle;
             });
-        if (orphan && named.count(chipEntryKey(device.schema(), entry.view)) > 0) {
+        if (orphan && named.count(chipEntryKey(device.schema(), entry)) > 0) {
             device.adoptChipEntry(entry.handle);
             std::erase_if(report.findings,
                           [&](const AuditFinding& f) { return f.handle == entry.handle; });

@@ -4,63 +4,17 @@
 
 #include <iostream>
 #include <map>
-#include <set>
 #include <sstream>
-#include <string_view>
 
 #include "Audit.h"
 #include "DemoPlan.h"
 #include "Output.h"
 #include "Plan.h"
 #include "ReadBack.h"
-#include "chip/ChipCalls.h"
-#include "chip/ChipTestHooks.h"
 
 namespace NatAgent {
 
 namespace {
-
-// Chip calls by what they do to the table's entries.
-struct CallCounts {
-    std::uint64_t adds = 0;
-    std::uint64_t modifies = 0;  // default-entry sets included
-    std::uint64_t deletes = 0;   // default-entry resets included
-    std::uint64_t reads = 0;     // entry reads
-    std::uint64_t other = 0;     // key and data objects, table setup
-
-    std::uint64_t writes() const { return adds + modifies + deletes; }
-};
-
-CallCounts countCalls(const std::vector<Chip::TestHooks::CallRecord>& log) {
-    using Chip::Call;
-    auto names = [](std::initializer_list<Call> calls) {
-        std::set<std::string_view> set;
-        for (Call c : calls) {
-            set.insert(Chip::callName(c));
-        }
-        return set;
-    };
-    const auto adds = names({Call::PdAddOnMiss, Call::PdAddHit, Call::PdAddHitDynamic,
-                             Call::PdAddHitEcmp, Call::PdAddHitEcmpDynamic, Call::TableEntryAdd});
-    const auto modifies =
-        names({Call::PdModOnMiss, Call::PdModHit, Call::PdModHitDynamic, Call::PdModHitEcmp,
-               Call::PdModHitEcmpDynamic, Call::PdDefOnMiss, Call::PdDefHit, Call::PdDefHitDynamic,
-               Call::PdDefHitEcmp, Call::PdDefHitEcmpDynamic, Call::TableEntryMod,
-               Call::TableDefaultEntrySet});
-    const auto deletes = names(
-        {Call::PdDelete, Call::PdResetDefault, Call::TableEntryDel, Call::TableDefaultEntryReset});
-    const auto reads = names({Call::PdGetEntry, Call::TableEntryGet});
-    CallCounts counts;
-    for (const auto& record : log) {
-        const std::string_view f = record.function;
-        ++(adds.count(f)       ? counts.adds
-           : modifies.count(f) ? counts.modifies
-           : deletes.count(f)  ? counts.deletes
-           : reads.count(f)    ? counts.reads
-                               : counts.other);
-    }
-    return counts;
-}
 
 struct Expected {
     std::map<MatchKey, EntryFields> entries;
@@ -136,15 +90,14 @@ Comparison compare(const TableSchema& schema, const Expected& expected,
 
 int verifyDemo(const Options& options) {
     std::cout << "restarted agent, pid " << ::getpid() << '\n';
-    Chip::TestHooks::callLogClear();
-    Chip::TestHooks::callLogEnable(true);
     AgentDevice device(options.device);
+    SimControl::Control& control = device.simControlFor("the demo's restart check");
+    control.callCountingIs(true);
     const Stopwatch resyncWatch;
     device.table();
     const Seconds resyncTook = resyncWatch.elapsed();
-    Chip::TestHooks::callLogEnable(false);
-    const CallCounts calls = countCalls(Chip::TestHooks::callLog());
-    Chip::TestHooks::callLogClear();
+    control.callCountingIs(false);
+    const SimControl::CallCounts calls = control.callCounts();
 
     std::cout << "  resync (" << device.backendName() << "): " << device.book().size()
               << " entries and " << (device.book().restoredDefault() ? "the" : "no")

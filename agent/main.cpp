@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "AgentError.h"
+#include "BfTwiceNatAddrPort/Version.h"
 #include "Commands.h"
 #include "Options.h"
 #include "SdkFailure.h"
@@ -121,7 +122,7 @@ int main(int argc, char** argv) {
         return checkedOutput(NatAgent::kExitOk);
     }
     if (options.version) {
-        std::cout << "natagent " << NATAGENT_VERSION << '\n';
+        std::cout << "natagent " << BfTwiceNatAddrPort::kVersion << '\n';
         return checkedOutput(NatAgent::kExitOk);
     }
     if (options.device.trace) {

@@ -2,7 +2,7 @@
 # Installs the build tools and libraries that the project needs, when missing.
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev binutils)
+packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev binutils clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds everything with warnings as errors and runs every test, then builds
-# and runs the whole suite again under AddressSanitizer and UBSan.
+# Builds everything with warnings as errors and runs every test, checks that
+# the build installs as a usable package, then builds and runs the whole suite
+# again under AddressSanitizer and UBSan.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/bootstrap.sh
@@ -13,4 +14,8 @@ run_suite() {
     ctest --preset "$preset" -j "$jobs"
 }
 run_suite default
+bash scripts/package-check.sh build
 run_suite asan
+
+# libFuzzer targets, a short run each.
+FUZZ_SECONDS=${FUZZ_SECONDS:-60} bash scripts/fuzz.sh

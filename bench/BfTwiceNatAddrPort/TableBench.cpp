@@ -14,8 +14,8 @@
 
 #include "BfTwiceNatAddrPort/BfTwiceNatAddrPort"
 #include "chip/ChipRegistry.h"
-#include "chip/bfrt.h"
-#include "chip/olvane_switch_pd.h"
+#include "chip/SimBfRt.h"
+#include "sdk/olvane_switch_pd.h"
 
 namespace {
 
@@ -336,8 +336,8 @@ BENCHMARK(BM_PdRawGetEntry);
 
 // The device's object-runtime table with a key and a data object of its own.
 struct RawBfRt {
-    const bfrt::OlvaneBfRtTable& table = *bfrt::deviceObjects(kDev).table;
-    const bfrt::BfRtSession& session = *bfrt::deviceObjects(kDev).tableIntf->bfRtSessionGet();
+    const bfrt::OlvaneBfRtTable& table = *Chip::deviceObjects(kDev).table;
+    const bfrt::BfRtSession& session = *Chip::deviceObjects(kDev).tableIntf->bfRtSessionGet();
     const bfrt::BfRtTarget target{kDev, kPipe};
     std::unique_ptr<bfrt::BfRtTableKey> key;
     std::unique_ptr<bfrt::BfRtTableData> data;

@@ -8,60 +8,60 @@
 #include "BfRtSchema.h"
 #include "ChipIntercept.h"
 #include "ChipRegistry.h"
-#include "bfrt.h"
+#include "SimBfRt.h"
 
-namespace bfrt {
+namespace Chip {
 
-using Chip::Call;
-using Chip::Hooks::ArgText;
-using Chip::Hooks::ObjectKind;
+using bfrt::Status;
+using Hooks::ArgText;
+using Hooks::ObjectKind;
 
-std::shared_ptr<BfRtSession> BfRtSession::sessionCreate() {
+std::shared_ptr<SimSession> SimSession::create() {
     static std::atomic<uint32_t> nextHandle{1};
-    return std::shared_ptr<BfRtSession>(new BfRtSession(nextHandle.fetch_add(1)));
+    return std::shared_ptr<SimSession>(new SimSession(nextHandle.fetch_add(1)));
 }
 
-BfRtTableKey::BfRtTableKey() {
-    Chip::Hooks::objectCreated(ObjectKind::Key);
+SimKey::SimKey() {
+    Hooks::objectCreated(ObjectKind::Key);
 }
-BfRtTableKey::~BfRtTableKey() {
-    Chip::Hooks::objectDestroyed(ObjectKind::Key);
+SimKey::~SimKey() {
+    Hooks::objectDestroyed(ObjectKind::Key);
 }
 
-Status BfRtTableKey::setValue(const uint32_t& fieldId, const uint64_t& value) {
-    if (Status st = Chip::Hooks::intercept(Call::KeySetValue, [&](ArgText& args) {
+Status SimKey::setValue(const uint32_t& fieldId, const uint64_t& value) {
+    if (Status st = Hooks::intercept(Call::KeySetValue, [&](ArgText& args) {
             args.number("field", fieldId).number("value", value);
         })) {
         return st;
     }
     if (fieldId == 0 || fieldId > schema::kKeyFieldCount || value > schema::kKeyFieldMax) {
-        return Chip::kInvalidArg;
+        return kInvalidArg;
     }
-    fields_[fieldId - 1] = value;
-    return Chip::kSuccess;
+    fields[fieldId - 1] = value;
+    return kSuccess;
 }
 
-Status BfRtTableKey::getValue(const uint32_t& fieldId, uint64_t* value) const {
-    if (Status st = Chip::Hooks::intercept(Call::KeyGetValue,
-                                           [&](ArgText& args) { args.number("field", fieldId); })) {
+Status SimKey::getValue(const uint32_t& fieldId, uint64_t* value) const {
+    if (Status st = Hooks::intercept(Call::KeyGetValue,
+                                     [&](ArgText& args) { args.number("field", fieldId); })) {
         return st;
     }
     if (fieldId == 0 || fieldId > schema::kKeyFieldCount || value == nullptr) {
-        return Chip::kInvalidArg;
+        return kInvalidArg;
     }
-    *value = fields_[fieldId - 1];
-    return Chip::kSuccess;
+    *value = fields[fieldId - 1];
+    return kSuccess;
 }
 
-BfRtTableData::BfRtTableData() {
-    Chip::Hooks::objectCreated(ObjectKind::Data);
+SimData::SimData() {
+    Hooks::objectCreated(ObjectKind::Data);
 }
-BfRtTableData::~BfRtTableData() {
-    Chip::Hooks::objectDestroyed(ObjectKind::Data);
+SimData::~SimData() {
+    Hooks::objectDestroyed(ObjectKind::Data);
 }
 
-int BfRtTableData::slotOf(uint32_t fieldId) const {
-    const schema::ActionInfo* action = schema::actionById(actionId_);
+int SimData::slotOf(uint32_t fieldId) const {
+    const schema::ActionInfo* action = schema::actionById(boundActionId);
     if (action == nullptr || !action->hasFields() || fieldId < action->firstDataFieldId ||
         fieldId >= action->firstDataFieldId + schema::kDataFieldCount) {
         return -1;
@@ -69,78 +69,78 @@ int BfRtTableData::slotOf(uint32_t fieldId) const {
     return static_cast<int>(fieldId - action->firstDataFieldId);
 }
 
-Status BfRtTableData::setValue(const uint32_t& fieldId, const uint64_t& value) {
-    if (Status st = Chip::Hooks::intercept(Call::DataSetValue, [&](ArgText& args) {
+Status SimData::setValue(const uint32_t& fieldId, const uint64_t& value) {
+    if (Status st = Hooks::intercept(Call::DataSetValue, [&](ArgText& args) {
             args.number("field", fieldId).number("value", value);
         })) {
         return st;
     }
     int slot = slotOf(fieldId);
-    if (slot < 0 || value > schema::actionById(actionId_)->fields[slot].max) {
-        return Chip::kInvalidArg;
+    if (slot < 0 || value > schema::actionById(boundActionId)->fields[slot].max) {
+        return kInvalidArg;
     }
-    fields_[slot] = value;
-    return Chip::kSuccess;
+    fields[slot] = value;
+    return kSuccess;
 }
 
-Status BfRtTableData::getValue(const uint32_t& fieldId, uint64_t* value) const {
-    if (Status st = Chip::Hooks::intercept(Call::DataGetValue,
-                                           [&](ArgText& args) { args.number("field", fieldId); })) {
+Status SimData::getValue(const uint32_t& fieldId, uint64_t* value) const {
+    if (Status st = Hooks::intercept(Call::DataGetValue,
+                                     [&](ArgText& args) { args.number("field", fieldId); })) {
         return st;
     }
     int slot = slotOf(fieldId);
     if (slot < 0 || value == nullptr) {
-        return Chip::kInvalidArg;
+        return kInvalidArg;
     }
-    *value = fields_[slot];
-    return Chip::kSuccess;
+    *value = fields[slot];
+    return kSuccess;
 }
 
-Status BfRtTableData::actionIdGet(uint32_t* actionId) const {
-    if (Status st = Chip::Hooks::intercept(Call::DataActionIdGet, [](ArgText&) {})) {
+Status SimData::actionIdGet(uint32_t* actionId) const {
+    if (Status st = Hooks::intercept(Call::DataActionIdGet, [](ArgText&) {})) {
         return st;
     }
     if (actionId == nullptr) {
-        return Chip::kInvalidArg;
+        return kInvalidArg;
     }
-    *actionId = actionId_;
-    return Chip::kSuccess;
+    *actionId = boundActionId;
+    return kSuccess;
 }
 
-BfRtTableAttributes::BfRtTableAttributes(TableAttributesType type) : type_(type) {
-    Chip::Hooks::objectCreated(ObjectKind::Attributes);
+SimAttributes::SimAttributes(bfrt::TableAttributesType type) : type(type) {
+    Hooks::objectCreated(ObjectKind::Attributes);
 }
 
-BfRtTableAttributes::~BfRtTableAttributes() {
-    Chip::Hooks::objectDestroyed(ObjectKind::Attributes);
+SimAttributes::~SimAttributes() {
+    Hooks::objectDestroyed(ObjectKind::Attributes);
 }
 
-Status BfRtTableAttributes::entryScopeParamsSet(const TableEntryScope& scope) {
-    if (Status st = Chip::Hooks::intercept(Call::EntryScopeParamsSet, [&](ArgText& args) {
+Status SimAttributes::entryScopeParamsSet(const bfrt::TableEntryScope& scope) {
+    if (Status st = Hooks::intercept(Call::EntryScopeParamsSet, [&](ArgText& args) {
             args.number("scope", static_cast<uint32_t>(scope));
         })) {
         return st;
     }
-    if (type_ != TableAttributesType::EntryScope || static_cast<uint32_t>(scope) > 1) {
-        return Chip::kInvalidArg;
+    if (type != bfrt::TableAttributesType::EntryScope || static_cast<uint32_t>(scope) > 1) {
+        return kInvalidArg;
     }
-    scope_ = scope;
-    return Chip::kSuccess;
+    this->scope = scope;
+    return kSuccess;
 }
 
 DeviceObjects& deviceObjects(uint32_t devId) {
     static std::mutex mutex;
-    static std::array<DeviceObjects, Chip::kMaxDevices> devices;
-    if (devId >= Chip::kMaxDevices) {
+    static std::array<DeviceObjects, kMaxDevices> devices;
+    if (devId >= kMaxDevices) {
         throw std::invalid_argument("device id " + std::to_string(devId) + " out of range");
     }
     std::lock_guard lock(mutex);
     DeviceObjects& objects = devices[devId];
     if (objects.table == nullptr) {
-        objects.tableIntf = std::make_shared<BfRt::BfRtTableIntf>(BfRtSession::sessionCreate());
-        objects.table = std::make_unique<OlvaneBfRtTable>(TableType::MatchDirect);
+        objects.tableIntf = std::make_shared<SimTableIntf>(SimSession::create());
+        objects.table = std::make_unique<SimTable>(bfrt::TableType::MatchDirect);
     }
     return objects;
 }
 
-}  // namespace bfrt
+}  // namespace Chip

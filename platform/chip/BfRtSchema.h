@@ -8,7 +8,7 @@
 
 #include "ChipDevice.h"
 
-namespace bfrt::schema {
+namespace Chip::schema {
 
 struct KeyField {
     uint32_t id;
@@ -78,4 +78,4 @@ inline const ActionInfo& actionOf(Chip::Action action) {
     return kActions[static_cast<uint8_t>(action)];
 }
 
-}  // namespace bfrt::schema
+}  // namespace Chip::schema

@@ -27,6 +27,10 @@
     X(PdDelete, OLVANE_PD_NAME("table_delete"))                                                 \
     X(PdResetDefault, OLVANE_PD_NAME("table_reset_default_entry"))                              \
     X(PdGetEntry, OLVANE_PD_NAME("get_entry"))                                                  \
+    X(PdGetEntryCount, OLVANE_PD_NAME("get_entry_count"))                                       \
+    X(PdGetFirstEntryHandle, OLVANE_PD_NAME("get_first_entry_handle"))                          \
+    X(PdGetNextEntryHandles, OLVANE_PD_NAME("get_next_entry_handles"))                          \
+    X(PdGetDefaultEntryHandle, OLVANE_PD_NAME("table_get_default_entry_handle"))                \
     X(TableTypeGet, "OlvaneBfRtTable::tableTypeGet")                                            \
     X(KeyFieldIdGet, "OlvaneBfRtTable::keyFieldIdGet")                                          \
     X(TableActionIdGet, "OlvaneBfRtTable::actionIdGet")                                         \
@@ -44,6 +48,9 @@
     X(TableEntryDel, "OlvaneBfRtTable::tableEntryDel")                                          \
     X(TableDefaultEntryReset, "OlvaneBfRtTable::tableDefaultEntryReset")                        \
     X(TableEntryGet, "OlvaneBfRtTable::tableEntryGet")                                          \
+    X(TableUsageGet, "OlvaneBfRtTable::tableUsageGet")                                          \
+    X(TableEntryGetFirst, "OlvaneBfRtTable::tableEntryGetFirst")                                \
+    X(TableEntryGetNextN, "OlvaneBfRtTable::tableEntryGetNext_n")                               \
     X(KeySetValue, "BfRtTableKey::setValue")                                                    \
     X(KeyGetValue, "BfRtTableKey::getValue")                                                    \
     X(DataSetValue, "BfRtTableData::setValue")                                                  \

@@ -1,44 +1,43 @@
 #include "ChipDevice.h"
 
-#include <cstring>
+#include <algorithm>
+#include <csignal>
 #include <random>
 #include <sstream>
 
+#include "ChipRecord.h"
+
 namespace Chip {
+
+uint64_t storeKillCountdown = 0;
+
+void storeKillNow() {
+    if (--storeKillCountdown == 0) {
+        std::raise(SIGKILL);
+    }
+}
 
 namespace {
 
-uint32_t recordChecksum(const EntryRecord& r) {
-    uint32_t hash = 2166136261u;  // FNV-1a
-    const auto* bytes = reinterpret_cast<const unsigned char*>(&r);
-    for (std::size_t i = 0; i < offsetof(EntryRecord, checksum); ++i) {
-        hash = (hash ^ bytes[i]) * 16777619u;
-    }
-    return hash;
-}
-
-void stamp(EntryRecord& r) {
-    r.checksum = recordChecksum(r);
-}
-
-void writeAction(EntryRecord& r, const ActionData& data) {
+ActionSlot slotOf(const ActionData& data) {
     bool hasParams = data.action != Action::OnMiss;
-    r.action = static_cast<uint8_t>(data.action);
-    r.rwId = hasParams ? data.rwId : 0;
-    r.prot = hasParams ? data.prot : 0;
-    r.nextHop = hasParams ? data.nextHop : 0;
-    stamp(r);
+    return {static_cast<uint8_t>(data.action), hasParams ? data.prot : uint8_t{0},
+            hasParams ? data.rwId : uint16_t{0}, hasParams ? data.nextHop : uint16_t{0}, 0};
 }
 
 bool validAction(const ActionData& data) {
     return static_cast<uint8_t>(data.action) < kActionCount;
 }
 
+uint16_t defaultPipeOf(uint32_t defaultNumber) {
+    return defaultNumber < kPipeCount ? static_cast<uint16_t>(defaultNumber) : kAllPipes;
+}
+
 [[noreturn]] void refuse(const std::string& name, const std::string& why) {
     throw SegmentError("chip segment " + name + " refused: " + why);
 }
 
-void checkHeader(const SharedSegment& segment, uint32_t deviceId) {
+void checkHeader(const Shm::Segment& segment, uint32_t deviceId) {
     const std::string& name = segment.name();
     if (segment.size() < sizeof(SegmentHeader)) {
         refuse(name, "size " + std::to_string(segment.size()) + " is smaller than a header");
@@ -62,8 +61,7 @@ void checkHeader(const SharedSegment& segment, uint32_t deviceId) {
     }
     SegmentGeometry g = SegmentGeometry::forCapacity(h.capacity);
     if (h.bucketCount != g.bucketCount || h.bucketsOffset != g.bucketsOffset ||
-        h.recordsOffset != g.recordsOffset || h.freeRingOffset != g.freeRingOffset ||
-        h.segmentSize != g.segmentSize) {
+        h.recordsOffset != g.recordsOffset || h.segmentSize != g.segmentSize) {
         refuse(name, "offsets do not match capacity " + std::to_string(h.capacity));
     }
     if (h.segmentSize != segment.size()) {
@@ -73,62 +71,14 @@ void checkHeader(const SharedSegment& segment, uint32_t deviceId) {
     if (h.deviceId != deviceId) {
         refuse(name, "it belongs to device " + std::to_string(h.deviceId));
     }
-    if (h.entryScope > 1 || h.freeHead >= h.capacity ||
-        uint64_t{h.entryCount} + h.freeCount != h.capacity) {
-        refuse(name, "entry bookkeeping is inconsistent");
-    }
 }
 
-}  // namespace
-
-std::unique_ptr<Device> Device::open(uint32_t deviceId, const std::string& segmentName,
-                                     uint32_t capacity) {
-    SharedSegment segment = SharedSegment::openExisting(segmentName);
-    bool created = false;
-    if (!segment.mapped()) {
-        if (capacity < kMinCapacity || capacity > kMaxCapacity) {
-            throw std::invalid_argument("chip capacity " + std::to_string(capacity) +
-                                        " out of range");
-        }
-        segment =
-            SharedSegment::create(segmentName, SegmentGeometry::forCapacity(capacity).segmentSize);
-        created = true;
-    }
-    if (created) {
-        auto* header = reinterpret_cast<SegmentHeader*>(segment.base());
-        header->capacity = capacity;  // the mapping code needs it; magic stays 0 until
-        header->deviceId = deviceId;  // initialize() has written everything else
-    } else {
-        checkHeader(segment, deviceId);
-    }
-    std::unique_ptr<Device> device(new Device(std::move(segment)));
-    if (created) {
-        device->initialize(deviceId, capacity);
-    }
-    return device;
-}
-
-Device::Device(SharedSegment segment)
-    : segment_(std::move(segment)),
-      header_(reinterpret_cast<SegmentHeader*>(segment_.base())),
-      records_(nullptr),
-      freeRing_(nullptr),
-      index_(nullptr, 0, nullptr, 0) {
-    SegmentGeometry g = SegmentGeometry::forCapacity(header_->capacity);
-    records_ = reinterpret_cast<EntryRecord*>(segment_.base() + g.recordsOffset);
-    freeRing_ = reinterpret_cast<uint32_t*>(segment_.base() + g.freeRingOffset);
-    uint64_t seed = header_->hashSeed;
-    if (header_->magic != kSegmentMagic) {  // being created: pick this chip's hash seed
-        seed = (uint64_t{std::random_device{}()} << 32) | std::random_device{}();
-        header_->hashSeed = seed;
-    }
-    index_ = BucketIndex(reinterpret_cast<Bucket*>(segment_.base() + g.bucketsOffset),
-                         g.bucketCount, records_, seed);
-}
-
-void Device::initialize(uint32_t deviceId, uint32_t capacity) {
+// Lays out a blank chip in a zero-filled segment; the completion marker (the
+// magic) goes in last, so a segment whose creation was cut short never reads
+// as a chip and is made anew by the next opener.
+void initialize(Shm::Segment& segment, uint32_t deviceId, uint32_t capacity) {
     SegmentGeometry g = SegmentGeometry::forCapacity(capacity);
-    SegmentHeader& h = *header_;
+    auto& h = *reinterpret_cast<SegmentHeader*>(segment.base());
     h.layoutVersion = kLayoutVersion;
     h.headerSize = sizeof(SegmentHeader);
     h.recordSize = sizeof(EntryRecord);
@@ -140,22 +90,152 @@ void Device::initialize(uint32_t deviceId, uint32_t capacity) {
     h.bucketCount = g.bucketCount;
     h.bucketsOffset = g.bucketsOffset;
     h.recordsOffset = g.recordsOffset;
-    h.freeRingOffset = g.freeRingOffset;
-    h.entryCount = 0;
-    h.freeHead = 0;
-    h.freeCount = capacity;
+    h.hashSeed = (uint64_t{std::random_device{}()} << 32) | std::random_device{}();
     h.entryScope = static_cast<uint8_t>(EntryScope::AllPipes);
+    auto* records = reinterpret_cast<EntryRecord*>(segment.base() + g.recordsOffset);
     for (uint32_t i = 0; i < capacity; ++i) {
-        freeRing_[i] = i;
-        stamp(records_[i]);
+        sealStore(records[i], Seal{});
     }
     for (uint32_t p = 0; p < kDefaultRecordCount; ++p) {
-        EntryRecord& r = records_[capacity + p];
-        r.pipe = p < kPipeCount ? static_cast<uint16_t>(p) : kAllPipes;
-        r.state = static_cast<uint8_t>(RecordState::Default);
-        writeAction(r, ActionData{});
+        EntryRecord& r = records[capacity + p];
+        r.pipe = defaultPipeOf(p);
+        r.slot[0] = slotOf(ActionData{});
+        sealStore(r, Seal{RecordState::Default});
     }
-    h.magic = kSegmentMagic;
+    segment.markComplete(kSegmentMagic);
+}
+
+}  // namespace
+
+const char* badReasonText(BadReason reason) {
+    switch (reason) {
+        case BadReason::Checksum:
+            return "checksum mismatch";
+        case BadReason::State:
+            return "invalid state";
+        case BadReason::Action:
+            return "invalid action";
+        case BadReason::Pipe:
+            return "invalid pipe";
+        case BadReason::DuplicateKey:
+            return "duplicate key";
+        case BadReason::NoSlot:
+            return "no bucket slot";
+    }
+    return "unknown";
+}
+
+std::unique_ptr<Device> Device::open(uint32_t deviceId, const std::string& segmentName,
+                                     uint32_t capacity) {
+    const bool canCreate = capacity >= kMinCapacity && capacity <= kMaxCapacity;
+    Shm::Segment segment;
+    try {
+        segment = Shm::Segment::openOrCreate(
+            segmentName, {"chip segment", sizeof(SegmentHeader),
+                          canCreate ? SegmentGeometry::forCapacity(capacity).segmentSize : 0});
+    } catch (const Shm::Error& e) {
+        throw SegmentError(e.what() + (canCreate ? std::string()
+                                                 : "; chip capacity " + std::to_string(capacity) +
+                                                       " is out of range"));
+    }
+    if (segment.created()) {
+        initialize(segment, deviceId, capacity);
+    }
+    checkHeader(segment, deviceId);
+    std::unique_ptr<Device> device(new Device(std::move(segment)));
+    device->recover();
+    return device;
+}
+
+Device::Device(Shm::Segment segment)
+    : segment_(std::move(segment)),
+      header_(reinterpret_cast<SegmentHeader*>(segment_.base())),
+      records_(reinterpret_cast<EntryRecord*>(segment_.base() + header_->recordsOffset)),
+      capacity_(header_->capacity),
+      index_(reinterpret_cast<Bucket*>(segment_.base() + header_->bucketsOffset),
+             header_->bucketCount, records_, capacity_, header_->hashSeed),
+      free_(capacity_),
+      isBad_(capacity_ + kDefaultRecordCount) {}
+
+void Device::recordBad(uint32_t index, BadReason reason) {
+    bad_.push_back({index, reason, handleOf(index)});
+    isBad_[index] = true;
+}
+
+void Device::recover() {
+    std::vector<uint8_t> marks(capacity_, BucketIndex::kNotLive);
+    uint32_t fits[2] = {0, 0};  // live entries that fit the all-pipes and single-pipe scopes
+    for (uint32_t i = 0; i < capacity_ + kDefaultRecordCount; ++i) {
+        const EntryRecord& r = records_[i];
+        Seal s = sealOf(r);
+        bool isEntry = i < capacity_;
+        RecordState expected = isEntry ? RecordState::Entry : RecordState::Default;
+        if (!sealIntact(r, s)) {
+            recordBad(i, BadReason::Checksum);
+        } else if (isEntry && s.state == RecordState::Free) {
+            free_.insert(i);
+        } else if (s.state != expected) {
+            recordBad(i, BadReason::State);
+        } else if (r.slot[s.activeSlot].action >= kActionCount) {
+            recordBad(i, BadReason::Action);
+        } else if (isEntry ? r.pipe >= kPipeCount && r.pipe != kAllPipes
+                           : r.pipe != defaultPipeOf(i - capacity_)) {
+            recordBad(i, BadReason::Pipe);
+        } else if (isEntry) {
+            marks[i] = BucketIndex::kLive;
+            ++fits[r.pipe == kAllPipes ? 0 : 1];
+        }
+    }
+    // The scope byte changes only on an empty table, so live entries outvote it.
+    uint8_t scope = header_->entryScope;
+    if (scope > 1 || (fits[scope] == 0 && fits[1 - scope] != 0)) {
+        scope = fits[1] > fits[0] ? 1 : 0;
+        header_->entryScope = scope;
+        recovery_.scopeRepaired = true;
+    }
+    for (uint32_t i = 0; i < capacity_; ++i) {
+        if (marks[i] == BucketIndex::kLive && (records_[i].pipe == kAllPipes) != (scope == 0)) {
+            marks[i] = BucketIndex::kNotLive;
+            recordBad(i, BadReason::Pipe);
+        }
+    }
+    BucketIndex::Repair repair = index_.repair(marks);
+    recovery_.slotsCleared = repair.slotsCleared;
+    recovery_.slotsPlaced = repair.slotsPlaced;
+    for (uint32_t i : repair.duplicates) {
+        recordBad(i, BadReason::DuplicateKey);
+    }
+    for (uint32_t i : repair.unplaced) {
+        recordBad(i, BadReason::NoSlot);
+    }
+    std::sort(bad_.begin(), bad_.end(),
+              [](const BadRecord& a, const BadRecord& b) { return a.index < b.index; });
+    entryCount_ = static_cast<uint32_t>(
+        std::count(marks.begin(), marks.end(), uint8_t{BucketIndex::kIndexed}));
+}
+
+Status Device::badRecordClear(uint32_t index) {
+    auto found = std::find_if(bad_.begin(), bad_.end(),
+                              [index](const BadRecord& b) { return b.index == index; });
+    if (found == bad_.end()) {
+        return kObjectNotFound;
+    }
+    EntryRecord& r = records_[index];
+    if (index < capacity_) {
+        Seal old = sealOf(r);
+        sealStore(r, Seal{RecordState::Free, 0,
+                          static_cast<uint16_t>((old.generation + 1) & kGenerationMask)});
+        free_.insert(index);
+    } else {
+        r.natKeyId = r.srcPort = r.dstPort = 0;
+        r.pipe = defaultPipeOf(index - capacity_);
+        r.slot[0] = slotOf(ActionData{});
+        storePoint();
+        sealStore(r, Seal{RecordState::Default});
+    }
+    isBad_[index] = false;
+    bad_.erase(found);
+    return kSuccess;
 }
 
 Status Device::entryPipe(uint32_t pipe, uint16_t* entryPipe) const {
@@ -171,15 +251,15 @@ Status Device::entryPipe(uint32_t pipe, uint16_t* entryPipe) const {
 }
 
 uint32_t Device::defaultRecordIndex(uint16_t entryPipe) const {
-    return capacity() + (entryPipe == kAllPipes ? kPipeCount : entryPipe);
+    return capacity_ + (entryPipe == kAllPipes ? kPipeCount : entryPipe);
 }
 
 std::vector<uint32_t> Device::entryHandles(uint16_t pipe) const {
     std::vector<uint32_t> handles;
     handles.reserve(entryCount());
-    for (uint32_t i = 0; i < capacity(); ++i) {
-        if (records_[i].state == static_cast<uint8_t>(RecordState::Entry) &&
-            records_[i].pipe == pipe) {
+    for (uint32_t i = 0; i < capacity_; ++i) {
+        const EntryRecord& r = records_[i];
+        if (r.pipe == pipe && sealOf(r).state == RecordState::Entry && !isBad_[i]) {
             handles.push_back(handleOf(i));
         }
     }
@@ -187,29 +267,46 @@ std::vector<uint32_t> Device::entryHandles(uint16_t pipe) const {
 }
 
 uint32_t Device::handleOf(uint32_t recordIndex) const {
-    return (records_[recordIndex].generation & kGenerationMask) << kHandleIndexBits |
+    return (sealOf(records_[recordIndex]).generation & kGenerationMask) << kHandleIndexBits |
            (recordIndex + 1);
 }
 
-EntryRecord* Device::liveRecord(uint32_t handle, uint32_t pipe) const {
+Status Device::liveRecord(uint32_t handle, uint32_t pipe, EntryRecord** out) const {
     uint32_t slot = handle & kHandleIndexMask;
-    if (slot == 0 || slot > capacity() + kDefaultRecordCount) {
-        return nullptr;
+    if (slot == 0 || slot > capacity_ + kDefaultRecordCount) {
+        return kObjectNotFound;
     }
     EntryRecord& r = records_[slot - 1];
-    if (r.state == static_cast<uint8_t>(RecordState::Free) ||
-        (r.generation & kGenerationMask) != handle >> kHandleIndexBits) {
-        return nullptr;
+    Seal s = sealOf(r);
+    if (s.state == RecordState::Free ||
+        (s.generation & kGenerationMask) != handle >> kHandleIndexBits) {
+        return kObjectNotFound;
     }
     uint16_t scopePipe = 0;
-    if (r.state == static_cast<uint8_t>(RecordState::Default) &&
-        entryPipe(r.pipe, &scopePipe) != kSuccess) {
-        return nullptr;  // default entry of the other scope
+    if (s.state == RecordState::Default && entryPipe(r.pipe, &scopePipe) != kSuccess) {
+        return kObjectNotFound;  // default entry of the other scope
     }
     if (pipe != kAnyPipe && pipe != r.pipe) {
-        return nullptr;
+        return kObjectNotFound;
     }
-    return &r;
+    if (damaged(slot - 1)) {
+        return kHwAccessFails;
+    }
+    *out = &r;
+    return kSuccess;
+}
+
+bool Device::damaged(uint32_t recordIndex) const {
+    const EntryRecord& r = records_[recordIndex];
+    return isBad_[recordIndex] || !sealIntact(r, sealOf(r));
+}
+
+void Device::actionCommit(EntryRecord& r, const ActionData& data) {
+    Seal s = sealOf(r);
+    s.activeSlot ^= 1;
+    r.slot[s.activeSlot] = slotOf(data);
+    storePoint();
+    sealStore(r, s);
 }
 
 Status Device::entryScopeIs(EntryScope scope) {
@@ -220,6 +317,7 @@ Status Device::entryScopeIs(EntryScope scope) {
         return kInvalidArg;
     }
     header_->entryScope = static_cast<uint8_t>(scope);
+    storePoint();
     return kSuccess;
 }
 
@@ -233,26 +331,25 @@ Status Device::entryAdd(uint32_t pipe, const EntryKey& key, const ActionData& da
     if (index_.find(placement) != BucketIndex::kNotFound) {
         return kAlreadyExists;
     }
-    SegmentHeader& h = *header_;
-    if (h.freeCount == 0) {
+    uint32_t recordIndex = free_.lowest();
+    if (recordIndex == FreeRecords::kNone) {
         return kNoSpace;
     }
-    uint32_t recordIndex = freeRing_[h.freeHead];
+    // A free record's bytes are scratch until its seal says otherwise, and a bucket
+    // slot naming a free record is ignored, so only the seal store commits the add.
     EntryRecord& r = records_[recordIndex];
     r.natKeyId = key.natKeyId;
     r.srcPort = key.srcPort;
     r.dstPort = key.dstPort;
     r.pipe = livePipe;
-    r.state = static_cast<uint8_t>(RecordState::Entry);
-    writeAction(r, data);
+    r.slot[0] = slotOf(data);
+    storePoint();
     if (!index_.insert(placement, recordIndex)) {
-        r.state = static_cast<uint8_t>(RecordState::Free);
-        stamp(r);
         return kNoSpace;
     }
-    h.freeHead = (h.freeHead + 1) % h.capacity;
-    --h.freeCount;
-    ++h.entryCount;
+    sealStore(r, Seal{RecordState::Entry, 0, sealOf(r).generation});
+    free_.erase(recordIndex);
+    ++entryCount_;
     *handle = handleOf(recordIndex);
     return kSuccess;
 }
@@ -261,31 +358,29 @@ Status Device::entryModify(uint32_t handle, uint32_t pipe, const ActionData& dat
     if (!validAction(data)) {
         return kInvalidArg;
     }
-    EntryRecord* r = liveRecord(handle, pipe);
-    if (r == nullptr) {
-        return kObjectNotFound;
+    EntryRecord* r = nullptr;
+    if (Status st = liveRecord(handle, pipe, &r)) {
+        return st;
     }
-    writeAction(*r, data);
+    actionCommit(*r, data);
     return kSuccess;
 }
 
 Status Device::entryDelete(uint32_t handle, uint32_t pipe) {
-    EntryRecord* r = liveRecord(handle, pipe);
-    if (r == nullptr) {
-        return kObjectNotFound;
+    EntryRecord* r = nullptr;
+    if (Status st = liveRecord(handle, pipe, &r)) {
+        return st;
     }
-    if (r->state == static_cast<uint8_t>(RecordState::Default)) {
+    Seal s = sealOf(*r);
+    if (s.state == RecordState::Default) {
         return kInvalidArg;  // the default entry is reset, never deleted
     }
     auto recordIndex = static_cast<uint32_t>(r - records_);
+    sealStore(*r, Seal{RecordState::Free, 0,
+                       static_cast<uint16_t>((s.generation + 1) & kGenerationMask)});
     index_.erase(placementKey(*r), recordIndex);
-    r->state = static_cast<uint8_t>(RecordState::Free);
-    r->generation = (r->generation + 1) & kGenerationMask;
-    stamp(*r);
-    SegmentHeader& h = *header_;
-    freeRing_[(h.freeHead + h.freeCount) % h.capacity] = recordIndex;
-    ++h.freeCount;
-    --h.entryCount;
+    free_.insert(recordIndex);
+    --entryCount_;
     return kSuccess;
 }
 
@@ -293,17 +388,16 @@ Status Device::entryGet(uint32_t handle, uint32_t pipe, EntryView* out) const {
     if (out == nullptr) {
         return kInvalidArg;
     }
-    const EntryRecord* r = liveRecord(handle, pipe);
-    if (r == nullptr) {
-        return kObjectNotFound;
+    EntryRecord* r = nullptr;
+    if (Status st = liveRecord(handle, pipe, &r)) {
+        return st;
     }
-    if (r->checksum != recordChecksum(*r)) {
-        return kHwAccessFails;
-    }
+    Seal s = sealOf(*r);
+    const ActionSlot& a = r->slot[s.activeSlot];
     out->key = {r->natKeyId, r->srcPort, r->dstPort};
-    out->data = {static_cast<Action>(r->action), r->prot, r->rwId, r->nextHop};
+    out->data = {static_cast<Action>(a.action), a.prot, a.rwId, a.nextHop};
     out->pipe = r->pipe;
-    out->isDefault = r->state == static_cast<uint8_t>(RecordState::Default);
+    out->isDefault = s.state == RecordState::Default;
     return kSuccess;
 }
 
@@ -313,7 +407,10 @@ Status Device::defaultEntrySet(uint32_t pipe, const ActionData& data, uint32_t* 
         return kInvalidArg;
     }
     uint32_t recordIndex = defaultRecordIndex(livePipe);
-    writeAction(records_[recordIndex], data);
+    if (damaged(recordIndex)) {
+        return kHwAccessFails;
+    }
+    actionCommit(records_[recordIndex], data);
     *handle = handleOf(recordIndex);
     return kSuccess;
 }
@@ -323,7 +420,11 @@ Status Device::defaultEntryReset(uint32_t pipe) {
     if (entryPipe(pipe, &livePipe) != kSuccess) {
         return kInvalidArg;
     }
-    writeAction(records_[defaultRecordIndex(livePipe)], ActionData{});
+    uint32_t recordIndex = defaultRecordIndex(livePipe);
+    if (damaged(recordIndex)) {
+        return kHwAccessFails;
+    }
+    actionCommit(records_[recordIndex], ActionData{});
     return kSuccess;
 }
 

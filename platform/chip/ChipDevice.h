@@ -4,6 +4,11 @@
 // Concurrency: one agent process drives a device at a time, and calls into one Device
 // are made one at a time. The segment has no cross-process lock; a second process may
 // map it only to read it or after the first has stopped (a restarted agent).
+//
+// Crash safety: every operation becomes visible through one store of a record's seal
+// (see ChipRecord.h), so a kill at any instruction leaves each entry fully there or not
+// there. Opening checks every record, reports the bad ones (they are quarantined until
+// cleared), derives the free records and the entry count, and repairs the buckets.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +20,8 @@
 #include "BucketIndex.h"
 #include "ChipLayout.h"
 #include "ChipStatus.h"
-#include "SharedSegment.h"
+#include "FreeRecords.h"
+#include "shm/Segment.h"
 
 namespace Chip {
 
@@ -39,6 +45,8 @@ struct ActionData {
     uint8_t prot = 0;
     uint16_t rwId = 0;
     uint16_t nextHop = 0;  // next hop for the plain hit actions, ECMP group for the others
+
+    bool operator==(const ActionData&) const = default;
 };
 
 struct EntryView {
@@ -46,6 +54,30 @@ struct EntryView {
     ActionData data;
     uint16_t pipe = 0;
     bool isDefault = false;
+};
+
+// Why a record found at open cannot be used.
+enum class BadReason : uint8_t {
+    Checksum,      // the seal does not match the record's bytes
+    State,         // a state that cannot be in this position
+    Action,        // an action id out of range
+    Pipe,          // a pipe that does not exist or does not fit the table's scope
+    DuplicateKey,  // another live record already holds the key in that pipe
+    NoSlot,        // no bucket slot could be freed for it
+};
+const char* badReasonText(BadReason reason);
+
+struct BadRecord {
+    uint32_t index;  // record index; capacity() and above are the default records
+    BadReason reason;
+    uint32_t handle;  // the handle it answered to, as far as its seal still tells
+};
+
+// What opening had to put right in the derived structures.
+struct Recovery {
+    uint32_t slotsCleared = 0;  // bucket slots that named no live record, or a wrong one
+    uint32_t slotsPlaced = 0;   // live records no bucket slot named
+    bool scopeRepaired = false;
 };
 
 // PD calls address an entry by handle alone; object-runtime calls also name its pipe.
@@ -65,8 +97,8 @@ class Device {
                                         uint32_t capacity);
 
     uint32_t deviceId() const { return header_->deviceId; }
-    uint32_t capacity() const { return header_->capacity; }
-    uint32_t entryCount() const { return header_->entryCount; }
+    uint32_t capacity() const { return capacity_; }
+    uint32_t entryCount() const { return entryCount_; }
     EntryScope entryScope() const { return static_cast<EntryScope>(header_->entryScope); }
     const std::string& segmentName() const { return segment_.name(); }
 
@@ -86,21 +118,43 @@ class Device {
     std::vector<uint32_t> entryHandles(uint16_t pipe) const;
     uint32_t defaultEntryHandle(uint16_t pipe) const { return handleOf(defaultRecordIndex(pipe)); }
 
+    // Records found bad at open, in record order. Their handles read as kHwAccessFails,
+    // their keys may be added anew, and the records stay out of use until cleared.
+    const std::vector<BadRecord>& badRecords() const { return bad_; }
+    // Frees a bad entry record (its old handle no longer resolves) or resets a bad
+    // default record to the miss action. kObjectNotFound when `index` is not bad.
+    Status badRecordClear(uint32_t index);
+    const Recovery& recovery() const { return recovery_; }
+
   private:
-    explicit Device(SharedSegment segment);
+    explicit Device(Shm::Segment segment);
+    // Derives the free records and entry count, finds bad records and repairs the
+    // buckets and the scope.
+    void recover();
+    void recordBad(uint32_t index, BadReason reason);
 
     // Pipe an entry of `pipe` lives in under the current scope, or kInvalidArg.
     Status entryPipe(uint32_t pipe, uint16_t* entryPipe) const;
-    EntryRecord* liveRecord(uint32_t handle, uint32_t pipe) const;
+    // The live record `handle` names in `pipe`: kObjectNotFound when there is none,
+    // kHwAccessFails when its bytes are damaged.
+    Status liveRecord(uint32_t handle, uint32_t pipe, EntryRecord** out) const;
+    // Found bad at open, or its bytes no longer match its seal.
+    bool damaged(uint32_t recordIndex) const;
+    // Writes `data` to the record's inactive action slot and switches to it.
+    void actionCommit(EntryRecord& r, const ActionData& data);
     uint32_t defaultRecordIndex(uint16_t entryPipe) const;
     uint32_t handleOf(uint32_t recordIndex) const;
-    void initialize(uint32_t deviceId, uint32_t capacity);
 
-    SharedSegment segment_;
+    Shm::Segment segment_;
     SegmentHeader* header_;
     EntryRecord* records_;
-    uint32_t* freeRing_;
+    uint32_t capacity_;  // read once: the header is checked at open only
     BucketIndex index_;
+    FreeRecords free_;
+    uint32_t entryCount_ = 0;
+    std::vector<BadRecord> bad_;
+    std::vector<bool> isBad_;
+    Recovery recovery_;
 };
 
 }  // namespace Chip

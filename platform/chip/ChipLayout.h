@@ -2,8 +2,14 @@
 // reads these structures in place, so they hold fixed-width integers and offsets,
 // never pointers. Bump kLayoutVersion whenever any structure here changes.
 //
-//   [SegmentHeader][Bucket x bucketCount][EntryRecord x recordCount][uint32 x capacity]
-//                                         entries, then defaults     FIFO of free records
+//   [SegmentHeader][Bucket x bucketCount][EntryRecord x recordCount]
+//                                         entries, then defaults
+//
+// The records are the truth. Each carries a 64-bit seal (state, generation, active
+// action slot, checksum) and every operation becomes visible through one aligned store
+// of that seal, after everything it covers has been written. The buckets only speed up
+// lookups: they are checked against the records at open and repaired from them. Which
+// records are free and how many are live is derived at open, never stored.
 #pragma once
 
 #include <cstddef>
@@ -12,7 +18,7 @@
 namespace Chip {
 
 inline constexpr uint64_t kSegmentMagic = 0x3150494843564c4fULL;  // "OLVCHIP1"
-inline constexpr uint32_t kLayoutVersion = 1;
+inline constexpr uint32_t kLayoutVersion = 2;
 
 inline constexpr uint32_t kPipeCount = 4;
 inline constexpr uint16_t kAllPipes = 0xFFFF;
@@ -33,28 +39,37 @@ enum class EntryScope : uint8_t { AllPipes = 0, SinglePipe = 1 };
 
 enum class RecordState : uint8_t { Free = 0, Entry = 1, Default = 2 };
 
-struct EntryRecord {
+// One version of an entry's action. A record holds two so that a modify writes the
+// inactive one and switches to it with the seal store.
+struct ActionSlot {
+    uint8_t action;
+    uint8_t prot;
+    uint16_t rwId;
+    uint16_t nextHop;  // next hop or ECMP group, by action
+    uint16_t reserved;
+};
+static_assert(sizeof(ActionSlot) == 8);
+
+struct alignas(8) EntryRecord {
+    // Match key and pipe, fixed while the record is live.
     uint16_t natKeyId;
     uint16_t srcPort;
     uint16_t dstPort;
     uint16_t pipe;
-    uint16_t rwId;
-    uint16_t nextHop;  // next hop or ECMP group, by action
-    uint8_t action;
-    uint8_t prot;
-    uint8_t state;
-    uint8_t reserved;
-    uint32_t generation;
-    uint32_t checksum;  // over every byte before it
+    ActionSlot slot[2];
+    // Low 32 bits: checksum (see Seal); high 32 bits: state | active slot << 8 |
+    // generation << 16. Written only as one 64-bit store.
+    uint64_t seal;
 };
-static_assert(sizeof(EntryRecord) == 24);
-static_assert(offsetof(EntryRecord, checksum) == 20);
+static_assert(sizeof(EntryRecord) == 32);
+static_assert(offsetof(EntryRecord, seal) == 24);
 
 struct Bucket {
-    uint32_t slot[kBucketWays];  // record index + 1, 0 when empty
+    uint32_t slot[kBucketWays];  // entry record index + 1, 0 when empty
 };
 static_assert(sizeof(Bucket) == 16);
 
+// Written once at creation, magic last; only entryScope changes afterwards (one byte).
 struct SegmentHeader {
     uint64_t magic;
     uint32_t layoutVersion;
@@ -68,15 +83,11 @@ struct SegmentHeader {
     uint32_t bucketCount;
     uint64_t bucketsOffset;
     uint64_t recordsOffset;
-    uint64_t freeRingOffset;
     uint64_t hashSeed;
-    uint32_t entryCount;
-    uint32_t freeHead;  // index into the free ring of the oldest free record
-    uint32_t freeCount;
     uint8_t entryScope;
-    uint8_t reserved[3];
+    uint8_t reserved[7];
 };
-static_assert(sizeof(SegmentHeader) == 96);
+static_assert(sizeof(SegmentHeader) == 80);
 
 inline constexpr uint64_t alignUp(uint64_t value, uint64_t alignment) {
     return (value + alignment - 1) / alignment * alignment;
@@ -87,7 +98,6 @@ struct SegmentGeometry {
     uint32_t bucketCount;
     uint64_t bucketsOffset;
     uint64_t recordsOffset;
-    uint64_t freeRingOffset;
     uint64_t segmentSize;
 
     static constexpr SegmentGeometry forCapacity(uint32_t capacity) {
@@ -96,8 +106,7 @@ struct SegmentGeometry {
         g.bucketsOffset = alignUp(sizeof(SegmentHeader), 64);
         g.recordsOffset = alignUp(g.bucketsOffset + uint64_t{g.bucketCount} * sizeof(Bucket), 64);
         uint64_t records = uint64_t{capacity} + kDefaultRecordCount;
-        g.freeRingOffset = alignUp(g.recordsOffset + records * sizeof(EntryRecord), 64);
-        g.segmentSize = alignUp(g.freeRingOffset + uint64_t{capacity} * sizeof(uint32_t), 4096);
+        g.segmentSize = alignUp(g.recordsOffset + records * sizeof(EntryRecord), 4096);
         return g;
     }
 };

@@ -1,22 +1,10 @@
-// Status codes returned by every chip call, PD function and object-runtime call.
-// 0 is success; the numbering is the SDK's and is shared with the table library.
+// The chip answers with the SDK's status codes.
 #pragma once
 
-#include <cstdint>
+#include "sdk/SdkStatus.h"
 
 namespace Chip {
 
-using Status = int32_t;
-
-inline constexpr Status kSuccess = 0;
-inline constexpr Status kNoSysResources = 2;
-inline constexpr Status kInvalidArg = 3;
-inline constexpr Status kAlreadyExists = 4;
-inline constexpr Status kHwAccessFails = 5;
-inline constexpr Status kObjectNotFound = 6;
-inline constexpr Status kNoSpace = 9;
-inline constexpr Status kTryAgain = 10;
-inline constexpr Status kInitError = 11;
-inline constexpr Status kNotSupported = 17;
+using namespace SdkStatus;
 
 }  // namespace Chip

@@ -24,10 +24,14 @@ struct HookState {
     std::mutex mutex;
     bool logOn = false;
     std::vector<TestHooks::CallRecord> log;
+    bool countingOn = false;
+    TestHooks::CallCounts counts{};
     std::array<Fault, kCallCount> faults{};
     uint32_t faultsArmed = 0;  // calls with remaining > 0
 
-    void rearm() { gArmed.store(logOn || faultsArmed > 0, std::memory_order_relaxed); }
+    void rearm() {
+        gArmed.store(logOn || countingOn || faultsArmed > 0, std::memory_order_relaxed);
+    }
 };
 
 HookState& state() {
@@ -138,6 +142,9 @@ Status interceptArmed(Call call, ArgWriter writer, const void* context) {
         writer(context, args);
         s.log.push_back({std::string(callName(call)), args.take()});
     }
+    if (s.countingOn) {
+        ++s.counts[static_cast<std::size_t>(call)];
+    }
     Fault& fault = s.faults[static_cast<std::size_t>(call)];
     if (fault.remaining == 0) {
         return kSuccess;
@@ -194,6 +201,20 @@ std::vector<std::string> callLogTexts() {
     return texts;
 }
 
+void callCountingEnable(bool on) {
+    std::lock_guard lock(state().mutex);
+    if (on && !state().countingOn) {
+        state().counts = {};
+    }
+    state().countingOn = on;
+    state().rearm();
+}
+
+CallCounts callCounts() {
+    std::lock_guard lock(state().mutex);
+    return state().counts;
+}
+
 void faultIs(std::string_view function, uint32_t count, Status status) {
     if (status == kSuccess) {
         throw std::invalid_argument("an injected fault needs a non-zero status");
@@ -233,6 +254,8 @@ void reset() {
     std::lock_guard lock(state().mutex);
     state().logOn = false;
     state().log.clear();
+    state().countingOn = false;
+    state().counts = {};
     state().faults = {};
     state().faultsArmed = 0;
     state().rearm();

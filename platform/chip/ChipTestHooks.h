@@ -29,6 +29,9 @@
 //   PD table_delete                 sess, dev_id, hdl
 //   PD table_reset_default_entry    sess, dev_tgt
 //   PD get_entry                    sess, dev_id, hdl, read_from_hw (0/1), hit_count
+//   PD get_entry_count, get_first_entry_handle, table_get_default_entry_handle
+//                                   sess, dev_tgt
+//   PD get_next_entry_handles       sess, dev_tgt, hdl, n
 //   tableTypeGet, keyAllocate, keyReset, dataAllocate, dataReset   table
 //   dataReset with an action id     table, action
 //   keyFieldIdGet, actionIdGet      table, name
@@ -42,6 +45,8 @@
 //   tableEntryDel                   table, sess, target, hdl
 //   tableDefaultEntryReset          table, sess, target
 //   tableEntryGet                   table, sess, target, flags, hdl
+//   tableUsageGet, tableEntryGetFirst   table, sess, target, flags
+//   tableEntryGetNext_n             table, sess, target, hdl, n
 //   BfRtTableKey/Data::setValue     field, value
 //   BfRtTableKey/Data::getValue     field
 //   BfRtTableData::actionIdGet      (no arguments)
@@ -55,11 +60,13 @@
 // are still logged.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "ChipCalls.h"
 #include "ChipStatus.h"
 
 namespace Chip::TestHooks {
@@ -79,6 +86,12 @@ std::vector<CallRecord> callLog();
 // The text() of every record, in call order.
 std::vector<std::string> callLogTexts();
 
+// Calls made while counting is on, by call; turning it on starts from zero. Cheaper
+// than the log when only the numbers matter.
+using CallCounts = std::array<uint64_t, static_cast<std::size_t>(Call::Count)>;
+void callCountingEnable(bool on);
+CallCounts callCounts();
+
 // Throws std::invalid_argument for a name that is no chip call or a status of 0.
 void faultIs(std::string_view function, uint32_t count, Status status);
 uint32_t faultsPending(std::string_view function);
@@ -96,7 +109,7 @@ struct AllocationCounts {
 };
 AllocationCounts allocationCounts();
 
-// Log off and empty, no fault pending. Allocation counts are never reset.
+// Log and counting off and empty, no fault pending. Allocation counts are never reset.
 void reset();
 
 }  // namespace Chip::TestHooks

@@ -10,17 +10,12 @@
 #include <string>
 
 #include "ChipRegistry.h"
-#include "SharedSegment.h"
 
 namespace {
 
 int usage() {
     std::fprintf(stderr, "usage: olvane_chip create <device> [capacity] | info|wipe <device>\n");
     return 2;
-}
-
-bool exists(uint32_t deviceId) {
-    return Chip::SharedSegment::openExisting(Chip::segmentName(deviceId)).mapped();
 }
 
 // Decimal, below `limit`; false for anything else.
@@ -47,7 +42,7 @@ int main(int argc, char** argv) {
     const std::string name = Chip::segmentName(deviceId);
     try {
         if (command == "create") {
-            if (exists(deviceId)) {
+            if (Chip::exists(deviceId)) {
                 std::fprintf(stderr, "olvane_chip: %s exists already\n", name.c_str());
                 return 1;
             }
@@ -58,7 +53,7 @@ int main(int argc, char** argv) {
         if (command != "info" && command != "wipe") {
             return usage();
         }
-        if (!exists(deviceId)) {
+        if (!Chip::exists(deviceId)) {
             std::fprintf(stderr, "olvane_chip: no chip for device %u (%s)\n", deviceId,
                          name.c_str());
             return 1;

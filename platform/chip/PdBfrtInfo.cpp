@@ -3,8 +3,8 @@
 #include <exception>
 
 #include "ChipRegistry.h"
-#include "bfrt.h"
-#include "olvane_switch_pd.h"
+#include "SimBfRt.h"
+#include "sdk/olvane_switch_pd.h"
 
 extern "C" p4_pd_status_t olvane_switch_bfrt_info_get(uint8_t dev_id,
                                                       olvane_switch_bfrt_info_t* info) {
@@ -12,7 +12,7 @@ extern "C" p4_pd_status_t olvane_switch_bfrt_info_get(uint8_t dev_id,
         return Chip::kInvalidArg;
     }
     try {
-        bfrt::DeviceObjects& objects = bfrt::deviceObjects(dev_id);
+        Chip::DeviceObjects& objects = Chip::deviceObjects(dev_id);
         info->table_intf = objects.tableIntf.get();
         info->table = objects.table.get();
         info->second_table = objects.secondTable.get();

@@ -6,7 +6,8 @@
 
 #include "ChipIntercept.h"
 #include "ChipRegistry.h"
-#include "olvane_switch_pd.h"
+#include "EntryListing.h"
+#include "sdk/olvane_switch_pd.h"
 
 namespace {
 
@@ -127,6 +128,26 @@ p4_pd_status_t setDefault(Call call, Action action, p4_pd_sess_hdl_t sess,
 }
 
 constexpr const NoActionSpec* kNoSpec = nullptr;
+
+// The hooks, then the device of a listing call on the scope `target` selects.
+template <class MoreArgs>
+Status listingDevice(Call call, p4_pd_sess_hdl_t sess, const p4_pd_dev_target_t& target,
+                     const MoreArgs& moreArgs, Chip::Device** device) {
+    if (Status st = Chip::Hooks::intercept(call, [&](ArgText& args) {
+            args.number("sess", sess);
+            logTarget(args, target);
+            moreArgs(args);
+        })) {
+        return st;
+    }
+    return Chip::device(target.device_id, device);
+}
+
+Status listingDevice(Call call, p4_pd_sess_hdl_t sess, const p4_pd_dev_target_t& target,
+                     Chip::Device** device) {
+    return listingDevice(
+        call, sess, target, [](ArgText&) {}, device);
+}
 
 }  // namespace
 
@@ -325,6 +346,56 @@ p4_pd_status_t p4_pd_olvane_switch_twiceNatAddrPort_get_entry(
     if (is_default != nullptr) {
         *is_default = entry.isDefault ? 1 : 0;
     }
+    return Chip::kSuccess;
+}
+
+p4_pd_status_t p4_pd_olvane_switch_twiceNatAddrPort_get_entry_count(p4_pd_sess_hdl_t sess_hdl,
+                                                                    p4_pd_dev_target_t dev_tgt,
+                                                                    uint32_t* count) {
+    Chip::Device* device = nullptr;
+    if (Status st = listingDevice(Call::PdGetEntryCount, sess_hdl, dev_tgt, &device)) {
+        return st;
+    }
+    if (count == nullptr) {
+        return Chip::kInvalidArg;
+    }
+    *count = static_cast<uint32_t>(device->entryHandles(dev_tgt.dev_pipe_id).size());
+    return Chip::kSuccess;
+}
+
+p4_pd_status_t p4_pd_olvane_switch_twiceNatAddrPort_get_first_entry_handle(
+    p4_pd_sess_hdl_t sess_hdl, p4_pd_dev_target_t dev_tgt, p4_pd_entry_hdl_t* entry_hdl) {
+    Chip::Device* device = nullptr;
+    if (Status st = listingDevice(Call::PdGetFirstEntryHandle, sess_hdl, dev_tgt, &device)) {
+        return st;
+    }
+    return Chip::firstEntryHandle(*device, dev_tgt.dev_pipe_id, entry_hdl);
+}
+
+p4_pd_status_t p4_pd_olvane_switch_twiceNatAddrPort_get_next_entry_handles(
+    p4_pd_sess_hdl_t sess_hdl, p4_pd_dev_target_t dev_tgt, p4_pd_entry_hdl_t entry_hdl, uint32_t n,
+    p4_pd_entry_hdl_t* next_entry_handles, uint32_t* returned) {
+    Chip::Device* device = nullptr;
+    if (Status st = listingDevice(
+            Call::PdGetNextEntryHandles, sess_hdl, dev_tgt,
+            [&](ArgText& args) { args.number("hdl", entry_hdl).number("n", n); }, &device)) {
+        return st;
+    }
+    return Chip::nextEntryHandles(*device, dev_tgt.dev_pipe_id, entry_hdl, n, next_entry_handles,
+                                  returned);
+}
+
+p4_pd_status_t p4_pd_olvane_switch_twiceNatAddrPort_table_get_default_entry_handle(
+    p4_pd_sess_hdl_t sess_hdl, p4_pd_dev_target_t dev_tgt, p4_pd_entry_hdl_t* entry_hdl) {
+    Chip::Device* device = nullptr;
+    if (Status st = listingDevice(Call::PdGetDefaultEntryHandle, sess_hdl, dev_tgt, &device)) {
+        return st;
+    }
+    if (entry_hdl == nullptr ||
+        (dev_tgt.dev_pipe_id != Chip::kAllPipes && dev_tgt.dev_pipe_id >= Chip::kPipeCount)) {
+        return Chip::kInvalidArg;
+    }
+    *entry_hdl = device->defaultEntryHandle(dev_tgt.dev_pipe_id);
     return Chip::kSuccess;
 }
 

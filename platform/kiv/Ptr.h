@@ -17,8 +17,10 @@
 namespace Dorvu {
 
 namespace detail {
-inline std::atomic<bool> threadSafePtrs{false};
-}
+// One switch per process: a library built with hidden visibility must not
+// get a copy of its own.
+[[gnu::visibility("default")]] inline std::atomic<bool> threadSafePtrs{false};
+}  // namespace detail
 
 // Process-wide switch; set it before objects are shared across threads.
 inline void threadSafePtrsIs(bool on) {

@@ -72,23 +72,32 @@ BfPdTwiceNatAddrPortIntf::BfPdTwiceNatAddrPortIntf(Kiv::U8 deviceId, const Kiv::
         }
         dlHandle_ = ownedLibrary_.get();
     }
-    bind();
+    bound_ = bindingOf(dlHandle_);
 }
 
 BfPdTwiceNatAddrPortIntf::~BfPdTwiceNatAddrPortIntf() {
     notificationIs(false);
 }
 
-void BfPdTwiceNatAddrPortIntf::dlHandleIs(Kiv::VoidPtr dlHandle) {
-    if (dlHandle == dlHandle_ || !dlHandle)
-        return;
+void BfPdTwiceNatAddrPortIntf::dlHandleIs(Kiv::VoidPtr dlHandle) noexcept {
     dlHandle_ = dlHandle;
-    bind();
+    if (!dlHandle || dlHandle == bound_.handle)
+        return;
+    try {
+        Binding binding = bindingOf(dlHandle);
+        if (bound_.bfRtTable && !binding.bfRtTable)
+            return;
+        bound_ = binding;
+    } catch (const Kiv::Exception&) {
+        // Not a library this object can bind: it keeps the one it has.
+    }
 }
 
-void BfPdTwiceNatAddrPortIntf::bind() {
-    PdFunctions pd;
-    void* h = dlHandle_;
+BfPdTwiceNatAddrPortIntf::Binding BfPdTwiceNatAddrPortIntf::bindingOf(Kiv::VoidPtr handle) const {
+    Binding binding;
+    binding.handle = handle;
+    PdFunctions& pd = binding.pd;
+    void* h = handle;
 #define BIND(field, fn) bindFunction(h, name_, #fn, pd.field)
     BIND(setProperty, p4_pd_olvane_switch_twiceNatAddrPort_set_property);
     BIND(addWithOnMiss, p4_pd_olvane_switch_twiceNatAddrPort_table_add_with_onMiss);
@@ -120,19 +129,15 @@ void BfPdTwiceNatAddrPortIntf::bind() {
     BIND(resetDefaultEntry, p4_pd_olvane_switch_twiceNatAddrPort_table_reset_default_entry);
     BIND(getEntry, p4_pd_olvane_switch_twiceNatAddrPort_get_entry);
 #undef BIND
-    pd_ = pd;
-    bindBfRt();
+    bindBfRt(binding);
+    return binding;
 }
 
 // The object runtime is optional: a PD library without the getter has none,
 // and then every BfRt member stays null.
-void BfPdTwiceNatAddrPortIntf::bindBfRt() {
-    bfRtTableIntf_ = nullptr;
-    bfRtTable_ = secondBfRtTable_ = thirdBfRtTable_ = nullptr;
-    keyFieldIds_ = {};
-    actionIds_ = {};
+void BfPdTwiceNatAddrPortIntf::bindBfRt(Binding& binding) const {
     auto getInfo = reinterpret_cast<olvane_switch_bfrt_info_get_fn>(
-        ::dlsym(dlHandle_, OLVANE_SWITCH_BFRT_INFO_GET_SYMBOL));
+        ::dlsym(binding.handle, OLVANE_SWITCH_BFRT_INFO_GET_SYMBOL));
     if (!getInfo)
         return;
     olvane_switch_bfrt_info_t info{};
@@ -144,11 +149,11 @@ void BfPdTwiceNatAddrPortIntf::bindBfRt() {
     if (!table)
         return;
     for (std::size_t i = 0; i < kKeyFieldNames.size(); ++i) {
-        checkId(table->keyFieldIdGet(kKeyFieldNames[i], &keyFieldIds_[i]), "key field",
+        checkId(table->keyFieldIdGet(kKeyFieldNames[i], &binding.keyFieldIds[i]), "key field",
                 kKeyFieldNames[i]);
     }
     for (std::size_t a = 0; a < kActions; ++a) {
-        BfRtActionIds& ids = actionIds_[a];
+        BfRtActionIds& ids = binding.actionIds[a];
         checkId(table->actionIdGet(kActionNames[a], &ids.actionId), "action", kActionNames[a]);
         if (const char* const* fields = dataFieldNames(a)) {
             for (std::size_t f = 0; f < ids.dataFieldIds.size(); ++f) {
@@ -157,10 +162,10 @@ void BfPdTwiceNatAddrPortIntf::bindBfRt() {
             }
         }
     }
-    bfRtTableIntf_ = static_cast<BfRt::BfRtTableIntf*>(info.table_intf);
-    bfRtTable_ = table;
-    secondBfRtTable_ = static_cast<bfrt::OlvaneBfRtTable*>(info.second_table);
-    thirdBfRtTable_ = static_cast<bfrt::OlvaneBfRtTable*>(info.third_table);
+    binding.bfRtTableIntf = static_cast<BfRt::BfRtTableIntf*>(info.table_intf);
+    binding.bfRtTable = table;
+    binding.secondBfRtTable = static_cast<bfrt::OlvaneBfRtTable*>(info.second_table);
+    binding.thirdBfRtTable = static_cast<bfrt::OlvaneBfRtTable*>(info.third_table);
 }
 
 const Kiv::TypeRegistration registration{&BfPdTwiceNatAddrPortIntf::kivTypeInfo};

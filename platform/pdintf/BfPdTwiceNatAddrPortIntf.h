@@ -8,8 +8,8 @@
 #include <array>
 #include <memory>
 
-#include "chip/bfrt.h"
-#include "chip/olvane_switch_pd.h"
+#include "sdk/bfrt.h"
+#include "sdk/olvane_switch_pd.h"
 #include "kiv/Kiv.h"
 
 namespace BfPdTwiceNatAddrPort {
@@ -71,34 +71,43 @@ class BfPdTwiceNatAddrPortIntf : public Kiv::PtrInterface {
 
     Kiv::U8 deviceId() const noexcept { return deviceId_; }
     const Kiv::String& name() const noexcept { return name_; }
+    // The handle last given, whatever it is.
     Kiv::VoidPtr dlHandle() const noexcept { return dlHandle_; }
-    // Binds the functions again from the new handle.
-    void dlHandleIs(Kiv::VoidPtr dlHandle);
+    // Records the handle and never fails: the functions and objects are bound
+    // again from it when it is a library that offers every PD function and,
+    // once this object holds a BfRt table, the object runtime too. Otherwise
+    // (null, another library) they stay those of `boundHandle`, so a table
+    // built over this object keeps working.
+    void dlHandleIs(Kiv::VoidPtr dlHandle) noexcept;
+    // The library that the functions and objects come from.
+    Kiv::VoidPtr boundHandle() const noexcept { return bound_.handle; }
     Kiv::U32 sessionId() const noexcept { return sessionId_; }
     void sessionIdIs(Kiv::U32 sessionId) noexcept { sessionId_ = sessionId; }
 
-    const PdFunctions& pd() const noexcept { return pd_; }
+    const PdFunctions& pd() const noexcept { return bound_.pd; }
 
     // Null when the PD library offers no object runtime.
-    BfRt::BfRtTableIntf* bfRtTableIntf() const noexcept { return bfRtTableIntf_; }
-    bfrt::OlvaneBfRtTable* bfRtTable() const noexcept { return bfRtTable_; }
-    bfrt::OlvaneBfRtTable* secondBfRtTable() const noexcept { return secondBfRtTable_; }
-    bfrt::OlvaneBfRtTable* thirdBfRtTable() const noexcept { return thirdBfRtTable_; }
+    BfRt::BfRtTableIntf* bfRtTableIntf() const noexcept { return bound_.bfRtTableIntf; }
+    bfrt::OlvaneBfRtTable* bfRtTable() const noexcept { return bound_.bfRtTable; }
+    bfrt::OlvaneBfRtTable* secondBfRtTable() const noexcept { return bound_.secondBfRtTable; }
+    bfrt::OlvaneBfRtTable* thirdBfRtTable() const noexcept { return bound_.thirdBfRtTable; }
 
-    Kiv::U32 ingMdNatKeyIdFieldId() const noexcept { return keyFieldIds_[0]; }
-    Kiv::U32 l4PortHdrSrcPortFieldId() const noexcept { return keyFieldIds_[1]; }
-    Kiv::U32 l4PortHdrDstPortFieldId() const noexcept { return keyFieldIds_[2]; }
+    Kiv::U32 ingMdNatKeyIdFieldId() const noexcept { return bound_.keyFieldIds[0]; }
+    Kiv::U32 l4PortHdrSrcPortFieldId() const noexcept { return bound_.keyFieldIds[1]; }
+    Kiv::U32 l4PortHdrDstPortFieldId() const noexcept { return bound_.keyFieldIds[2]; }
     // Indexed by the action type: 0 onMiss, 1 twiceNatAddrPortHit,
     // 2 ...HitDynamic, 3 ...HitEcmp, 4 ...HitEcmpDynamic.
     const BfRtActionIds& bfRtActionIds(std::size_t actionType) const noexcept {
-        return actionIds_[actionType];
+        return bound_.actionIds[actionType];
     }
-    Kiv::U32 actionIdOnMiss() const noexcept { return actionIds_[0].actionId; }
-    Kiv::U32 actionIdTwiceNatAddrPortHit() const noexcept { return actionIds_[1].actionId; }
-    Kiv::U32 actionIdTwiceNatAddrPortHitDynamic() const noexcept { return actionIds_[2].actionId; }
-    Kiv::U32 actionIdTwiceNatAddrPortHitEcmp() const noexcept { return actionIds_[3].actionId; }
+    Kiv::U32 actionIdOnMiss() const noexcept { return bfRtActionIds(0).actionId; }
+    Kiv::U32 actionIdTwiceNatAddrPortHit() const noexcept { return bfRtActionIds(1).actionId; }
+    Kiv::U32 actionIdTwiceNatAddrPortHitDynamic() const noexcept {
+        return bfRtActionIds(2).actionId;
+    }
+    Kiv::U32 actionIdTwiceNatAddrPortHitEcmp() const noexcept { return bfRtActionIds(3).actionId; }
     Kiv::U32 actionIdTwiceNatAddrPortHitEcmpDynamic() const noexcept {
-        return actionIds_[4].actionId;
+        return bfRtActionIds(4).actionId;
     }
 
   private:
@@ -106,21 +115,27 @@ class BfPdTwiceNatAddrPortIntf : public Kiv::PtrInterface {
         void operator()(void* handle) const noexcept;
     };
 
-    void bind();
-    void bindBfRt();
+    // Everything taken from one PD library, replaced as a whole.
+    struct Binding {
+        Kiv::VoidPtr handle = nullptr;
+        PdFunctions pd{};
+        BfRt::BfRtTableIntf* bfRtTableIntf = nullptr;
+        bfrt::OlvaneBfRtTable* bfRtTable = nullptr;
+        bfrt::OlvaneBfRtTable* secondBfRtTable = nullptr;
+        bfrt::OlvaneBfRtTable* thirdBfRtTable = nullptr;
+        std::array<Kiv::U32, 3> keyFieldIds{};
+        std::array<BfRtActionIds, kActions> actionIds{};
+    };
+    // Throws Kiv::Exception naming what the library lacks.
+    Binding bindingOf(Kiv::VoidPtr handle) const;
+    void bindBfRt(Binding& binding) const;
 
     Kiv::U8 deviceId_;
     Kiv::String name_;
     Kiv::VoidPtr dlHandle_;
     Kiv::U32 sessionId_;
     std::unique_ptr<void, LibraryCloser> ownedLibrary_;  // set when this object opened it
-    PdFunctions pd_{};
-    BfRt::BfRtTableIntf* bfRtTableIntf_ = nullptr;
-    bfrt::OlvaneBfRtTable* bfRtTable_ = nullptr;
-    bfrt::OlvaneBfRtTable* secondBfRtTable_ = nullptr;
-    bfrt::OlvaneBfRtTable* thirdBfRtTable_ = nullptr;
-    std::array<Kiv::U32, 3> keyFieldIds_{};
-    std::array<BfRtActionIds, kActions> actionIds_{};
+    Binding bound_;
 };
 
 }  // namespace BfPdTwiceNatAddrPort

@@ -1,9 +1,12 @@
 #include "MbbZabroTableConfig.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 
 #include "ZabroException.h"
+#include "ZabroSegmentLayout.h"
+#include "shm/Segment.h"
 
 namespace Zabro {
 
@@ -11,6 +14,7 @@ using Kiv::U16;
 using Kiv::U32;
 using Kiv::U64;
 using Kiv::U8;
+using Layout::CountersImage;
 using Layout::HeaderImage;
 using Layout::RecordImage;
 
@@ -20,13 +24,50 @@ unsigned long long ull(U64 v) {
     return static_cast<unsigned long long>(v);
 }
 
-ShmSegment openSegment(U8 deviceId, U16 pipeId, U64 capacity) {
+constexpr const char* kKind = "key segment";
+
+Shm::Segment openSegment(U8 deviceId, U16 pipeId, U64 capacity) {
     const Dorvu::String name = MbbZabroTableConfig::segmentName(deviceId, pipeId);
     if (capacity == 0 || capacity > Layout::kMaxCapacity) {
-        throw SegmentException(Kiv::_fmt("key segment %s: capacity %llu is outside 1..%llu",
+        throw SegmentException(Kiv::_fmt("%s %s: capacity %llu is outside 1..%llu", kKind,
                                          name.c_str(), ull(capacity), ull(Layout::kMaxCapacity)));
     }
-    return ShmSegment::openOrCreate(name, Layout::segmentSize(capacity));
+    try {
+        return Shm::Segment::openOrCreate(
+            name, {kKind, Layout::kRecordsOffset, Layout::segmentSize(capacity)});
+    } catch (const Shm::Error& e) {
+        throw SegmentException(e.what());
+    }
+}
+
+// Every store to the segment goes through one of these two, so that a test
+// can stop the process before any of them.
+template <class T>
+void put(T& field, T value) noexcept {
+    if (Layout::storeHook)
+        Layout::storeHook();
+    field = value;
+}
+
+// A store that later stores depend on: the compiler keeps every store before
+// it before, and every store after it after, so a kill sees them in order.
+template <class T>
+void commit(T& field, T value) noexcept {
+    if (Layout::storeHook)
+        Layout::storeHook();
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    std::atomic_ref<T>(field).store(value, std::memory_order_relaxed);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+}
+
+// Writes `image` over `to` field by field, its checksum last.
+void copyRecord(RecordImage& to, const RecordImage& image) noexcept {
+    put(to.sdkEntryHandle, image.sdkEntryHandle);
+    put(to.flags, image.flags);
+    put(to.key, image.key);
+    put(to.opId, image.opId);
+    put(to.generation, image.generation);
+    commit(to.checksum, image.checksum);
 }
 
 }  // namespace
@@ -62,6 +103,40 @@ namespace {
 const Kiv::TypeRegistration registration{&MbbZabroTableConfig::kivTypeInfo};
 }
 
+const Dorvu::String& MbbZabroTableConfig::name() const noexcept {
+    return segment_->name();
+}
+bool MbbZabroTableConfig::created() const noexcept {
+    return segment_->created();
+}
+// A hint for the next key; a value beyond the capacity reads as the capacity.
+MbbZabroTableConfig::EntryKey MbbZabroTableConfig::highestAllocatedKey() const noexcept {
+    return std::min(counters().highestAllocatedKey, capacity_);
+}
+MbbPostcodef::OpId MbbZabroTableConfig::lastOpId() const noexcept {
+    return counters().lastOpId;
+}
+const Layout::HeaderImage& MbbZabroTableConfig::header() const noexcept {
+    return *reinterpret_cast<const Layout::HeaderImage*>(segment_->base());
+}
+Layout::HeaderImage& MbbZabroTableConfig::header() noexcept {
+    return *reinterpret_cast<Layout::HeaderImage*>(segment_->base());
+}
+const Layout::CountersImage& MbbZabroTableConfig::counters() const noexcept {
+    return *reinterpret_cast<const Layout::CountersImage*>(segment_->base() +
+                                                           Layout::kCountersOffset);
+}
+Layout::CountersImage& MbbZabroTableConfig::counters() noexcept {
+    return *reinterpret_cast<Layout::CountersImage*>(segment_->base() + Layout::kCountersOffset);
+}
+const Layout::RecordImage& MbbZabroTableConfig::record(U64 slot) const noexcept {
+    return *reinterpret_cast<const Layout::RecordImage*>(segment_->base() +
+                                                         Layout::recordOffset(slot));
+}
+Layout::RecordImage& MbbZabroTableConfig::record(U64 slot) noexcept {
+    return *reinterpret_cast<Layout::RecordImage*>(segment_->base() + Layout::recordOffset(slot));
+}
+
 MbbZabroTableConfig::Ptr MbbZabroTableConfig::MbbZabroTableConfigIs(U8 deviceId, U16 pipeId,
                                                                     U64 capacity) {
     return Kiv::create<MbbZabroTableConfig>(deviceId, pipeId, capacity);
@@ -79,17 +154,24 @@ Dorvu::String MbbZabroTableConfig::segmentName(U8 deviceId, U16 pipeId) {
 }
 
 bool MbbZabroTableConfig::segmentWipe(U8 deviceId, U16 pipeId) {
-    return ShmSegment::unlink(segmentName(deviceId, pipeId));
+    try {
+        return Shm::Segment::unlink(kKind, segmentName(deviceId, pipeId));
+    } catch (const Shm::Error& e) {
+        throw SegmentException(e.what());
+    }
 }
 
 MbbZabroTableConfig::MbbZabroTableConfig(U8 deviceId, U16 pipeId, U64 capacity)
-    : segment_(openSegment(deviceId, pipeId, capacity)), deviceId_(deviceId), pipeId_(pipeId) {
-    if (segment_.created()) {
+    : segment_(std::make_unique<Shm::Segment>(openSegment(deviceId, pipeId, capacity))),
+      deviceId_(deviceId),
+      pipeId_(pipeId) {
+    if (segment_->created()) {
         initialise(capacity);
-        segment_.keep();
     } else {
         validate();
     }
+    capacity_ = header().capacity;
+    finishJournaledWrite();
     survey();
 }
 
@@ -99,8 +181,7 @@ MbbZabroTableConfig::~MbbZabroTableConfig() {
 
 void MbbZabroTableConfig::initialise(U64 capacity) {
     HeaderImage& h = header();
-    h = HeaderImage{};
-    h.magic = Layout::kMagic;
+    h = HeaderImage{};  // the magic stays 0 until everything else is there
     h.layoutVersion = Layout::kLayoutVersion;
     h.headerSize = sizeof(HeaderImage);
     h.recordSize = sizeof(RecordImage);
@@ -109,10 +190,15 @@ void MbbZabroTableConfig::initialise(U64 capacity) {
     h.capacity = capacity;
     h.segmentSize = Layout::segmentSize(capacity);
     h.recordsOffset = Layout::kRecordsOffset;
+    h.checksum = Layout::headerChecksum(h);
     // Every slot starts as a sealed free record, so an all-zero record reads as corrupt.
-    for (U64 slot = 0; slot < capacity; ++slot)
-        recordWrite(slot, RecordImage{0, 0, slot + 1, 0, 0, 0});
-    sealHeader();
+    for (U64 slot = 0; slot < capacity; ++slot) {
+        RecordImage r{0, 0, slot + 1, 0, 0, 0};
+        r.checksum = Layout::recordChecksum(r, slot);
+        copyRecord(record(slot), r);
+    }
+    // The last store: until it lands, an opener takes the segment for half-made.
+    segment_->markComplete(Layout::kMagic);
 }
 
 void MbbZabroTableConfig::validate() const {
@@ -121,11 +207,7 @@ void MbbZabroTableConfig::validate() const {
             "key segment %s: %s; refusing to use it (MbbZabroTableConfig::segmentWipe removes it)",
             name().c_str(), problem.c_str()));
     };
-    const U64 size = segment_.size();
-    if (size < sizeof(HeaderImage)) {
-        refuse(Kiv::_fmt("size %llu bytes is too small for its %zu-byte header", ull(size),
-                         sizeof(HeaderImage)));
-    }
+    const U64 size = segment_->size();
     const HeaderImage& h = header();
     if (h.magic != Layout::kMagic) {
         refuse(Kiv::_fmt("bad magic 0x%016llx, expected 0x%016llx", ull(h.magic),
@@ -157,55 +239,88 @@ void MbbZabroTableConfig::validate() const {
     }
 }
 
+void MbbZabroTableConfig::finishJournaledWrite() {
+    CountersImage& c = counters();
+    const U64 pending = c.journalSlot;
+    if (pending == 0)
+        return;
+    const U64 slot = pending - 1;
+    if (pending > capacity()) {
+        doCorruptionDetected(Kiv::_fmt("key segment %s: the journal names slot %llu of %llu",
+                                       name().c_str(), ull(slot), ull(capacity())));
+    } else if (const RecordImage image = c.journalRecord;
+               image.checksum != Layout::recordChecksum(image, slot)) {
+        doCorruptionDetected(Kiv::_fmt(
+            "key segment %s: the journal's image for slot %llu fails its checksum; the record "
+            "stays as it is",
+            name().c_str(), ull(slot)));
+    } else {
+        // The write was committed when it stopped: complete it.
+        copyRecord(record(slot), image);
+    }
+    commit(c.journalSlot, U64{0});
+}
+
+// Counts and bounds from the records' flags alone: no checksum is computed
+// here, so a restart costs one pass over the memory. A record is checked
+// when a request or walk reaches it; one that turns out corrupt then moves
+// from its count to the quarantined one.
 void MbbZabroTableConfig::survey() {
     const U64 slots = capacity();
-    countedLive_.assign(slots, false);
+    counted_.assign(slots, Counted::None);
     recordCount_ = 0;
     quarantinedRecords_ = 0;
     scanEnd_ = 0;
     lowestFreeBound_ = slots;
+    U64 highestOpId = counters().lastOpId;
     for (U64 slot = 0; slot < slots; ++slot) {
-        const SlotState state = slotState(slot);
-        if (state == SlotState::Free) {
+        const RecordImage& r = record(slot);
+        const Counted as = (r.flags & Layout::kRecordQuarantined) ? Counted::Quarantined
+                           : (r.flags & Layout::kRecordLive)      ? Counted::Live
+                                                                  : Counted::None;
+        if (as == Counted::None)
             lowestFreeBound_ = std::min(lowestFreeBound_, slot);
-            continue;
-        }
-        scanEnd_ = slot + 1;
-        if (state == SlotState::Live)
-            liveCountedIs(slot, true);
-        if (state == SlotState::Quarantined)
-            ++quarantinedRecords_;
+        // Walks cover every slot ever written, so that damage there is reported.
+        if (r.opId != 0 || as != Counted::None || r.key != slot + 1)
+            scanEnd_ = slot + 1;
+        counted_[slot] = as;
+        recordCount_ += as == Counted::Live;
+        quarantinedRecords_ += as == Counted::Quarantined;
+        highestOpId = std::max(highestOpId, r.opId);
     }
+    // A damaged counter must not hand out an operation id a record holds already.
+    if (highestOpId != counters().lastOpId)
+        put(counters().lastOpId, highestOpId);
 }
 
-void MbbZabroTableConfig::liveCountedIs(U64 slot, bool live) noexcept {
-    if (countedLive_[slot] == live)
-        return;
-    countedLive_[slot] = live;
-    if (live) {
-        ++recordCount_;
-    } else {
-        --recordCount_;
-    }
-}
-
-void MbbZabroTableConfig::sealHeader() noexcept {
-    header().checksum = Layout::headerChecksum(header());
+void MbbZabroTableConfig::countAs(U64 slot, Counted as) noexcept {
+    Counted& was = counted_[slot];
+    recordCount_ -= was == Counted::Live;
+    quarantinedRecords_ -= was == Counted::Quarantined;
+    recordCount_ += as == Counted::Live;
+    quarantinedRecords_ += as == Counted::Quarantined;
+    was = as;
 }
 
 MbbPostcodef::OpId MbbZabroTableConfig::nextOpId() noexcept {
-    return ++header().lastOpId;
+    const MbbPostcodef::OpId id = counters().lastOpId + 1;
+    put(counters().lastOpId, id);
+    return id;
 }
 
+// The journaled write: intent, commit, record, clear (see ZabroSegmentLayout.h).
 void MbbZabroTableConfig::recordWrite(U64 slot, const RecordImage& image) noexcept {
     RecordImage sealed = image;
     sealed.checksum = Layout::recordChecksum(sealed, slot);
-    record(slot) = sealed;
+    CountersImage& c = counters();
+    copyRecord(c.journalRecord, sealed);
+    commit(c.journalSlot, slot + 1);
+    copyRecord(record(slot), sealed);
+    commit(c.journalSlot, U64{0});
 }
 
 void MbbZabroTableConfig::highestAllocatedKeyIs(EntryKey key) {
-    header().highestAllocatedKey = key;
-    sealHeader();
+    put(counters().highestAllocatedKey, key);
 }
 
 MbbZabroTableConfig::SlotState MbbZabroTableConfig::slotState(U64 slot,
@@ -239,11 +354,14 @@ U64 MbbZabroTableConfig::slotOf(EntryKey key, const char* request) const {
     return key - 1;
 }
 
+Dorvu::String MbbZabroTableConfig::corruptionMessage(U64 slot, const Dorvu::String& problem) const {
+    return Kiv::_fmt("key segment %s: record in slot %llu (key %llu): %s", name().c_str(),
+                     ull(slot), ull(slot + 1), problem.c_str());
+}
+
 void MbbZabroTableConfig::throwCorrupt(U64 slot, const Dorvu::String& problem) const {
     pendingCorruptSlot_ = slot;
-    throw Dorvu::CorruptionDetectedException(
-        Kiv::_fmt("key segment %s: record in slot %llu (key %llu): %s", name().c_str(), ull(slot),
-                  ull(slot + 1), problem.c_str()));
+    throw Dorvu::CorruptionDetectedException(corruptionMessage(slot, problem));
 }
 
 MbbZabroTableConfig::EntryConfig MbbZabroTableConfig::entryConfig(U64 slot) const noexcept {
@@ -262,6 +380,8 @@ bool MbbZabroTableConfig::next(EntryKey after, EntryConfig& cursor, IterHint& hi
     return scan(resume ? hint.slot_ + 1 : after, cursor, hint);
 }
 
+// A corrupt record on the way is reported (and so quarantined) and passed:
+// it costs that record alone, never the rest of the walk.
 bool MbbZabroTableConfig::scan(U64 slot, EntryConfig& cursor, IterHint& hint) const {
     Dorvu::String problem;
     for (; slot < scanEnd_; ++slot) {
@@ -276,10 +396,18 @@ bool MbbZabroTableConfig::scan(U64 slot, EntryConfig& cursor, IterHint& hint) co
             case SlotState::Quarantined:
                 break;
             case SlotState::Corrupt:
-                throwCorrupt(slot, problem);
+                pendingCorruptSlot_ = slot;
+                // Walks are const to their callers; the quarantine is the map's own business.
+                const_cast<MbbZabroTableConfig*>(this)->doCorruptionDetected(
+                    corruptionMessage(slot, problem));
+                break;
         }
     }
     return false;
+}
+
+bool MbbZabroTableConfig::hasRecord(EntryKey key) const {
+    return counted_[slotOf(key, "hasRecord")] == Counted::Live;
 }
 
 bool MbbZabroTableConfig::recordFind(EntryKey key, EntryConfig& found) const {
@@ -303,10 +431,9 @@ bool MbbZabroTableConfig::takeFreeSlot(U64 slot) {
         return false;
     const U32 generation = record(slot).generation + 1;
     recordWrite(slot, RecordImage{0, Layout::kRecordLive, slot + 1, nextOpId(), generation, 0});
-    HeaderImage& h = header();
-    h.highestAllocatedKey = std::max<U64>(h.highestAllocatedKey, slot + 1);
-    sealHeader();
-    liveCountedIs(slot, true);
+    if (slot + 1 > counters().highestAllocatedKey)
+        put(counters().highestAllocatedKey, slot + 1);
+    countAs(slot, Counted::Live);
     scanEnd_ = std::max(scanEnd_, slot + 1);
     return true;
 }
@@ -333,13 +460,10 @@ bool MbbZabroTableConfig::recordDel(EntryKey key) {
     const SlotState state = slotState(slot);
     if (state == SlotState::Free)
         return false;
-    if (state == SlotState::Quarantined)
-        --quarantinedRecords_;
     if (pendingCorruptSlot_ == slot)
         pendingCorruptSlot_.reset();
     recordWrite(slot, RecordImage{0, 0, key, nextOpId(), record(slot).generation, 0});
-    sealHeader();
-    liveCountedIs(slot, false);
+    countAs(slot, Counted::None);
     lowestFreeBound_ = std::min(lowestFreeBound_, slot);
     return true;
 }
@@ -365,7 +489,6 @@ void MbbZabroTableConfig::sdkEntryHandleIs(EntryKey key, U32 handle) {
     r.flags |= MbbPostcodef::EntryConfig::kFlagHandleSet;
     r.opId = nextOpId();
     recordWrite(slot, r);
-    sealHeader();
 }
 
 Dorvu::String MbbZabroTableConfig::isolateCorruptRecord() {
@@ -376,10 +499,12 @@ Dorvu::String MbbZabroTableConfig::isolateCorruptRecord() {
     if (slotState(slot) != SlotState::Corrupt) {
         return Kiv::_fmt("record in slot %llu is no longer corrupt", ull(slot));
     }
+    // Flag first, then the checksum: a kill between the two leaves a record
+    // that is still corrupt, and is isolated again when next reached.
     RecordImage& r = record(slot);
-    r.checksum = Layout::recordChecksum(r, slot) ^ Layout::kQuarantineMark;
-    ++quarantinedRecords_;
-    liveCountedIs(slot, false);
+    put(r.flags, r.flags | Layout::kRecordQuarantined);
+    commit(r.checksum, Layout::recordChecksum(r, slot) ^ Layout::kQuarantineMark);
+    countAs(slot, Counted::Quarantined);
     return Kiv::_fmt("record in slot %llu (key %llu) quarantined, its bytes kept", ull(slot),
                      ull(slot + 1));
 }

@@ -101,8 +101,8 @@ void ZabroKeyManager::populate(EntryKey key, const MatchPtrConst& match) {
         free(key);
         return;
     }
-    Zabro::MbbPostcodef::EntryConfig found(0, 0, 0, 0, 0);
-    if (!tableConfig_->recordFind(key, found)) {
+    // Called for keys the resync walk has just checked: no second checksum.
+    if (!tableConfig_->hasRecord(key)) {
         throw Zabro::KeyException(Kiv::_fmt("key segment %s: populate: key %llu has no record",
                                             tableConfig_->name().c_str(),
                                             static_cast<unsigned long long>(key)));

@@ -48,8 +48,10 @@ class ZabroKeyManager : public Kiv::PtrInterface {
 
     Kiv::U8 deviceId() const noexcept { return tableConfig_->deviceId(); }
     Kiv::U16 pipeId() const noexcept { return tableConfig_->pipeId(); }
-    // Never null.
-    Zabro::MbbZabroTableConfig::Ptr mbbZabroTableConfig() const noexcept { return tableConfig_; }
+    // Never null here; virtual so that a test can stand for a key manager without one.
+    virtual Zabro::MbbZabroTableConfig::Ptr mbbZabroTableConfig() const noexcept {
+        return tableConfig_;
+    }
     // Persisted in the table config; a new key follows it.
     EntryKey highestAllocatedKey() const noexcept { return tableConfig_->highestAllocatedKey(); }
     virtual void highestAllocatedKeyIs(EntryKey key) { tableConfig_->highestAllocatedKeyIs(key); }

@@ -1,10 +1,10 @@
 #pragma once
 // Zabro::ZabroMapBase is the base of the key manager's shared-memory maps.
-// It owns the reaction to a corrupt record: a walker that catches
-// Dorvu::CorruptionDetectedException hands the message to
-// doCorruptionDetected, which reports it and has the map isolate the record,
-// so that the walk can be restarted and the rest of the map stays usable.
-// Nothing is wiped: the bad bytes stay for inspection.
+// It owns the reaction to a corrupt record: doCorruptionDetected reports it
+// and has the map isolate the record, so that the rest of the map stays
+// usable. A map's walk calls it itself and goes on; a caller that catches
+// Dorvu::CorruptionDetectedException from a direct request hands it the
+// message. Nothing is wiped: the bad bytes stay for inspection.
 
 #include "kiv/Kiv.h"
 

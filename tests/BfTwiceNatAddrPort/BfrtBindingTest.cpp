@@ -46,8 +46,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_P(BfrtBindingTest, BindsByTableType) {
     const BindingCase& c = GetParam();
     const bool match = std::string_view(c.replaced) == kMatchObjects;
-    ScopedTableObject bound(bfrt::deviceObjects(kDevice).table,
-                            std::make_unique<bfrt::OlvaneBfRtTable>(c.type, "bound"));
+    ScopedTableObject bound(Chip::deviceObjects(kDevice).table,
+                            std::make_unique<Chip::SimTable>(c.type, "bound"));
     // The module-wide owners, named, with the object each holds.
     const auto owners = [] {
         const Bf::BfRtModuleObjects& o = Bf::bfRtModuleObjects();
@@ -95,10 +95,10 @@ TEST_P(BfrtBindingTest, BindsByTableType) {
 }
 
 TEST_F(BfrtBinding, BindsTheThreeTableObjectsInOrderAndStopsAtAFailure) {
-    auto& objects = bfrt::deviceObjects(kDevice);
-    ScopedTableObject second(objects.secondTable, std::make_unique<bfrt::OlvaneBfRtTable>(
+    auto& objects = Chip::deviceObjects(kDevice);
+    ScopedTableObject second(objects.secondTable, std::make_unique<Chip::SimTable>(
                                                       TableType::Selector, "second"));
-    ScopedTableObject third(objects.thirdTable, std::make_unique<bfrt::OlvaneBfRtTable>(
+    ScopedTableObject third(objects.thirdTable, std::make_unique<Chip::SimTable>(
                                                     TableType::ActionProfile, "third"));
     Texts queries = bindingCalls();
     std::erase_if(queries, [](const std::string& c) { return c.find("tableTypeGet") == c.npos; });

@@ -96,7 +96,7 @@ TEST_F(BfrtFixture, DeletesByStoredHandleAndResetsTheDefaultEntryOfTheDefaultMat
 }
 
 TEST_F(BfrtFixture, ReadBackTruncatesFieldsAndGivesUpOnUnknownActionsAndFailedReads) {
-    ScopedTableObject scripted(bfrt::deviceObjects(kDevice).table,
+    ScopedTableObject scripted(Chip::deviceObjects(kDevice).table,
                                std::make_unique<ScriptedBfRtTable>(bfrt::TableType::MatchDirect));
     bfrtTableIs();
     const auto match = matchOf(5, 2, 3);

@@ -68,7 +68,7 @@ TEST_F(BfrtFixture, SteadyStateAllocatesNoBfRtObject) {
 }
 
 TEST_F(BfrtFixture, ViolatedPreconditionsStopTheProcess) {
-    ScopedTableObject scripted(bfrt::deviceObjects(kDevice).table,
+    ScopedTableObject scripted(Chip::deviceObjects(kDevice).table,
                                std::make_unique<ScriptedBfRtTable>(bfrt::TableType::MatchDirect));
     bfrtTableIs();
     const auto match = matchOf(1, 2, 3);

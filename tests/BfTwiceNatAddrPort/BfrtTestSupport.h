@@ -10,15 +10,15 @@
 
 #include "BfTwiceNatAddrPort/BfrtModule.h"
 #include "TableTestSupport.h"
-#include "chip/bfrt.h"
+#include "chip/SimBfRt.h"
 
 namespace BfrtTest {
 
 using namespace TableTest;
 
-class ScriptedBfRtTable : public bfrt::OlvaneBfRtTable {
+class ScriptedBfRtTable : public Chip::SimTable {
   public:
-    using OlvaneBfRtTable::OlvaneBfRtTable;
+    using SimTable::SimTable;
 
     // Raw values that a successful tableEntryGet leaves in place of the chip's.
     std::optional<U64> readNatKeyId, readProt;
@@ -32,7 +32,7 @@ class ScriptedBfRtTable : public bfrt::OlvaneBfRtTable {
     bfrt::Status attributeAllocate(
         const bfrt::TableAttributesType& type,
         std::unique_ptr<bfrt::BfRtTableAttributes>* attributes) const override {
-        return attributesWithheld ? 0 : OlvaneBfRtTable::attributeAllocate(type, attributes);
+        return attributesWithheld ? 0 : SimTable::attributeAllocate(type, attributes);
     }
 };
 
@@ -88,7 +88,7 @@ class BfrtFixture : public TableFixture {
         return _fmt("[%02x 00 00 00 %02x %02x 00 00]", device, pipe & 0xFF, pipe >> 8);
     }
     static std::string sessionTarget(U32 device = kDevice, U32 pipe = kPipe) {
-        const auto session = bfrt::deviceObjects(device).tableIntf->bfRtSessionGet();
+        const auto session = Chip::deviceObjects(device).tableIntf->bfRtSessionGet();
         return _fmt("sess=%u, target=", session->sessHandleGet()) + target(device, pipe);
     }
     // The setValue calls of a key ("Key") or data ("Data") object from `field` on.

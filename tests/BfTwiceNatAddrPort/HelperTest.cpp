@@ -55,8 +55,11 @@ TEST_F(HelperTest, PdLibIsRewritesThePresentObjectAndKeepsItUnderTheSameName) {
               std::tuple("pdlib", withoutBfRt.handle(), 9u));
     EXPECT_EQ(first->references(), 1u);  // the helper let go of it
     EXPECT_THROW(helper->pdLibIs("no-such-pd-library.so", nullptr, 10), Kiv::Exception);
-    EXPECT_EQ(helper->pdLib(), replacement);  // kept, with the session of the failed call
-    EXPECT_EQ(replacement->sessionId(), 10u);
+    // Kept, with the handle and session of the failed call, and still bound.
+    EXPECT_EQ(helper->pdLib(), replacement);
+    EXPECT_EQ(
+        std::tuple(replacement->dlHandle(), replacement->boundHandle(), replacement->sessionId()),
+        std::tuple(nullptr, withoutBfRt.handle(), 10u));
     EXPECT_EQ(helper->pdLibDel(), replacement);
     EXPECT_FALSE(helper->pdLib() || helper->pdLibDel());
 }

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "chip/olvane_switch_pd.h"
+#include "sdk/olvane_switch_pd.h"
 
 namespace PdTest {
 

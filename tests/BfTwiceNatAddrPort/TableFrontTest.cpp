@@ -28,6 +28,8 @@ class ScriptedTable : public TwiceNatAddrPortTable {
 
     TwiceNatAddrPortTableEntry entryByHandle(BfnTable::BfnSdkEntryHandle handle) const override {
         asked.push_back(handle);
+        if (handle == corruptRead)
+            throw Dorvu::CorruptionDetectedException("scripted read-back corruption");
         if (!readable)
             return {};
         return entryOf(matchOf(static_cast<U16>(handle), 0, 0), actionOf(kOnMiss));
@@ -38,6 +40,7 @@ class ScriptedTable : public TwiceNatAddrPortTable {
     }
 
     bool readable = true;
+    U32 corruptRead = 0;  // the read-back of this handle throws
     mutable std::vector<U32> asked;
     // At initializeTable: the helper given, the default match, reads and status resyncs so far.
     std::tuple<const void*, const void*, std::size_t, U64> initialized;
@@ -92,17 +95,21 @@ class ResyncTest : public TestSupport::LeakCheck {
 
     // A scripted table over the case's records, with or without each manager,
     // started as the factory starts a table.
-    void start(const WalkCase& c, bool withKeys = true, bool withStatus = true) {
+    void start(const WalkCase& c, bool withKeys = true, bool withStatus = true, U32 corruptRead = 0,
+               bool withoutConfig = false) {
         config = ScriptedTableConfig::ScriptedTableConfigIs(kDevice, kScriptPipe, c.records,
                                                             c.corruptAt);
         config->highestAllocatedKeyIs(kHighestBefore);
         keys = withKeys ? RecordingKeyManager::RecordingKeyManagerIs(config) : nullptr;
+        if (keys)
+            keys->withoutConfig = withoutConfig;
         if (!withStatus)
             status = nullptr;
         auto helper = Bf::twiceNatAddrPortTableHelperFactory(kDevice, kScriptPipe);
         helper->sdkHandlesIs();
         table = Kiv::create<ScriptedTable>(helper, keys, status);
         table->readable = c.readable;
+        table->corruptRead = corruptRead;
         Bf::startTable(table);
     }
 
@@ -163,6 +170,23 @@ TEST_F(ResyncTest, NullManagersSkipTheirCallsOnly) {
     start(kWalkCases[0], /*withKeys=*/true, /*withStatus=*/false);
     EXPECT_EQ(table->asked.size(), 3u);
     EXPECT_EQ(keys->highestAllocatedKey(), 9u);
+}
+
+// Only the map's own requests end the walk on corruption; the same exception
+// from a read-back is no map failure and leaves the factory unchanged.
+TEST_F(ResyncTest, CorruptionFromAReadBackPassesOut) {
+    EXPECT_THROW(start(kWalkCases[0], true, true, /*corruptRead=*/90),
+                 Dorvu::CorruptionDetectedException);
+    EXPECT_TRUE(config->corruptions.empty());
+    EXPECT_EQ(keys->calls.size(), 1u);  // populate(5) only: no highest key written
+    EXPECT_EQ(status->resyncStatusCount(), 0u);
+}
+
+using ResyncDeathTest = ResyncTest;
+
+TEST_F(ResyncDeathTest, AKeyManagerWithoutTableConfigStopsTheProcess) {
+    EXPECT_DEATH(start(kWalkCases[0], true, true, 0, /*withoutConfig=*/true),
+                 assertionFailed("zabroKeyManager->mbbZabroTableConfig()"));
 }
 
 // ---- The exported factory on the chip model, for each backend.

@@ -3,7 +3,8 @@
 #include <functional>
 
 #include "AgentFixture.h"
-#include "chip/ChipDevice.h"
+#include "chip/ChipRegistry.h"
+#include "support/RawSegment.h"
 
 namespace AgentTest {
 namespace {
@@ -35,6 +36,15 @@ void deleteOnChip(AgentFixture& f) {
     Chip::close(0);
 }
 
+void damageChipRecord(AgentFixture& f) {
+    const uint32_t handle = f.firstRecord().sdkEntryHandle();
+    Chip::close(0);
+    const TestSupport::RawSegment raw(Chip::segmentName(0));
+    const auto& header = *reinterpret_cast<const Chip::SegmentHeader*>(raw.base());
+    auto* records = reinterpret_cast<Chip::EntryRecord*>(raw.base() + header.recordsOffset);
+    records[(handle & Chip::kHandleIndexMask) - 1].natKeyId ^= 0x100;
+}
+
 const Sabotage kSabotages[] = {
     {"EntryAddedOnTheChip", addOnChip,
      "orphan: chip entry 0x00000003 (ingMdNatKeyId=7 l4PortHdrDstPort=443 l4PortHdrSrcPort=7000 "
@@ -47,6 +57,8 @@ const Sabotage kSabotages[] = {
     {"EntryDeletedOnTheChip", deleteOnChip,
      "record without entry: key 1 names handle 0x00000001, which no chip entry has",
      "repair: freed key 1", 1},
+    {"ChipRecordDamaged", damageChipRecord, "bad chip record 0: checksum mismatch",
+     "repair: cleared bad chip record 0", 1},
 };
 
 class AuditTest : public AgentFixture,

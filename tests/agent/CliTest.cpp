@@ -115,7 +115,10 @@ INSTANTIATE_TEST_SUITE_P(
              2,
              "cannot read --keep-going: No such file"},
         Exit{"FlushWithoutTerminal", {"flush"}, 2, "give --yes"},
-        Exit{"MissingDevice", {"--device", "1", "show"}, 3, "device 1 does not exist (/natagent"},
+        Exit{"MissingDevice",
+             {"--device", "1", "show"},
+             3,
+             "device 1 does not exist; create it with natagent init --device 1"},
         Exit{"MissingLibrary", {"--lib-dir", "DIR", "show"}, 3, "cannot load "},
         Exit{"InitOfExistingDevice", {"init"}, 3, "device 0 exists already"},
         Exit{"GetAbsent",
@@ -175,6 +178,35 @@ TEST_F(CliTest, TraceShowsTheLibrarysLevelNineLinesStamped) {
     EXPECT_EQ(badFile.status, 2);
     EXPECT_TRUE(contains(badFile.err, "cannot open KIV_TRACE_FILE /nonexistent/trace"))
         << badFile.err;
+}
+
+// Over a PD library without the simulator's control, as over hardware: the entry
+// commands work, stats leaves out what only the simulator tells, and the demo and
+// init say why they cannot run.
+TEST_F(CliTest, WithoutTheSimulatorsControlOnlyTheDemoIsRefused) {
+    backend_ = "pd";  // that library offers no object runtime
+    auto over = [](std::vector<std::string> args) {
+        args.insert(args.begin(), {"--pd-lib", PD_LIBRARY_WITHOUT_CONTROL});
+        return args;
+    };
+    ASSERT_EQ(agent(over({"program"}), lines({addLine(1), addLine(2)})).status, 0);
+    const AgentResult shown = agent(over({"show"}));
+    EXPECT_EQ(shown.status, 0);
+    EXPECT_TRUE(contains(shown.out, "2 entries")) << shown.out;
+    EXPECT_EQ(agent(over({"audit"})).status, 0);
+    const AgentResult stats = agent(over({"stats"}));
+    EXPECT_EQ(stats.status, 0);
+    EXPECT_TRUE(hasRow(stats.out, {"chip", "entries,", "this", "scope", "2"})) << stats.out;
+    EXPECT_FALSE(contains(stats.out, "chip capacity")) << stats.out;
+    const AgentResult demo = agent(over({"demo", "--entries", "10"}));
+    EXPECT_EQ(demo.status, 3);
+    EXPECT_TRUE(contains(demo.err, "the demo needs a simulated chip, and the PD library " +
+                                       std::string(PD_LIBRARY_WITHOUT_CONTROL) +
+                                       " offers no olvane_switch_sim_control entry point"))
+        << demo.err;
+    const AgentResult init = agent(over({"--device", "2", "init"}));
+    EXPECT_EQ(init.status, 3);
+    EXPECT_TRUE(contains(init.err, "creating a device needs a simulated chip")) << init.err;
 }
 
 }  // namespace

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "chip/ChipRegistry.h"
-#include "chip/bfrt.h"
-#include "chip/olvane_switch_pd.h"
+#include "chip/SimBfRt.h"
+#include "sdk/olvane_switch_pd.h"
 
 namespace {
 
@@ -167,10 +167,34 @@ void BM_PdGetEntry(benchmark::State& state) {
 }
 BENCHMARK(BM_PdGetEntry);
 
+// Opening a chip, as a restarted agent does: map the segment, check every record,
+// derive the free records and check the buckets. Arg: entries installed (capacity 64K).
+void BM_ChipOpen(benchmark::State& state) {
+    Chip::wipe(kDev);
+    Chip::Device& dev = Chip::open(kDev);
+    for (uint32_t n = 0; n < static_cast<uint32_t>(state.range(0)); ++n) {
+        uint32_t handle = 0;
+        MatchSpec m = matchOf(n);
+        if (dev.entryAdd(Chip::kAllPipes, {m.ing_md_nat_key_id, m.l4_port_hdr_src_port, 443},
+                         {Chip::Action::Hit, 6, 1, 2}, &handle) != Chip::kSuccess) {
+            state.SkipWithError("cannot fill the chip");
+            return;
+        }
+    }
+    Chip::close(kDev);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(Chip::open(kDev).entryCount());
+        Chip::close(kDev);
+    }
+    const Chip::Recovery& recovery = Chip::open(kDev).recovery();
+    state.counters["repairs"] = recovery.slotsCleared + recovery.slotsPlaced;
+}
+BENCHMARK(BM_ChipOpen)->Arg(0)->Arg(32768)->Arg(60000)->Unit(benchmark::kMicrosecond);
+
 // Object-runtime side: one key and one data object, reused as the table library does.
 struct Objects {
-    bfrt::OlvaneBfRtTable& table = *bfrt::deviceObjects(kDev).table;
-    const bfrt::BfRtSession& session = *bfrt::deviceObjects(kDev).tableIntf->bfRtSessionGet();
+    bfrt::OlvaneBfRtTable& table = *Chip::deviceObjects(kDev).table;
+    const bfrt::BfRtSession& session = *Chip::deviceObjects(kDev).tableIntf->bfRtSessionGet();
     std::unique_ptr<bfrt::BfRtTableKey> key;
     std::unique_ptr<bfrt::BfRtTableData> data;
     uint32_t hit = 0, rwId = 0, prot = 0, nextHop = 0;

@@ -5,7 +5,7 @@
 #include <array>
 
 #include "PdLibrary.h"
-#include "chip/bfrt.h"
+#include "chip/SimBfRt.h"
 
 namespace {
 
@@ -58,8 +58,8 @@ class BfRtTableTest : public ChipFixture {
         return table.tableEntryGet(session, target, 0, handle, key.get(), data.get());
     }
 
-    OlvaneBfRtTable& table = *deviceObjects(kDev).table;
-    const BfRtSession& session = *deviceObjects(kDev).tableIntf->bfRtSessionGet();
+    OlvaneBfRtTable& table = *Chip::deviceObjects(kDev).table;
+    const BfRtSession& session = *Chip::deviceObjects(kDev).tableIntf->bfRtSessionGet();
     std::unique_ptr<BfRtTableKey> key;
     std::unique_ptr<BfRtTableData> data;
 };
@@ -157,7 +157,7 @@ TEST_F(BfRtTableTest, DefaultEntryIsSharedWithThePdLibrary) {
 }
 
 TEST_F(BfRtTableTest, OtherTableTypesHoldNoEntries) {
-    const OlvaneBfRtTable selector(TableType::Selector, "selector");
+    const Chip::SimTable selector(TableType::Selector, "selector");
     TableType type{};
     ASSERT_EQ(selector.tableTypeGet(&type), 0);
     EXPECT_EQ(type, TableType::Selector);
@@ -214,6 +214,35 @@ TEST_F(BfRtTableTest, EntryScopeSplitsThePipesAndCallsAreLoggedWithKeysAndData) 
     ASSERT_EQ(scope->entryScopeParamsSet(TableEntryScope::AllPipelines), 0);
     EXPECT_EQ(table.tableAttributesSet(session, kAllPipes, *scope), Chip::kInvalidArg)
         << "entries are installed";
+}
+
+}  // namespace
+
+namespace {
+
+// The object runtime lists the same entries of the scope as the PD functions: usage,
+// the first entry read into the key and data, and the handles after one in chunks.
+TEST_F(BfRtTableTest, ListsTheEntriesOfTheTargetsScope) {
+    uint32_t handles[3] = {}, count = 0, first = 0, next[4] = {}, returned = 0;
+    for (uint32_t i = 0; i < 3; ++i) {
+        keyIs({i + 1, 80, 443});
+        dataIs(3, {0, 5, 6, 7 + i});
+        ASSERT_EQ(add(kAllPipes, &handles[i]), 0);
+    }
+    ASSERT_EQ(table.tableUsageGet(session, kAllPipes, 0, &count), 0);
+    EXPECT_EQ(count, 3u);
+    ASSERT_EQ(table.keyReset(key.get()), 0);
+    ASSERT_EQ(table.tableEntryGetFirst(session, kAllPipes, 0, key.get(), data.get(), &first), 0);
+    EXPECT_EQ(first, handles[0]);
+    EXPECT_EQ(keyRead(), (std::array<uint64_t, 3>{1, 80, 443}));
+    EXPECT_EQ(dataRead(), (Fields{104, 5, 6, 7}));
+    ASSERT_EQ(table.tableEntryGetNext_n(session, kAllPipes, first, 1, next, &returned), 0);
+    EXPECT_THAT(std::vector(next, next + 2), ElementsAre(handles[1], 0u)) << "n bounds the chunk";
+    ASSERT_EQ(table.tableEntryGetNext_n(session, kAllPipes, handles[1], 4, next, &returned), 0);
+    EXPECT_EQ(returned, 1u);
+    EXPECT_EQ(next[0], handles[2]);
+    const Chip::SimTable selector(TableType::Selector, "selector");
+    EXPECT_EQ(selector.tableUsageGet(session, kAllPipes, 0, &count), Chip::kNotSupported);
 }
 
 }  // namespace

@@ -140,7 +140,7 @@ TEST_F(ChipDeviceTest, TargetPipeMustFitTheScopeWhichChangesOnlyOnAnEmptyTable) 
 
 // Maps the device's segment behind the chip's back, as a stray writer would.
 struct RawSegment {
-    SharedSegment segment = SharedSegment::openExisting(segmentName(kDev));
+    Shm::Segment segment = Shm::Segment::openOrCreate(segmentName(kDev), {"chip segment", 0, 0});
     SegmentHeader& header() { return *reinterpret_cast<SegmentHeader*>(segment.base()); }
     EntryRecord* records() {
         return reinterpret_cast<EntryRecord*>(segment.base() + header().recordsOffset);
@@ -154,10 +154,9 @@ TEST_F(ChipDeviceTest, BadSegmentIsRefusedAndLeftInPlace) {
     } cases[] = {
         {[](SegmentHeader& h) { h.magic ^= 1; }, "bad magic"},
         {[](SegmentHeader& h) { h.layoutVersion = 99; }, "layout version 99"},
-        {[](SegmentHeader& h) { h.recordSize = 32; }, "sizes differ"},
+        {[](SegmentHeader& h) { h.recordSize = 24; }, "sizes differ"},
         {[](SegmentHeader& h) { h.recordsOffset += 64; }, "offsets do not match"},
         {[](SegmentHeader& h) { h.deviceId = 3; }, "belongs to device 3"},
-        {[](SegmentHeader& h) { h.freeCount = 0; }, "bookkeeping"},
         {[](SegmentHeader&) {
              const int fd = ::shm_open(segmentName(kDev).c_str(), O_RDWR, 0600);
              EXPECT_EQ(::ftruncate(fd, 64), 0);
@@ -188,7 +187,7 @@ TEST_F(ChipDeviceTest, BadSegmentIsRefusedAndLeftInPlace) {
 TEST_F(ChipDeviceTest, CorruptRecordReadsAsHardwareFault) {
     uint32_t handle = 0;
     ASSERT_EQ(chip().entryAdd(kAllPipes, keyOf(4), kHit, &handle), kSuccess);
-    RawSegment().records()[(handle & kHandleIndexMask) - 1].rwId ^= 0x40;
+    RawSegment().records()[(handle & kHandleIndexMask) - 1].slot[0].rwId ^= 0x40;
     EntryView view;
     EXPECT_EQ(chip().entryGet(handle, kAnyPipe, &view), kHwAccessFails);
 }

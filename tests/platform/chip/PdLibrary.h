@@ -2,7 +2,7 @@
 #pragma once
 
 #include "ChipTestSupport.h"
-#include "chip/olvane_switch_pd.h"
+#include "sdk/olvane_switch_pd.h"
 
 namespace ChipTest {
 
@@ -43,6 +43,10 @@ struct PdLibrary {
     OLVANE_PD_BIND(p4_pd_olvane_switch_twiceNatAddrPort_table_delete);
     OLVANE_PD_BIND(p4_pd_olvane_switch_twiceNatAddrPort_table_reset_default_entry);
     OLVANE_PD_BIND(p4_pd_olvane_switch_twiceNatAddrPort_get_entry);
+    OLVANE_PD_BIND(p4_pd_olvane_switch_twiceNatAddrPort_get_entry_count);
+    OLVANE_PD_BIND(p4_pd_olvane_switch_twiceNatAddrPort_get_first_entry_handle);
+    OLVANE_PD_BIND(p4_pd_olvane_switch_twiceNatAddrPort_get_next_entry_handles);
+    OLVANE_PD_BIND(p4_pd_olvane_switch_twiceNatAddrPort_table_get_default_entry_handle);
 };
 
 #undef OLVANE_PD_BIND

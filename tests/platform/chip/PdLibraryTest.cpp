@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "PdLibrary.h"
+#include "sdk/SimControl.h"
 
 namespace {
 
@@ -270,6 +271,82 @@ TEST_F(PdLibraryTest, EntriesWrittenByOneProcessAreReadByTheNext) {
     const PdReadBack r = pdRead(pd, kDev, static_cast<p4_pd_entry_hdl_t>(childEntry));
     EXPECT_THAT(r.actionName, StrEq("p4_pd_olvane_switch_twiceNatAddrPortHitEcmp"));
     EXPECT_EQ(r.match.l4_port_hdr_dst_port, 6);
+}
+
+}  // namespace
+
+namespace {
+
+// Listing walks one scope in record order, without the default entry or a deleted one,
+// in chunks of the size asked for; the simulator's control sees the same device and
+// counts the listing apart from the writes.
+TEST_F(PdLibraryTest, ListsTheEntriesOfAScopeAndTheControlCountsAndFaultsCalls) {
+    auto& control = *pd.lib.symbol<SimControl::Control*()>(OLVANE_SWITCH_SIM_CONTROL_SYMBOL)();
+    control.callCountingIs(true);
+    std::vector<p4_pd_entry_hdl_t> h(5);
+    for (uint16_t i = 0; i < h.size(); ++i) {
+        const MatchSpec m{i, i, i};
+        ASSERT_EQ(pd.p4_pd_olvane_switch_twiceNatAddrPort_table_add_with_onMiss(1, kAllPipesTarget,
+                                                                                &m, &h[i]),
+                  0);
+    }
+    p4_pd_entry_hdl_t defaultHandle = 0, found = 0;
+    ASSERT_EQ(pd.p4_pd_olvane_switch_twiceNatAddrPort_set_default_action_onMiss(1, kAllPipesTarget,
+                                                                                &defaultHandle),
+              0);
+    ASSERT_EQ(pd.p4_pd_olvane_switch_twiceNatAddrPort_table_delete(1, kDev, h[2]), 0);
+
+    uint32_t count = 0, returned = 0;
+    ASSERT_EQ(pd.p4_pd_olvane_switch_twiceNatAddrPort_get_entry_count(1, kAllPipesTarget, &count),
+              0);
+    EXPECT_EQ(count, 4u);
+    ASSERT_EQ(
+        pd.p4_pd_olvane_switch_twiceNatAddrPort_get_first_entry_handle(1, kAllPipesTarget, &found),
+        0);
+    EXPECT_EQ(found, h[0]);
+    std::vector<p4_pd_entry_hdl_t> next(8, 0);
+    ASSERT_EQ(pd.p4_pd_olvane_switch_twiceNatAddrPort_get_next_entry_handles(
+                  1, kAllPipesTarget, h[0], 2, next.data(), &returned),
+              0);
+    EXPECT_EQ(returned, 2u);
+    EXPECT_THAT(std::vector(next.begin(), next.begin() + 3), ElementsAre(h[1], h[3], 0u))
+        << "n bounds the chunk";
+    ASSERT_EQ(pd.p4_pd_olvane_switch_twiceNatAddrPort_get_next_entry_handles(
+                  1, kAllPipesTarget, h[3], 8, next.data(), &returned),
+              0);
+    EXPECT_EQ(returned, 1u);
+    EXPECT_EQ(next[0], h[4]);
+    EXPECT_EQ(pd.p4_pd_olvane_switch_twiceNatAddrPort_get_next_entry_handles(
+                  1, kAllPipesTarget, h[2], 8, next.data(), &returned),
+              Chip::kObjectNotFound)
+        << "a deleted handle";
+    ASSERT_EQ(pd.p4_pd_olvane_switch_twiceNatAddrPort_table_get_default_entry_handle(
+                  1, kAllPipesTarget, &found),
+              0);
+    EXPECT_EQ(found, defaultHandle);
+    const p4_pd_dev_target_t pipe1{kDev, 1, 0};
+    EXPECT_EQ(pd.p4_pd_olvane_switch_twiceNatAddrPort_get_first_entry_handle(1, pipe1, &found),
+              Chip::kObjectNotFound)
+        << "another scope";
+
+    SimControl::DeviceInfo info;
+    ASSERT_EQ(control.deviceInfo(kDev, &info), 0);
+    EXPECT_EQ(info.entryCount, 4u);
+    const SimControl::CallCounts calls = control.callCounts();
+    control.callCountingIs(false);
+    EXPECT_EQ(calls.adds, 5u);
+    EXPECT_EQ(calls.modifies, 1u);
+    EXPECT_EQ(calls.deletes, 1u);
+    EXPECT_EQ(calls.reads, 0u);
+    EXPECT_EQ(calls.other, 7u);
+
+    EXPECT_FALSE(control.faultIs("no_such_call", 1, Chip::kNoSpace));
+    ASSERT_TRUE(
+        control.faultIs("p4_pd_olvane_switch_twiceNatAddrPort_get_entry_count", 1, Chip::kNoSpace));
+    EXPECT_EQ(pd.p4_pd_olvane_switch_twiceNatAddrPort_get_entry_count(1, kAllPipesTarget, &count),
+              Chip::kNoSpace);
+    EXPECT_EQ(pd.p4_pd_olvane_switch_twiceNatAddrPort_get_entry_count(1, kAllPipesTarget, &count),
+              0);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "LeakCheck.h"
 #include "PdLibrary.h"
+#include "chip/SimBfRt.h"
 #include "pdintf/BfPdTwiceNatAddrPortIntf.h"
 
 namespace {
@@ -66,7 +67,7 @@ TEST_F(PdIntfTest, ObjectRuntimeOnlyFromALibraryThatOffersIt) {
     // The same object, given the other library's handle, binds its object runtime.
     plain->dlHandleIs(withBfRt.handle());
     ASSERT_NE(plain->bfRtTable(), nullptr);
-    EXPECT_EQ(plain->bfRtTable(), bfrt::deviceObjects(1).table.get());
+    EXPECT_EQ(plain->bfRtTable(), Chip::deviceObjects(1).table.get());
     EXPECT_NE(plain->bfRtTableIntf(), nullptr);
     EXPECT_EQ(plain->ingMdNatKeyIdFieldId(), 1u);
     EXPECT_EQ(plain->l4PortHdrSrcPortFieldId(), 2u);
@@ -83,6 +84,18 @@ TEST_F(PdIntfTest, ObjectRuntimeOnlyFromALibraryThatOffersIt) {
     }
     EXPECT_EQ(ids.size(), 5u + 4u * 3u);
     EXPECT_FALSE(ids.contains(0u));
+
+    // Rebinding never fails and never takes away what a table built over the
+    // object uses: a library without the object runtime, another library and
+    // null are recorded, and the bound functions and objects stay.
+    ChipTest::SharedLibrary other(OLVANE_PD_LIBRARY_DIR "/libchip.so");
+    bfrt::OlvaneBfRtTable* const table = plain->bfRtTable();
+    for (void* handle : {withoutBfRt.handle(), other.handle(), static_cast<void*>(nullptr)}) {
+        plain->dlHandleIs(handle);
+        EXPECT_EQ(std::tuple(plain->dlHandle(), plain->boundHandle(), plain->bfRtTable()),
+                  std::tuple(handle, withBfRt.handle(), table));
+        EXPECT_EQ(plain->ingMdNatKeyIdFieldId(), 1u);
+    }
 }
 
 }  // namespace

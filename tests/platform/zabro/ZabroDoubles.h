@@ -107,8 +107,12 @@ class RecordingKeyManager : public MbbZabroKey::ZabroKeyManager {
         calls.push_back({"highestAllocatedKeyIs", key, nullptr});
         ZabroKeyManager::highestAllocatedKeyIs(key);
     }
+    Zabro::MbbZabroTableConfig::Ptr mbbZabroTableConfig() const noexcept override {
+        return withoutConfig ? nullptr : ZabroKeyManager::mbbZabroTableConfig();
+    }
 
     std::vector<Call> calls;
+    bool withoutConfig = false;  // stands for a key manager that has no table config
 };
 
 inline Kiv::MemAllocationTracker RecordingKeyManager::memAllocationTracker_{

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,8 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "shm/Fd.h"
 #include "support/LeakCheck.h"
+#include "support/RawSegment.h"
+#include "zabro/ZabroSegmentLayout.h"
 #include "zabro/Zabro.h"
+#include "zabro/ZabroSegmentLayout.h"
 
 namespace ZabroTest {
 
@@ -27,31 +32,19 @@ inline constexpr Kiv::U16 kPipe = 1;
 [[maybe_unused]] inline const bool kPrivateSegmentPrefix =
     ::setenv("OLVANE_SHM_PREFIX", ("zabrotest" + std::to_string(::getpid())).c_str(), 0) == 0;
 
-// A read-write mapping of an existing segment, beside the one under test.
-class RawSegment {
+// The raw mapping with the key segment's layout.
+class RawSegment : public TestSupport::RawSegment {
   public:
-    explicit RawSegment(const std::string& name)
-        : segment_(Zabro::ShmSegment::openOrCreate(name, 0)) {}
+    using TestSupport::RawSegment::RawSegment;
 
-    std::size_t size() const noexcept { return segment_.size(); }
-    std::vector<std::byte> bytes() const { return {segment_.base(), segment_.base() + size()}; }
-    Zabro::Layout::HeaderImage& header() const {
-        return *reinterpret_cast<Zabro::Layout::HeaderImage*>(segment_.base());
+    Zabro::Layout::HeaderImage& header() const { return at<Zabro::Layout::HeaderImage>(0); }
+    Zabro::Layout::CountersImage& counters() const {
+        return at<Zabro::Layout::CountersImage>(Zabro::Layout::kCountersOffset);
     }
     Zabro::Layout::RecordImage& record(Kiv::U64 slot) const {
-        return *reinterpret_cast<Zabro::Layout::RecordImage*>(segment_.base() +
-                                                              Zabro::Layout::recordOffset(slot));
+        return at<Zabro::Layout::RecordImage>(Zabro::Layout::recordOffset(slot));
     }
     void resealHeader() const { header().checksum = Zabro::Layout::headerChecksum(header()); }
-    // Changes the segment's size (the mapping keeps the old one).
-    void truncate(std::size_t size) const {
-        const int fd = ::shm_open(segment_.name().c_str(), O_RDWR, 0600);
-        EXPECT_EQ(::ftruncate(fd, static_cast<off_t>(size)), 0);
-        ::close(fd);
-    }
-
-  private:
-    Zabro::ShmSegment segment_;
 };
 
 // Runs `body` in a forked process, as a second process would run, and hands

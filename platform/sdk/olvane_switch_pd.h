@@ -6,7 +6,7 @@
  *   libolvane_switch_pd_nobfrt.so does not: a library loaded from it has no object
  *                                 runtime, and its users fall back to these functions.
  *
- * Every function returns a status, 0 on success (codes in ChipStatus.h). Structures are
+ * Every function returns a status, 0 on success (codes in SdkStatus.h). Structures are
  * in host byte order. Padding bytes of the action specs are never read or written. */
 #ifndef OLVANE_SWITCH_PD_H
 #define OLVANE_SWITCH_PD_H
@@ -156,11 +156,28 @@ p4_pd_status_t p4_pd_olvane_switch_twiceNatAddrPort_get_entry(
     p4_pd_olvane_switch_twiceNatAddrPort_match_spec_t* match_spec, char* action_name,
     uint8_t* action_spec, uint64_t* hit_count, uint8_t* is_default);
 
+/* Listing the entries of the scope dev_tgt selects (dev_pipe_id 0xFFFF: the all-pipes
+ * scope), default entries excluded, in the SDK's order, for tools that audit the table.
+ * get_first_entry_handle gives 6 when the scope holds no entry. get_next_entry_handles
+ * writes up to n handles of the entries after entry_hdl to next_entry_handles and their
+ * number to *returned; 6 when entry_hdl names no entry of the scope. */
+p4_pd_status_t p4_pd_olvane_switch_twiceNatAddrPort_get_entry_count(p4_pd_sess_hdl_t sess_hdl,
+                                                                    p4_pd_dev_target_t dev_tgt,
+                                                                    uint32_t* count);
+p4_pd_status_t p4_pd_olvane_switch_twiceNatAddrPort_get_first_entry_handle(
+    p4_pd_sess_hdl_t sess_hdl, p4_pd_dev_target_t dev_tgt, p4_pd_entry_hdl_t* entry_hdl);
+p4_pd_status_t p4_pd_olvane_switch_twiceNatAddrPort_get_next_entry_handles(
+    p4_pd_sess_hdl_t sess_hdl, p4_pd_dev_target_t dev_tgt, p4_pd_entry_hdl_t entry_hdl, uint32_t n,
+    p4_pd_entry_hdl_t* next_entry_handles, uint32_t* returned);
+/* The handle of the default entry of the scope dev_tgt selects; it never changes. */
+p4_pd_status_t p4_pd_olvane_switch_twiceNatAddrPort_table_get_default_entry_handle(
+    p4_pd_sess_hdl_t sess_hdl, p4_pd_dev_target_t dev_tgt, p4_pd_entry_hdl_t* entry_hdl);
+
 /* Object-runtime access, exported by libolvane_switch_pd.so only. Fills *info with the
- * objects of the device: table_intf is a BfRt::BfRtTableIntf*, table the
- * bfrt::OlvaneBfRtTable* of twiceNatAddrPort, second_table and third_table further
- * table objects or NULL (see bfrt::deviceObjects()). The objects live as long as the
- * process. Returns 3 for a device id out of range or a NULL info. */
+ * objects of the device (interfaces of bfrt.h): table_intf is a BfRt::BfRtTableIntf*,
+ * table the bfrt::OlvaneBfRtTable* of twiceNatAddrPort, second_table and third_table
+ * further table objects or NULL. The objects live as long as the process. Returns 3
+ * for a device id out of range or a NULL info. */
 typedef struct olvane_switch_bfrt_info {
     void* table_intf;
     void* table;

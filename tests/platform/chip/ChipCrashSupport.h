@@ -1,0 +1,316 @@
+// Drives a chip in a child process and checks what a kill left behind. The child
+// reports every operation through a pipe twice, before it starts (intent) and after it
+// returned (done), so the parent knows the committed state and the one operation that
+// may have been cut short, and accepts the chip only in one of those two states.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <map>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "chip/ChipRegistry.h"
+
+namespace ChipCrash {
+
+using namespace Chip;
+
+inline constexpr uint32_t kDev = 2;
+
+struct Op {
+    enum Kind : uint8_t { Add, Modify, Delete, DefaultSet, DefaultReset, Scope } kind;
+    bool done;
+    Status status;
+    uint16_t pipe;
+    uint32_t handle;
+    EntryKey key;
+    ActionData data;
+    EntryScope scope;
+};
+
+inline uint64_t keyOf(const EntryKey& k, uint16_t pipe) {
+    return placementKey(k.natKeyId, k.srcPort, k.dstPort, pipe);
+}
+
+inline std::vector<uint16_t> scopePipes(EntryScope scope) {
+    if (scope == EntryScope::AllPipes) {
+        return {kAllPipes};
+    }
+    return {0, 1, 2, 3};
+}
+
+struct Installed {
+    uint32_t handle;
+    ActionData data;
+    bool operator==(const Installed&) const = default;
+};
+
+// What the chip must hold: entries by placement key, defaults by pipe, the scope.
+struct Model {
+    EntryScope scope = EntryScope::AllPipes;
+    std::map<uint64_t, Installed> entries;
+    std::map<uint16_t, ActionData> defaults;
+
+    void apply(const Op& op) {
+        switch (op.kind) {
+            case Op::Add:
+                entries[keyOf(op.key, op.pipe)] = {op.handle, op.data};
+                break;
+            case Op::Modify:
+                entries[keyOf(op.key, op.pipe)].data = op.data;
+                break;
+            case Op::Delete:
+                entries.erase(keyOf(op.key, op.pipe));
+                break;
+            case Op::DefaultSet:
+                defaults[op.pipe] = op.data;
+                break;
+            case Op::DefaultReset:
+                defaults[op.pipe] = ActionData{};
+                break;
+            case Op::Scope:
+                scope = op.scope;
+                break;
+        }
+    }
+    bool operator==(const Model& o) const {
+        if (scope != o.scope || entries != o.entries) {
+            return false;
+        }
+        auto defaultOf = [](const Model& m, uint16_t pipe) {
+            auto found = m.defaults.find(pipe);
+            return found == m.defaults.end() ? ActionData{} : found->second;
+        };
+        for (uint16_t pipe : scopePipes(scope)) {
+            if (!(defaultOf(*this, pipe) == defaultOf(o, pipe))) {
+                return false;
+            }
+        }
+        return true;
+    }
+};
+
+// The first difference between what the chip holds and what it should, for messages.
+inline std::string firstDifference(const Model& found, const Model& expected) {
+    if (found.scope != expected.scope) {
+        return "scope";
+    }
+    for (const auto& [key, want] : expected.entries) {
+        auto got = found.entries.find(key);
+        if (got == found.entries.end()) {
+            return "key " + std::to_string(key) + " missing";
+        }
+        if (!(got->second == want)) {
+            return "key " + std::to_string(key) + " handle " + std::to_string(got->second.handle) +
+                   ", expected " + std::to_string(want.handle);
+        }
+    }
+    if (found.entries.size() != expected.entries.size()) {
+        return std::to_string(found.entries.size() - expected.entries.size()) + " extra entries";
+    }
+    return found == expected ? "none" : "a default entry";
+}
+
+// Everything the chip shows through its interface.
+inline Model readChip(Device& dev) {
+    Model m;
+    m.scope = dev.entryScope();
+    for (uint16_t pipe : scopePipes(m.scope)) {
+        EntryView view;
+        for (uint32_t h : dev.entryHandles(pipe)) {
+            EXPECT_EQ(dev.entryGet(h, kAnyPipe, &view), kSuccess);
+            EXPECT_TRUE(m.entries.emplace(keyOf(view.key, pipe), Installed{h, view.data}).second)
+                << "key listed twice";
+        }
+        EXPECT_EQ(dev.entryGet(dev.defaultEntryHandle(pipe), kAnyPipe, &view), kSuccess);
+        m.defaults[pipe] = view.data;
+    }
+    return m;
+}
+
+// Runs random operations on the chip, reporting each through `fd`; never returns.
+class Driver {
+  public:
+    Driver(int fd, uint32_t seed, uint32_t keySpace)
+        : dev_(Chip::open(kDev)), fd_(fd), rng_(seed), keySpace_(keySpace) {
+        for (uint16_t pipe : scopePipes(dev_.entryScope())) {
+            for (uint32_t h : dev_.entryHandles(pipe)) {
+                EntryView view;
+                dev_.entryGet(h, kAnyPipe, &view);
+                live_.push_back({Op::Add, true, kSuccess, pipe, h, view.key, view.data, {}});
+            }
+        }
+    }
+
+    [[noreturn]] void run(uint32_t steps) {
+        for (uint32_t i = 0; i < steps; ++i) {
+            step();
+        }
+        ::_exit(0);
+    }
+
+    void step() {
+        std::vector<uint16_t> pipes = scopePipes(dev_.entryScope());
+        Op op{};
+        op.pipe = pipes[pick(pipes.size())];
+        op.data = {static_cast<Action>(pick(kActionCount)), static_cast<uint8_t>(pick(256)),
+                   static_cast<uint16_t>(pick(65536)), static_cast<uint16_t>(pick(65536))};
+        if (op.data.action == Action::OnMiss) {
+            op.data = {};  // the miss action carries no parameters
+        }
+        uint32_t roll = pick(100);
+        std::size_t victim = live_.empty() ? 0 : pick(live_.size());
+        if (roll < 45 || (roll < 90 && live_.empty())) {
+            op.kind = Op::Add;
+            uint32_t k = pick(keySpace_);
+            op.key = {static_cast<uint16_t>(k), static_cast<uint16_t>(k >> 16), 443};
+        } else if (roll < 65) {
+            op = {Op::Modify,        false,   0, live_[victim].pipe, live_[victim].handle,
+                  live_[victim].key, op.data, {}};
+        } else if (roll < 90) {
+            op = {Op::Delete,        false, 0, live_[victim].pipe, live_[victim].handle,
+                  live_[victim].key, {},    {}};
+        } else if (roll < 99) {
+            op.kind = roll < 96 ? Op::DefaultSet : Op::DefaultReset;
+        } else {
+            op.kind = Op::Scope;
+            op.scope = dev_.entryScope() == EntryScope::AllPipes ? EntryScope::SinglePipe
+                                                                 : EntryScope::AllPipes;
+        }
+        perform(op);
+    }
+
+    // Deletes every entry and switches the scope: the only way to change it.
+    void emptyAndSwitchScope() {
+        for (Op op : std::vector<Op>(live_)) {
+            op.kind = Op::Delete;
+            perform(op);
+        }
+        Op op{};
+        op.kind = Op::Scope;
+        op.scope = dev_.entryScope() == EntryScope::AllPipes ? EntryScope::SinglePipe
+                                                             : EntryScope::AllPipes;
+        perform(op);
+    }
+
+  private:
+    void perform(Op op) {
+        op.done = false;
+        report(op);
+        op.status = execute(op);
+        op.done = true;
+        report(op);
+    }
+
+    uint32_t pick(std::size_t n) { return static_cast<uint32_t>(rng_() % n); }
+
+    Status execute(Op& op) {
+        switch (op.kind) {
+            case Op::Add:
+                if (Status st = dev_.entryAdd(op.pipe, op.key, op.data, &op.handle)) {
+                    return st;
+                }
+                live_.push_back(op);
+                return kSuccess;
+            case Op::Modify:
+                return dev_.entryModify(op.handle, op.pipe, op.data);
+            case Op::Delete:
+                if (Status st = dev_.entryDelete(op.handle, op.pipe)) {
+                    return st;
+                }
+                std::erase_if(live_, [&](const Op& l) { return l.handle == op.handle; });
+                return kSuccess;
+            case Op::DefaultSet:
+                return dev_.defaultEntrySet(op.pipe, op.data, &op.handle);
+            case Op::DefaultReset:
+                return dev_.defaultEntryReset(op.pipe);
+            case Op::Scope:
+                return dev_.entryScopeIs(op.scope);
+        }
+        return kInvalidArg;
+    }
+
+    void report(const Op& op) {
+        if (::write(fd_, &op, sizeof op) != sizeof op) {
+            ::_exit(3);
+        }
+    }
+
+    Device& dev_;
+    int fd_;
+    std::mt19937 rng_;
+    uint32_t keySpace_;
+    std::vector<Op> live_;
+};
+
+// The parent's side of one child run: forks `child(fd)`, follows its reports, kills it
+// `killAfterMicros` after its first report (never when 0), reaps it and checks the chip.
+struct ChildRun {
+    bool killed = false;
+    uint32_t operationsDone = 0;
+};
+
+template <class Child>
+ChildRun runChild(Model& model, uint32_t killAfterMicros, Child child) {
+    int fds[2];
+    EXPECT_EQ(::pipe(fds), 0);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        child(fds[1]);
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    ChildRun run;
+    std::optional<Op> pending;
+    Op op;
+    while (::read(fds[0], &op, sizeof op) == sizeof op) {
+        if (!op.done) {
+            pending = op;
+            continue;
+        }
+        pending.reset();
+        if (op.status == kSuccess) {
+            model.apply(op);
+        }
+        if (++run.operationsDone == 1 && killAfterMicros != 0) {
+            ::usleep(killAfterMicros);
+            ::kill(pid, SIGKILL);
+        }
+    }
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    run.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    EXPECT_TRUE(run.killed || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) << status;
+
+    Device& dev = Chip::open(kDev);
+    EXPECT_TRUE(dev.badRecords().empty()) << "a kill left a bad record";
+    Model found = readChip(dev);
+    if (found != model && pending) {
+        if (pending->kind == Op::Add) {
+            auto added = found.entries.find(keyOf(pending->key, pending->pipe));
+            pending->handle = added != found.entries.end() ? added->second.handle : 0;
+        }
+        Model after = model;
+        after.apply(*pending);
+        if (after == found) {
+            model = after;
+        }
+    }
+    EXPECT_TRUE(found == model) << "the chip is neither before nor after the cut operation: "
+                                << firstDifference(found, model);
+    EXPECT_EQ(dev.entryCount(), model.entries.size());
+    model = found;
+    Chip::close(kDev);
+    return run;
+}
+
+}  // namespace ChipCrash

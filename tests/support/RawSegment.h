@@ -1,0 +1,71 @@
+#pragma once
+// A read-write mapping of a shared-memory segment beside its owner's and past
+// every check, as a stray writer would have it: the tests damage segments
+// through it. It can also make a segment from given bytes.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "shm/Fd.h"
+
+namespace TestSupport {
+
+class RawSegment {
+  public:
+    // Maps the existing segment `name`; unmapped (size 0) when there is none.
+    explicit RawSegment(const std::string& name) : RawSegment(name, O_RDWR) {}
+    // Makes the segment `name` anew, holding exactly `bytes`.
+    RawSegment(const std::string& name, const std::vector<std::byte>& bytes)
+        : RawSegment(name, O_RDWR | O_CREAT | O_TRUNC, bytes.size()) {
+        if (base_)
+            std::memcpy(base_, bytes.data(), bytes.size());
+    }
+    RawSegment(const RawSegment&) = delete;
+    RawSegment& operator=(const RawSegment&) = delete;
+    ~RawSegment() {
+        if (base_)
+            ::munmap(base_, size_);
+    }
+
+    std::size_t size() const noexcept { return size_; }
+    std::byte* base() const noexcept { return base_; }
+    int fd() const noexcept { return fd_.get(); }
+    std::vector<std::byte> bytes() const { return {base_, base_ + size_}; }
+    template <class T>
+    T& at(std::size_t offset) const {
+        return *reinterpret_cast<T*>(base_ + offset);
+    }
+    // Changes the segment's size (the mapping keeps the old one).
+    void truncate(std::size_t size) const {
+        EXPECT_EQ(::ftruncate(fd_.get(), static_cast<off_t>(size)), 0);
+    }
+
+  private:
+    RawSegment(const std::string& name, int flags, std::size_t createSize = 0)
+        : fd_(::shm_open(name.c_str(), flags, 0600)) {
+        if (createSize > 0)
+            truncate(createSize);
+        size_ = sizeOf(fd_.get());
+        if (size_ > 0)
+            base_ = static_cast<std::byte*>(
+                ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_SHARED, fd_.get(), 0));
+    }
+    static std::size_t sizeOf(int fd) {
+        struct stat st {};
+        return fd >= 0 && ::fstat(fd, &st) == 0 ? static_cast<std::size_t>(st.st_size) : 0;
+    }
+
+    Shm::Fd fd_;
+    std::size_t size_ = 0;
+    std::byte* base_ = nullptr;
+};
+
+}  // namespace TestSupport
