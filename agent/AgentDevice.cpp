@@ -32,12 +32,15 @@ std::string defaultLibDir() {
     return (self.parent_path() / NATAGENT_LIB_DIR_FROM_BIN).lexically_normal().string();
 }
 
-// The simulator's control when the PD library offers one; it then creates the
-// chip with the requested capacity, as hardware would come with its own.
+// The simulator's control when the PD library offers one; the chip must
+// exist already, as hardware would.
 SimControl::Control* openSimControl(const SharedLibrary& pdLibrary, const DeviceOptions& options) {
     SimControl::Control* control = simControlOf(pdLibrary);
     if (control == nullptr) {
         return nullptr;
+    }
+    if (!control->deviceExists(options.device)) {
+        throw AgentError(AgentDevice::missingText(options));
     }
     if (const std::string why = control->deviceOpen(options.device, options.capacity);
         !why.empty()) {
@@ -47,13 +50,29 @@ SimControl::Control* openSimControl(const SharedLibrary& pdLibrary, const Device
     return control;
 }
 
+// What the operator runs to clear key records that fail their check.
+std::string resetKeysHint(const DeviceOptions& options) {
+    return "clear them with natagent reset-keys --device " + std::to_string(options.device) +
+           " --pipe " + std::to_string(options.pipe) + " --yes";
+}
+
+// The key manager's own message, without its hint for programmers.
+std::string withoutCodeHint(std::string message) {
+    const std::size_t hint = message.rfind(" (");
+    if (hint != std::string::npos && message.find("::", hint) != std::string::npos) {
+        message.erase(hint);
+    }
+    return message;
+}
+
 KeyManager::Ptr openKeys(const DeviceOptions& options) {
     try {
         return MbbZabroKey::zabroKeyManagerFactory(static_cast<Kiv::U8>(options.device),
                                                    static_cast<Kiv::U16>(options.pipe),
                                                    Kiv::U64{options.capacity} + kExtraKeySlots);
     } catch (const Kiv::Exception& e) {
-        throw AgentError(std::string("cannot open the key records: ") + e.what());
+        throw AgentError("cannot open the key records: " + withoutCodeHint(e.what()) + "; " +
+                         resetKeysHint(options));
     }
 }
 
@@ -88,6 +107,34 @@ LibraryPaths libraryPaths(const DeviceOptions& options) {
                : options.backend == Backend::Pd ? (dir / kPdLibraryWithoutBfRt).string()
                                                 : (dir / kPdLibraryWithBfRt).string();
     return paths;
+}
+
+bool AgentDevice::exists(const SharedLibrary& pdLibrary, const DeviceOptions& options) {
+    SimControl::Control* control = simControlOf(pdLibrary);
+    return control == nullptr || control->deviceExists(options.device);
+}
+
+void AgentDevice::create(const SharedLibrary& pdLibrary, const DeviceOptions& options) {
+    SimControl::Control& control = NatAgent::simControlFor(pdLibrary, "creating a device");
+    if (control.deviceExists(options.device)) {
+        throw AgentError("device " + std::to_string(options.device) + " exists already");
+    }
+    if (const std::string why = control.deviceOpen(options.device, options.capacity);
+        !why.empty()) {
+        throw AgentError("cannot create the chip of device " + std::to_string(options.device) +
+                         ": " + why);
+    }
+}
+
+std::string AgentDevice::missingText(const DeviceOptions& options) {
+    const std::string device = std::to_string(options.device);
+    return "device " + device + " does not exist; create it with natagent init --device " + device +
+           " --capacity N";
+}
+
+void AgentDevice::clearKeyRecords(const DeviceOptions& options) {
+    Zabro::MbbZabroTableConfig::segmentWipe(static_cast<Kiv::U8>(options.device),
+                                            static_cast<Kiv::U16>(options.pipe));
 }
 
 AgentDevice::AgentDevice(const DeviceOptions& options)
@@ -134,6 +181,10 @@ std::string AgentDevice::pipeText() const {
     return options_.pipe == 0xFFFF ? "all pipes" : "pipe " + std::to_string(options_.pipe);
 }
 
+void AgentDevice::adoptChipEntry(Kiv::U32 handle) {
+    keys_->sdkEntryHandleIs(keys_->mbbZabroTableConfig()->recordAlloc().key(), handle);
+}
+
 const TableSchema& AgentDevice::schema() {
     if (!schema_) {
         schema_ = std::make_unique<TableSchema>();
@@ -149,6 +200,9 @@ Table& AgentDevice::table() {
     try {
         table_ = tableLibrary_.factory()(keys_, status_, pdLibrary_.handle(), kSessionId,
                                          deviceId(), pipe(), pdLibrary_.path());
+    } catch (const Dorvu::CorruptionDetectedException& e) {
+        throw AgentError("the key records fail their check: " + withoutCodeHint(e.msg()) + "; " +
+                         resetKeysHint(options_));
     } catch (...) {
         throw AgentError("the table factory failed: " + currentFailure().text());
     }
@@ -156,8 +210,25 @@ Table& AgentDevice::table() {
         traceOn();  // the library creates its trace handle on first use
     }
     recordsDropped_ = recordsBefore - std::min(recordsBefore, keys_->recordCount());
+    checkBackend();
     book_.resync(*table_, schema(), sdk_.defaultHandle(pipe()));
     return *table_;
+}
+
+// A PD library named with --pd-lib decides the backend; one that disagrees
+// with --backend is refused rather than silently used the other way.
+void AgentDevice::checkBackend() {
+    if (options_.backend == Backend::Offered || options_.pdLib.empty()) {
+        return;
+    }
+    const bool bfrt = table_->helper()->pdLib()->bfRtTable() != nullptr;
+    if (bfrt != (options_.backend == Backend::Bfrt)) {
+        table_ = nullptr;
+        throw UsageError(
+            "--backend " + std::string(bfrt ? "pd" : "bfrt") + " disagrees with " + options_.pdLib +
+            ", which " +
+            (bfrt ? "offers the object runtime (bfrt)" : "does not offer the object runtime (pd)"));
+    }
 }
 
 std::string AgentDevice::backendName() {

@@ -1,9 +1,8 @@
 #pragma once
 // One device and pipe as the agent drives it: the PD library (over a
-// simulator, its control creates the chip with the requested capacity when
-// it does not exist), the key manager and the status manager, the table
-// library, and the table, which the exported factory builds on first use,
-// resyncing from the key records.
+// simulator, the chip must exist; only create() makes one), the key manager
+// and the status manager, the table library, and the table, which the
+// exported factory builds on first use, resyncing from the key records.
 //
 // Members are declared so that everything holding objects of the table
 // library goes before the library itself is closed.
@@ -41,8 +40,21 @@ class AgentDevice {
     // The SDK session the agent passes to the table and the PD functions.
     static constexpr Kiv::U32 kSessionId = 1;
 
-    // Throws AgentError when a library, the chip or the key records cannot be set up.
+    // Throws AgentError when the chip does not exist, or a library, the chip
+    // or the key records cannot be set up.
     explicit AgentDevice(const DeviceOptions& options);
+
+    // Whether the chip of the options' device exists; looking creates
+    // nothing. Without the simulator's control (an SDK over hardware) it does.
+    static bool exists(const SharedLibrary& pdLibrary, const DeviceOptions& options);
+    // Creates the chip with `options.capacity` entries through the simulator's
+    // control; AgentError when it exists already, cannot be created, or the
+    // PD library runs over no simulator.
+    static void create(const SharedLibrary& pdLibrary, const DeviceOptions& options);
+    // "device N does not exist; create it with ...", for every command but init.
+    static std::string missingText(const DeviceOptions& options);
+    // Removes the key records of the options' device and pipe; the chip stays.
+    static void clearKeyRecords(const DeviceOptions& options);
     ~AgentDevice();
     AgentDevice(const AgentDevice&) = delete;
     AgentDevice& operator=(const AgentDevice&) = delete;
@@ -67,6 +79,10 @@ class AgentDevice {
     StatusManager& status() noexcept { return *status_; }
     const SharedLibrary& pdLibrary() const noexcept { return pdLibrary_; }
 
+    // Gives a chip entry that no key record names a record of its own, so
+    // that the table's resync takes it over; call before table().
+    void adoptChipEntry(Kiv::U32 handle);
+
     // The table, built by the factory on first use; throws AgentError when
     // the factory fails.
     Table& table();
@@ -80,6 +96,8 @@ class AgentDevice {
     const TableSchema& schema();
 
   private:
+    void checkBackend();
+
     DeviceOptions options_;
     SharedLibrary pdLibrary_;
     SimControl::Control* simControl_;

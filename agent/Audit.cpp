@@ -33,12 +33,38 @@ RecordWalk walkRecords(const Zabro::MbbZabroTableConfig& config) {
     return walk;
 }
 
-std::string chipEntryText(const SdkEntry& entry) {
-    const auto& m = entry.match;
-    return "chip entry " + hexText(entry.handle) + " (natKeyId " +
-           std::to_string(m.ing_md_nat_key_id) + ", srcPort " +
-           std::to_string(m.l4_port_hdr_src_port) + ", dstPort " +
-           std::to_string(m.l4_port_hdr_dst_port) + ", action " + entry.action + ")";
+// The entry's fields under the names of the line format, so an audit
+// finding reads like the line that would install the entry.
+Kiv::U64 sdkField(const SdkEntry& e, std::string_view name) {
+    const std::pair<std::string_view, Kiv::U64> fields[] = {
+        {"ingMdNatKeyId", e.match.ing_md_nat_key_id},
+        {"l4PortHdrSrcPort", e.match.l4_port_hdr_src_port},
+        {"l4PortHdrDstPort", e.match.l4_port_hdr_dst_port},
+        {"rwId", e.rwId},
+        {"prot", e.prot},
+        {"nextHop", e.next},
+        {"ecmpGroup", e.next}};
+    for (const auto& [fieldName, value] : fields) {
+        if (fieldName == name) {
+            return value;
+        }
+    }
+    return 0;
+}
+
+std::string chipEntryText(const TableSchema& schema, const SdkEntry& entry) {
+    std::string text =
+        "chip entry " + hexText(entry.handle) + " (" + schema.keyText(chipEntryKey(schema, entry));
+    if (const ActionInfo* action = schema.action(entry.action)) {
+        EntryFields fields{0, action->type, {}};
+        for (const Kiv::AttributeInfo* param : action->params) {
+            fields.params.push_back(sdkField(entry, param->name));
+        }
+        text += " " + schema.actionText(fields);
+    } else {
+        text += " action=" + entry.action;
+    }
+    return text + ")";
 }
 
 // The handle map against the records: every installed match object must have
@@ -72,6 +98,14 @@ void checkHandleMap(AgentDevice& device, const std::vector<EntryConfig>& records
 }
 
 }  // namespace
+
+MatchKey chipEntryKey(const TableSchema& schema, const SdkEntry& entry) {
+    std::vector<Kiv::U64> key;
+    for (const Kiv::AttributeInfo* field : schema.keyFields()) {
+        key.push_back(sdkField(entry, field->name));
+    }
+    return schema.keyOf(key);
+}
 
 const char* findingName(AuditFinding::Kind kind) {
     switch (kind) {
@@ -129,8 +163,9 @@ AuditReport audit(AgentDevice& device) {
         // Orphans only from a whole walk: a record after the corrupt one may name the entry.
         for (const SdkEntry& e : entries) {
             if (keyOfHandle.count(e.handle) == 0) {
-                report.findings.push_back({AuditFinding::Kind::Orphan, e.handle, 0,
-                                           chipEntryText(e) + " is named by no key record"});
+                report.findings.push_back(
+                    {AuditFinding::Kind::Orphan, e.handle, 0,
+                     chipEntryText(device.schema(), e) + " is named by no key record"});
             }
         }
     }

@@ -37,6 +37,9 @@ struct AuditReport {
 
 AuditReport audit(AgentDevice& device);
 
+// The key of a chip entry, as the table's match spec fields make it.
+MatchKey chipEntryKey(const TableSchema& schema, const SdkEntry& entry);
+
 struct RepairReport {
     std::vector<std::string> done;
     std::vector<std::string> failed;

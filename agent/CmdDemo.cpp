@@ -90,12 +90,14 @@ int runDemo(const Options& options, const std::string& self) {
     const Stopwatch total;
     std::cout << "natagent demo: " << options.entries << " entries from seed " << options.seed
               << '\n';
-    // The chip is wiped through the simulator's control, which a PD library over
-    // hardware does not offer: the demo then stops here, saying why. The library
-    // stays open for the whole run, so the chip stays loaded in between.
+    // The chip is wiped and created through the simulator's control, which a PD
+    // library over hardware does not offer: the demo then stops here, saying
+    // why. The library stays open for the whole run, so the chip stays loaded
+    // in between.
     const SharedLibrary pdLibrary(libraryPaths(options.device).pd);
     SimControl::Control& control = simControlFor(pdLibrary, "the demo");
     wipe(options.device, control);
+    AgentDevice::create(pdLibrary, options.device);
     const DemoPlan plan = makeDemoPlan(options.entries, options.seed);
     bool ok = true;
     {

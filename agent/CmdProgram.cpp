@@ -1,42 +1,40 @@
 // program: apply operation lines from a file or standard input.
-#include <fstream>
 #include <iostream>
 
 #include "AgentError.h"
 #include "Commands.h"
+#include "InputLines.h"
 #include "ProgramRun.h"
 
 namespace NatAgent {
 
 int runProgram(const Options& options) {
-    std::ifstream file;
-    std::istream* in = &std::cin;
+    InputFile input(options.input);
     ProgramSettings settings;
-    if (options.input != "-") {
-        file.open(options.input);
-        if (!file) {
-            throw AgentError("cannot read " + options.input);
-        }
-        in = &file;
-        settings.source = options.input;
-    }
+    settings.source = input.name();
     settings.keepGoing = options.keepGoing;
     settings.retries = options.retries;
-    if (!options.stream) {
+    settings.dryRun = options.dryRun;
+    if (!options.stream && !options.quiet && !options.noProgress) {
         settings.progressLabel = "programming";
     }
     AgentDevice& device = deviceUntilExit(options.device);
     device.table();
-    const ProgramReport report = options.stream ? programStream(device, *in, settings, std::cerr)
-                                                : programBatch(device, *in, settings, std::cerr);
+    const ProgramReport report = options.stream
+                                     ? programStream(device, input.stream(), settings, std::cerr)
+                                     : programBatch(device, input.stream(), settings, std::cerr);
+    input.checkRead();
     if (report.problems > 0 && !options.stream) {
         std::cerr << "natagent: " << report.problems << " bad line"
                   << (report.problems == 1 ? "" : "s") << " in " << settings.source
                   << "; nothing programmed\n";
-        return 1;
+        return kExitInput;
     }
-    std::cout << "program: " << summaryText(report) << '\n';
-    return report.ok() ? 0 : 1;
+    if (!options.quiet) {
+        std::cout << (options.dryRun ? "program --dry-run: would be " : "program: ")
+                  << summaryText(report) << (options.dryRun ? "; nothing changed" : "") << '\n';
+    }
+    return report.ok() ? kExitOk : kExitFailed;
 }
 
 }  // namespace NatAgent

@@ -9,7 +9,20 @@
 
 namespace NatAgent {
 
-enum class Command { None, Program, Show, Stats, Audit, Demo };
+enum class Command {
+    None,
+    Program,
+    Sync,
+    Diff,
+    Show,
+    Get,
+    Stats,
+    Audit,
+    Flush,
+    Init,
+    ResetKeys,
+    Demo
+};
 
 // Which PD library to load; the table library picks its backend from what
 // the loaded one offers.
@@ -28,16 +41,26 @@ struct DeviceOptions {
 struct Options {
     Command command = Command::None;
     bool help = false;
+    bool version = false;
+    bool quiet = false;       // no summaries or progress, errors only
+    bool noProgress = false;  // no progress bar
     DeviceOptions device;
 
-    // program
+    // program, sync, diff
     std::string input = "-";  // "-" is standard input
     bool keepGoing = false;
     bool stream = false;
+    bool dryRun = false;
+    bool atomic = false;
     unsigned retries = 2;  // of an operation refused with BfTryAgain
 
-    // show
+    // show, get: name=value filters or key fields
+    std::vector<std::string> fields;
     bool json = false;
+    bool table = false;
+
+    // flush, reset-keys
+    bool yes = false;
 
     // audit
     bool repair = false;
@@ -54,7 +77,7 @@ class UsageError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// `args` excludes the program name.
+// `args` excludes the program name; "--" ends the options.
 Options parseOptions(const std::vector<std::string>& args);
 const char* helpText();
 // The device options as command-line arguments, to start another agent on

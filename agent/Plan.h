@@ -16,7 +16,8 @@
 
 namespace NatAgent {
 
-enum class StepKind { Add, Modify, Delete, Default };
+// ResetDefault puts the default entry back to what the table starts with.
+enum class StepKind { Add, Modify, Delete, Default, ResetDefault };
 
 struct Step {
     unsigned line = 0;

@@ -3,6 +3,7 @@
 #include <istream>
 #include <ostream>
 
+#include "InputLines.h"
 #include "Plan.h"
 #include "Progress.h"
 
@@ -22,6 +23,8 @@ const char* stepName(StepKind kind) {
             return "del";
         case StepKind::Default:
             return "default";
+        case StepKind::ResetDefault:
+            return "default reset";
     }
     return "?";
 }
@@ -47,11 +50,11 @@ class Reporter {
 };
 
 // Parses and plans one physical line; true when it yields a step.
-bool planLine(Planner& planner, const std::string& text, unsigned number, Step& step,
-              std::vector<Problem>& problems) {
+bool planLine(Planner& planner, InputParser& parser, const std::string& text, unsigned number,
+              Step& step, std::vector<Problem>& problems) {
     std::optional<ParsedLine> parsed;
     try {
-        parsed = parseLine(text, number);
+        parsed = parser.parse(text, number);
     } catch (const LineError& e) {
         problems.push_back({number, e.what()});
         return false;
@@ -80,24 +83,49 @@ bool applyStep(Programmer& programmer, const Step& step, const ProgramSettings& 
 
 }  // namespace
 
+void countPlanned(StepKind kind, ProgramCounts& counts) {
+    switch (kind) {
+        case StepKind::Add:
+            ++counts.added;
+            break;
+        case StepKind::Modify:
+            ++counts.modified;
+            break;
+        case StepKind::Delete:
+            ++counts.deleted;
+            break;
+        case StepKind::Default:
+        case StepKind::ResetDefault:
+            ++counts.defaults;
+            break;
+    }
+}
+
 ProgramReport programBatch(AgentDevice& device, std::istream& in, const ProgramSettings& settings,
                            std::ostream& errors) {
     Reporter reporter(settings, errors);
     ProgramReport report;
     Planner planner(device.schema(), device.book(), true);
+    InputParser parser;
     std::vector<Step> steps;
     std::vector<Problem> problems;
     std::string text;
     for (unsigned number = 1; std::getline(in, text); ++number) {
         const std::size_t before = problems.size();
         Step step;
-        if (planLine(planner, text, number, step, problems)) {
+        if (planLine(planner, parser, text, number, step, problems)) {
             steps.push_back(std::move(step));
         }
         report.problems += problems.size() > before ? 1 : 0;
     }
     if (!problems.empty()) {
         reporter.problems(problems);
+        return report;
+    }
+    if (settings.dryRun) {
+        for (const Step& step : steps) {
+            countPlanned(step.kind, report.counts);
+        }
         return report;
     }
     Programmer programmer(device, settings.retries);
@@ -121,12 +149,13 @@ ProgramReport programStream(AgentDevice& device, std::istream& in, const Program
     Reporter reporter(settings, errors);
     ProgramReport report;
     Planner planner(device.schema(), device.book(), false);
+    InputParser parser;
     Programmer programmer(device, settings.retries);
     std::string text;
     for (unsigned number = 1; std::getline(in, text); ++number) {
         std::vector<Problem> problems;
         Step step;
-        if (!planLine(planner, text, number, step, problems)) {
+        if (!planLine(planner, parser, text, number, step, problems)) {
             reporter.problems(problems);
             report.problems += problems.empty() ? 0 : 1;
             if (!problems.empty() && !settings.keepGoing) {

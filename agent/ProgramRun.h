@@ -19,6 +19,7 @@ struct ProgramSettings {
     bool keepGoing = false;
     unsigned retries = 2;
     std::string progressLabel;  // empty: no progress bar
+    bool dryRun = false;        // batch only: check, count the steps, apply none
 };
 
 struct ProgramReport {
@@ -36,6 +37,9 @@ ProgramReport programBatch(AgentDevice& device, std::istream& in, const ProgramS
 // Checks and applies one line at a time, against the table as it is then.
 ProgramReport programStream(AgentDevice& device, std::istream& in, const ProgramSettings& settings,
                             std::ostream& errors);
+
+// Counts a step as if it had been applied (dry runs, plans).
+void countPlanned(StepKind kind, ProgramCounts& counts);
 
 // "12 added, 3 modified, 1 deleted, 1 default set; 2 failed (lines 9, 10)"
 std::string summaryText(const ProgramReport& report);

@@ -33,17 +33,15 @@ void Programmer::perform(const Step& step) {
             install(step.match, step.action);
             ++counts_.modified;
             break;
-        case StepKind::Delete: {
-            table_.entryDel(step.match);
-            KeyManager& keys = device_.keys();
-            if (const auto key = keys.key(step.match); key != 0) {
-                keys.free(key);
-            }
-            device_.status().statusDel(step.match);
+        case StepKind::Delete:
+            remove(step.match);
             device_.book().erase(step.key);
             ++counts_.deleted;
             break;
-        }
+        case StepKind::ResetDefault:
+            resetDefault();
+            ++counts_.defaults;
+            break;
         case StepKind::Default:
             install(table_.defaultMatchSpec(), step.action);
             recordHandle(table_.defaultMatchSpec());
@@ -51,6 +49,31 @@ void Programmer::perform(const Step& step) {
             ++counts_.defaults;
             break;
     }
+}
+
+void Programmer::remove(const MatchPtr& match) {
+    table_.entryDel(match);
+    KeyManager& keys = device_.keys();
+    if (const auto key = keys.key(match); key != 0) {
+        keys.free(key);
+    }
+    device_.status().statusDel(match);
+}
+
+// The table resets its default entry only through its own default match
+// spec; an earlier run's default entry is taken over by it first.
+void Programmer::resetDefault() {
+    const MatchPtr tableDefault = table_.defaultMatchSpec();
+    if (!table_.helper()->sdkHandles()->entryHas(tableDefault)) {
+        if (!device_.book().restoredDefault()) {
+            return;  // never set: nothing to reset
+        }
+        const TableSchema& schema = device_.schema();
+        install(tableDefault, schema.newAction(schema.actions().front()));
+        recordHandle(tableDefault);
+        forgetRestoredDefault();
+    }
+    remove(tableDefault);
 }
 
 void Programmer::install(const MatchPtr& match, const ActionPtr& action) {

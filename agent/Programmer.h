@@ -34,6 +34,8 @@ class Programmer {
   private:
     void perform(const Step& step);
     void install(const MatchPtr& match, const ActionPtr& action);
+    void remove(const MatchPtr& match);
+    void resetDefault();
     void recordHandle(const MatchPtr& match);
     void forgetRestoredDefault();
 

@@ -32,4 +32,13 @@ std::vector<ReadBackEntry> readBackEntries(AgentDevice& device) {
     return entries;
 }
 
+std::optional<ReadBackEntry> readBackEntry(AgentDevice& device, MatchKey key) {
+    device.table();
+    const MatchPtr* match = device.book().find(key);
+    if (match == nullptr) {
+        return std::nullopt;
+    }
+    return readOne(device, *match, key, false);
+}
+
 }  // namespace NatAgent

@@ -19,5 +19,7 @@ struct ReadBackEntry {
 // The default entry first, when it has been set (in this run or an earlier
 // one), then the entries in key order.
 std::vector<ReadBackEntry> readBackEntries(AgentDevice& device);
+// The installed entry with `key`, or nothing.
+std::optional<ReadBackEntry> readBackEntry(AgentDevice& device, MatchKey key);
 
 }  // namespace NatAgent

@@ -1,5 +1,6 @@
 #include "SdkView.h"
 
+#include <cstring>
 #include <string_view>
 #include <type_traits>
 
@@ -76,7 +77,7 @@ std::vector<SdkEntry> SdkView::entries(std::uint16_t pipe, std::uint32_t* unread
     std::vector<SdkEntry> found;
     std::uint32_t bad = 0;
     char action[P4_PD_OLVANE_SWITCH_ACTION_NAME_MAX];
-    std::uint8_t spec[8];
+    std::uint8_t spec[sizeof(p4_pd_olvane_switch_twiceNatAddrPortHit_action_spec_t)] = {};
     for (const std::uint32_t handle : handles(pipe)) {
         SdkEntry entry;
         entry.handle = handle;
@@ -85,6 +86,11 @@ std::vector<SdkEntry> SdkView::entries(std::uint16_t pipe, std::uint32_t* unread
             ++bad;
             continue;
         }
+        p4_pd_olvane_switch_twiceNatAddrPortHit_action_spec_t params;
+        std::memcpy(&params, spec, sizeof params);
+        entry.rwId = params.action_rw_id;
+        entry.prot = params.action_prot;
+        entry.next = params.action_next_hop;
         const std::string_view name = action;
         entry.action = name.starts_with(kActionPrefix)
                            ? name.substr(std::string_view(kActionPrefix).size())

@@ -16,6 +16,11 @@ struct SdkEntry {
     std::uint32_t handle = 0;
     p4_pd_olvane_switch_twiceNatAddrPort_match_spec_t match{};
     std::string action;  // without the program's prefix, e.g. "twiceNatAddrPortHit"
+    // Every action spec of the table lays out its parameters alike: rewrite id,
+    // protocol, then next hop or ECMP group. Zero for the miss action.
+    std::uint16_t rwId = 0;
+    std::uint8_t prot = 0;
+    std::uint16_t next = 0;
 };
 
 class SdkView {

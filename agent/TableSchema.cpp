@@ -145,6 +145,31 @@ MatchKey TableSchema::keyOf(const MatchSpec& match) const {
     return key;
 }
 
+MatchKey TableSchema::keyOf(const std::vector<Kiv::U64>& values) const {
+    MatchKey key = 0;
+    for (const Kiv::U64 value : values) {
+        key = key << kKeyFieldBits | (value & ((Kiv::U64{1} << kKeyFieldBits) - 1));
+    }
+    return key;
+}
+
+Dorvu::Ptr<MatchSpec> TableSchema::matchOf(MatchKey key) const {
+    Dorvu::Ptr<MatchSpec> match = newMatch();
+    for (std::size_t i = 0; i < keyFields_.size(); ++i) {
+        Kiv::genericSet(*match, keyFields_[i]->name, Kiv::Value{keyValue(key, i)});
+    }
+    return match;
+}
+
+Dorvu::Ptr<ActionSpec> TableSchema::actionOf(const EntryFields& fields) const {
+    const ActionInfo& info = action(fields.actionType);
+    Dorvu::Ptr<ActionSpec> object = newAction(info);
+    for (std::size_t i = 0; i < info.params.size() && i < fields.params.size(); ++i) {
+        Kiv::genericSet(*object, info.params[i]->name, Kiv::Value{fields.params[i]});
+    }
+    return object;
+}
+
 Kiv::U64 TableSchema::keyValue(MatchKey key, std::size_t field) const noexcept {
     const auto shift = static_cast<unsigned>(keyFields_.size() - 1 - field) * kKeyFieldBits;
     return (key >> shift) & ((Kiv::U64{1} << kKeyFieldBits) - 1);

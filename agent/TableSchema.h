@@ -57,6 +57,12 @@ class TableSchema {
     Dorvu::Ptr<ActionSpec> newAction(const ActionInfo& action) const;
 
     MatchKey keyOf(const MatchSpec& match) const;
+    // The key of these field values, in keyFields() order.
+    MatchKey keyOf(const std::vector<Kiv::U64>& values) const;
+    // A new match object with the key's fields, and a new action object
+    // with the fields' action and parameters.
+    Dorvu::Ptr<MatchSpec> matchOf(MatchKey key) const;
+    Dorvu::Ptr<ActionSpec> actionOf(const EntryFields& fields) const;
     // The value of key field `field` (an index into keyFields()).
     Kiv::U64 keyValue(MatchKey key, std::size_t field) const noexcept;
     // "name=value ..." of the key fields.

@@ -38,6 +38,12 @@ std::string segmentName(uint32_t deviceId) {
     return name;
 }
 
+bool exists(uint32_t deviceId) {
+    return deviceId < kMaxDevices &&
+           (registry().open[deviceId].load(std::memory_order_acquire) != nullptr ||
+            Shm::Segment::exists(segmentName(deviceId)));
+}
+
 Device& open(uint32_t deviceId, uint32_t capacity) {
     checkId(deviceId);
     Registry& r = registry();

@@ -15,6 +15,9 @@ inline constexpr uint32_t kMaxDevices = 256;
 // parallel test processes each get their own chips.
 std::string segmentName(uint32_t deviceId);
 
+// Whether the device's segment exists; looking creates nothing.
+bool exists(uint32_t deviceId);
+
 // Opens the device, creating its segment with `capacity` entries when absent. Throws
 // SegmentError for a segment that cannot be this chip, std::invalid_argument for a bad id.
 Device& open(uint32_t deviceId, uint32_t capacity = kDefaultCapacity);

@@ -56,6 +56,8 @@ class Control final : public SimControl::Control {
         }
     }
 
+    bool deviceExists(uint32_t deviceId) override { return exists(deviceId); }
+
     Status deviceInfo(uint32_t deviceId, SimControl::DeviceInfo* info) override {
         Device* device = nullptr;
         if (info == nullptr) {

@@ -3,7 +3,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -25,14 +29,22 @@ struct TraceState {
     int fd = STDERR_FILENO;
 
     TraceState() {
-        if (const char* spec = std::getenv("KIV_TRACE")) parse(spec);
+        if (const char* spec = std::getenv("KIV_TRACE"))
+            parse(spec);
         if (const char* file = std::getenv("KIV_TRACE_FILE")) {
             const int opened = ::open(file, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-            if (opened >= 0) fd = opened;
+            if (opened >= 0) {
+                fd = opened;
+            } else {
+                // Tracing must not stop the process, but the lines must not vanish unsaid.
+                std::fprintf(stderr, "kiv: cannot open KIV_TRACE_FILE %s: %s; tracing to stderr\n",
+                             file, std::strerror(errno));
+            }
         }
     }
     ~TraceState() {
-        if (fd != STDERR_FILENO) ::close(fd);
+        if (fd != STDERR_FILENO)
+            ::close(fd);
     }
 
     // Malformed items are skipped: tracing must never stop the process.
@@ -42,9 +54,11 @@ struct TraceState {
             const std::string_view item = spec.substr(0, comma);
             spec = comma == std::string_view::npos ? std::string_view{} : spec.substr(comma + 1);
             const auto eq = item.find('=');
-            if (eq == std::string_view::npos || eq == 0 || eq + 2 != item.size()) continue;
+            if (eq == std::string_view::npos || eq == 0 || eq + 2 != item.size())
+                continue;
             const char digit = item[eq + 1];
-            if (digit < '0' || digit > '9') continue;
+            if (digit < '0' || digit > '9')
+                continue;
             settings.push_back({std::string(item.substr(0, eq)), digit - '0'});
         }
     }
@@ -52,7 +66,8 @@ struct TraceState {
     int levelFor(std::string_view name) const {
         int level = -1;
         for (const auto& s : settings) {
-            if (s.name == name || s.name == "*") level = s.level;
+            if (s.name == name || s.name == "*")
+                level = s.level;
         }
         return level;
     }
@@ -85,8 +100,20 @@ void TraceHandle::write(int level, std::string_view line) const {
         s.sink(*this, level, line);
         return;
     }
+    // "2026-01-02T03:04:05.123456Z <pid> NAME[LEVEL]: text": lines of several
+    // processes in one file stay apart and in time.
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    tm utc{};
+    ::gmtime_r(&now.tv_sec, &utc);
+    char stamp[64];
+    const int stampLength =
+        std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d.%06ldZ %ld ",
+                      utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min,
+                      utc.tm_sec, now.tv_nsec / 1000, static_cast<long>(::getpid()));
     std::string out;
-    out.reserve(line.size() + 32);
+    out.reserve(line.size() + 96);
+    out.append(stamp, static_cast<std::size_t>(stampLength));
     out.append(name_).append("[").append(std::to_string(level)).append("]: ").append(line);
     out.push_back('\n');
     // One write per line keeps lines whole when several processes share the file.
@@ -103,7 +130,8 @@ TraceHandle* TraceHandle::named(std::string_view name) {
     TraceState& s = state();
     std::lock_guard lock(s.mutex);
     for (TraceHandle* h : s.handles) {
-        if (name == h->name()) return h;
+        if (name == h->name())
+            return h;
     }
     return nullptr;
 }

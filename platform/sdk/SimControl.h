@@ -42,6 +42,8 @@ class Control {
     // Opens the device, creating it with room for `capacity` entries when it does not
     // exist; an existing device keeps its own capacity. Empty on success, else why not.
     virtual std::string deviceOpen(uint32_t deviceId, uint32_t capacity) = 0;
+    // Whether the device exists; asking creates nothing.
+    virtual bool deviceExists(uint32_t deviceId) = 0;
     // kInvalidArg for a device id out of range, kInitError for a device that cannot be
     // opened.
     virtual SdkStatus::Status deviceInfo(uint32_t deviceId, DeviceInfo* info) = 0;

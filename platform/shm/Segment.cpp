@@ -107,6 +107,13 @@ bool Segment::mapIfComplete(const Shape& shape) {
     return true;
 }
 
+bool Segment::exists(const std::string& name) {
+    // A name that cannot be opened for another reason exists: opening it
+    // later says why it is refused.
+    const Fd fd(::shm_open(name.c_str(), O_RDONLY | O_NOFOLLOW, 0));
+    return fd.valid() || errno != ENOENT;
+}
+
 bool Segment::unlink(const char* kind, const std::string& name) {
     if (::shm_unlink(name.c_str()) == 0)
         return true;

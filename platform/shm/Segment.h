@@ -41,6 +41,8 @@ class Segment {
     // absent or half-made. Throws Error when it cannot be created or is
     // refused, and when it would have to be created with createSize 0.
     static Segment openOrCreate(const std::string& name, const Shape& shape);
+    // True when something is named `name`; looking creates nothing.
+    static bool exists(const std::string& name);
     // True when the name existed and is gone now.
     static bool unlink(const char* kind, const std::string& name);
 

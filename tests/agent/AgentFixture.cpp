@@ -23,6 +23,9 @@ void AgentFixture::SetUp() {
     dir_ = std::filesystem::temp_directory_path() / prefix_;
     std::filesystem::create_directories(dir_);
     wipe();
+    // Device 0 exists, as after natagent init; device 1 is made where a test needs it.
+    Chip::open(0);
+    Chip::close(0);
 }
 
 void AgentFixture::TearDown() {

@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -55,13 +57,68 @@ class FileActions {
 
     void dup2(int from, int to) { ::posix_spawn_file_actions_adddup2(&actions_, from, to); }
     void close(int fd) { ::posix_spawn_file_actions_addclose(&actions_, fd); }
+    void open(int fd, const char* path, int flags) {
+        ::posix_spawn_file_actions_addopen(&actions_, fd, path, flags, 0);
+    }
     const posix_spawn_file_actions_t* get() const { return &actions_; }
 
   private:
     posix_spawn_file_actions_t actions_;
 };
 
+// The agent started with `args` and this process's environment plus `env`.
+pid_t spawnAgent(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                 const FileActions& actions) {
+    std::vector<std::string> strings = {NATAGENT_BINARY};
+    strings.insert(strings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& s : strings) {
+        argv.push_back(s.data());
+    }
+    argv.push_back(nullptr);
+    std::vector<std::string> envStrings(env);
+    for (char** e = environ; *e != nullptr; ++e) {
+        envStrings.emplace_back(*e);  // later duplicates lose: getenv takes the first
+    }
+    std::vector<char*> envp;
+    for (std::string& s : envStrings) {
+        envp.push_back(s.data());
+    }
+    envp.push_back(nullptr);
+    pid_t pid = 0;
+    if (::posix_spawn(&pid, NATAGENT_BINARY, actions.get(), nullptr, argv.data(), envp.data()) !=
+        0) {
+        throw std::runtime_error("cannot start " NATAGENT_BINARY);
+    }
+    return pid;
+}
+
+int waitStatus(pid_t pid, int options = 0) {
+    int status = 0;
+    pid_t done = 0;
+    while ((done = ::waitpid(pid, &status, options)) < 0 && errno == EINTR) {
+    }
+    return done == pid ? status : -1;
+}
+
 }  // namespace
+
+bool runAgentKilled(const std::vector<std::string>& args, const std::string& inputFile,
+                    const std::vector<std::string>& env, const std::function<bool()>& killNow) {
+    FileActions actions;
+    actions.open(STDIN_FILENO, inputFile.c_str(), O_RDONLY);
+    actions.open(STDOUT_FILENO, "/dev/null", O_WRONLY);
+    actions.open(STDERR_FILENO, "/dev/null", O_WRONLY);
+    const pid_t pid = spawnAgent(args, env, actions);
+    while (waitStatus(pid, WNOHANG) < 0) {
+        if (killNow()) {
+            ::kill(pid, SIGKILL);
+            return WIFSIGNALED(waitStatus(pid));
+        }
+        ::usleep(100);
+    }
+    return false;
+}
 
 AgentResult runAgent(const std::vector<std::string>& args, const std::string& input,
                      const std::vector<std::string>& env) {
@@ -79,28 +136,7 @@ AgentResult runAgent(const std::vector<std::string>& args, const std::string& in
         actions.close(fd);
     }
 
-    std::vector<std::string> strings = {NATAGENT_BINARY};
-    strings.insert(strings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& s : strings) {
-        argv.push_back(s.data());
-    }
-    argv.push_back(nullptr);
-    std::vector<std::string> envStrings(env);
-    for (char** e = environ; *e != nullptr; ++e) {
-        envStrings.emplace_back(*e);  // later duplicates lose: getenv takes the first
-    }
-    std::vector<char*> envp;
-    for (std::string& s : envStrings) {
-        envp.push_back(s.data());
-    }
-    envp.push_back(nullptr);
-
-    pid_t pid = 0;
-    if (::posix_spawn(&pid, NATAGENT_BINARY, actions.get(), nullptr, argv.data(), envp.data()) !=
-        0) {
-        throw std::runtime_error("cannot start " NATAGENT_BINARY);
-    }
+    const pid_t pid = spawnAgent(args, env, actions);
     in.closeRead();
     out.closeWrite();
     err.closeWrite();
@@ -141,9 +177,7 @@ AgentResult runAgent(const std::vector<std::string>& args, const std::string& in
             }
         }
     }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    const int status = waitStatus(pid);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
 }

@@ -47,14 +47,12 @@ void damageChipRecord(AgentFixture& f) {
 
 const Sabotage kSabotages[] = {
     {"EntryAddedOnTheChip", addOnChip,
-     "orphan: chip entry 0x00000003 (natKeyId 7, srcPort 7000, dstPort 443, action "
-     "twiceNatAddrPortHit) is named "
-     "by no key record",
+     "orphan: chip entry 0x00000003 (ingMdNatKeyId=7 l4PortHdrDstPort=443 l4PortHdrSrcPort=7000 "
+     "action=twiceNatAddrPortHit prot=6 rwId=1 nextHop=2) is named by no key record",
      "repair: deleted chip entry 0x00000003", 2},
     {"KeyRecordDropped", dropRecord,
-     "orphan: chip entry 0x00000001 (natKeyId 1, srcPort 1025, dstPort 80, action "
-     "twiceNatAddrPortHit) is named "
-     "by no key record",
+     "orphan: chip entry 0x00000001 (ingMdNatKeyId=1 l4PortHdrDstPort=80 l4PortHdrSrcPort=1025 "
+     "action=twiceNatAddrPortHit prot=6 rwId=5 nextHop=2) is named by no key record",
      "repair: deleted chip entry 0x00000001", 1},
     {"EntryDeletedOnTheChip", deleteOnChip,
      "record without entry: key 1 names handle 0x00000001, which no chip entry has",

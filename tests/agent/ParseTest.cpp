@@ -2,7 +2,7 @@
 // operation lines.
 #include <gtest/gtest.h>
 
-#include "agent/LineFormat.h"
+#include "agent/InputLines.h"
 #include "agent/Options.h"
 
 namespace NatAgent {
@@ -34,6 +34,27 @@ TEST(OptionsTest, DeviceArgumentsStartAnAgentOnTheSameDevice) {
     EXPECT_EQ(again.device.backend, Backend::Bfrt);
     EXPECT_EQ(again.device.capacity, 100u);
     EXPECT_TRUE(again.device.trace);
+}
+
+// "--" ends the options; operands go to the command that takes them.
+TEST(OptionsTest, OperandsAndTheEndOfOptions) {
+    const Options dashed = parseOptions({"--", "program", "--keep-going"});
+    EXPECT_EQ(dashed.command, Command::Program);
+    EXPECT_EQ(dashed.input, "--keep-going");
+    const Options show = parseOptions({"show", "--json", "--", "-q", "action=onMiss"});
+    EXPECT_EQ(show.fields, (std::vector<std::string>{"-q", "action=onMiss"}));
+    EXPECT_FALSE(show.quiet);
+    const Options sync = parseOptions({"-q", "sync", "--atomic", "--dry-run", "t.txt"});
+    EXPECT_TRUE(sync.quiet && sync.atomic && sync.dryRun);
+    EXPECT_EQ(sync.input, "t.txt");
+    for (const std::vector<std::string>& bad : {std::vector<std::string>{"sync", "a", "b"},
+                                                {"diff"},
+                                                {"stats", "x=1"},
+                                                {"show", "--json", "--table"},
+                                                {"show", "--dry-run"},
+                                                {"flush", "--atomic"}}) {
+        EXPECT_THROW(parseOptions(bad), UsageError) << bad[0] << " " << bad.back();
+    }
 }
 
 struct NumberCase {
@@ -76,7 +97,7 @@ class LineTest : public ::testing::TestWithParam<LineCase> {};
 
 TEST_P(LineTest, SplitsVerbAndFields) {
     const LineCase& c = GetParam();
-    const std::optional<ParsedLine> parsed = parseLine(c.text, 5);
+    const std::optional<ParsedLine> parsed = InputParser().parse(c.text, 5);
     ASSERT_EQ(!parsed, c.blank);
     if (!parsed) {
         return;
@@ -98,7 +119,15 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"add a=1\tb=0x2  # c=3", false, Verb::Add, {{"a", "1"}, {"b", "0x2"}}},
         LineCase{"del a=1 b=2\r", false, Verb::Del, {{"a", "1"}, {"b", "2"}}},
         LineCase{"  default action=onMiss", false, Verb::Default, {{"action", "onMiss"}}},
-        LineCase{"add a==1", false, Verb::Add, {{"a", "=1"}}}));
+        LineCase{"add a==1", false, Verb::Add, {{"a", "=1"}}},
+        LineCase{R"( {"a":1, "action" : "onMiss","handle":7})",
+                 false,
+                 Verb::Add,
+                 {{"a", "1"}, {"action", "onMiss"}}},
+        LineCase{
+            R"({"default":true,"action":"onMiss"})", false, Verb::Default, {{"action", "onMiss"}}},
+        LineCase{R"({"op":"del","a":"0x2"})", false, Verb::Del, {{"a", "0x2"}}},
+        LineCase{"{}", false, Verb::Add, {}}));
 
 struct BadLineCase {
     const char* text;
@@ -109,7 +138,7 @@ class BadLineTest : public ::testing::TestWithParam<BadLineCase> {};
 
 TEST_P(BadLineTest, SaysWhatIsWrong) {
     try {
-        parseLine(GetParam().text, 1);
+        InputParser().parse(GetParam().text, 1);
         FAIL() << "accepted: " << GetParam().text;
     } catch (const LineError& e) {
         EXPECT_STREQ(e.what(), GetParam().message);
@@ -125,7 +154,13 @@ INSTANTIATE_TEST_SUITE_P(
         BadLineCase{"add a =1", "expected name=value, not 'a'"},
         BadLineCase{"add =1", "field without a name in '=1'"},
         BadLineCase{"add a=", "field 'a' has no value"},
-        BadLineCase{"add a=1 a=2", "field 'a' given twice"}));
+        BadLineCase{"add a=1 a=2", "field 'a' given twice"},
+        BadLineCase{R"({"a":1)", "JSON: expected '}' at ''"},
+        BadLineCase{R"({"a":1} x)", "JSON: text after the object at 'x'"},
+        BadLineCase{R"({"a":1,"a":2})", "field 'a' given twice"},
+        BadLineCase{R"({"op":"put"})", "JSON: \"op\" is add, del or default, not 'put'"},
+        BadLineCase{R"({"error":"cannot be read back"})",
+                    "JSON: an entry that could not be read back: cannot be read back"}));
 
 }  // namespace
 }  // namespace NatAgent

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -50,6 +51,13 @@ std::string runChild(const std::string& env, const std::string& args) {
     return out;
 }
 
+// Trace lines start with a UTC timestamp and the process id; both vary, so
+// they are checked for their form and taken off.
+std::string withoutStamps(const std::string& text) {
+    static const std::regex stamp(R"((^|\n)\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z \d+ )");
+    return std::regex_replace(text, stamp, "$1");
+}
+
 TEST(TraceEnvironmentTest, SettingsAreReadFromKivTraceAndLinesGoToKivTraceFile) {
     const struct {
         const char* env;
@@ -65,15 +73,23 @@ TEST(TraceEnvironmentTest, SettingsAreReadFromKivTraceAndLinesGoToKivTraceFile) 
         {"KIV_TRACE='Alpha=x,=3,Beta=5,Beta=12,Gamma,Alpha:4'", "Alpha:0:a Beta:5:b Gamma:0:c",
          "Alpha=-1\nBeta=5\nBeta[5]: b\nGamma=-1\n"},
     };
-    for (const auto& c : cases) EXPECT_EQ(runChild(c.env, c.args), c.output) << c.env;
+    for (const auto& c : cases)
+        EXPECT_EQ(withoutStamps(runChild(c.env, c.args)), c.output) << c.env;
     const std::string path = ::testing::TempDir() + "kiv_trace_file_" + std::to_string(::getpid());
     std::ofstream(path) << "earlier line\n";
     EXPECT_EQ(runChild("KIV_TRACE=Alpha=9 KIV_TRACE_FILE=" + path, "Alpha:9:first Alpha:1:second"),
               "Alpha=9\n");
     std::stringstream file;
     file << std::ifstream(path).rdbuf();
-    EXPECT_EQ(file.str(), "earlier line\nAlpha[9]: first\nAlpha[1]: second\n") << "appended";
+    EXPECT_EQ(withoutStamps(file.str()), "earlier line\nAlpha[9]: first\nAlpha[1]: second\n")
+        << "appended, each line stamped";
     ::unlink(path.c_str());
+    const std::string unopenable = withoutStamps(
+        runChild("KIV_TRACE=Alpha=9 KIV_TRACE_FILE=/nonexistent/trace", "Alpha:9:kept"));
+    EXPECT_NE(unopenable.find("kiv: cannot open KIV_TRACE_FILE /nonexistent/trace: No such file"),
+              std::string::npos)
+        << unopenable;
+    EXPECT_NE(unopenable.find("Alpha[9]: kept"), std::string::npos) << unopenable;
 }
 
 }  // namespace

@@ -1,0 +1,45 @@
+// init: create a device on purpose; reset-keys: clear its key records.
+#include <iostream>
+
+#include "AgentError.h"
+#include "Commands.h"
+
+namespace NatAgent {
+
+int runInit(const Options& options) {
+    const LibraryPaths paths = libraryPaths(options.device);
+    // Both libraries are loaded before anything is created: a library that
+    // cannot be loaded leaves no device behind.
+    const SharedLibrary pd(paths.pd);
+    { const SharedLibrary table(paths.table); }
+    AgentDevice::create(pd, options.device);
+    AgentDevice device(options.device);
+    device.table();
+    if (!options.quiet) {
+        std::cout << "init: device " << options.device.device << ", capacity "
+                  << device.chipInfo().value_or(SimControl::DeviceInfo{}).capacity << ", "
+                  << device.pipeText() << ", backend " << device.backendName() << '\n';
+    }
+    return kExitOk;
+}
+
+int runResetKeys(const Options& options) {
+    const DeviceOptions& d = options.device;
+    if (!AgentDevice::exists(SharedLibrary(libraryPaths(d).pd), d)) {
+        throw AgentError(AgentDevice::missingText(d));
+    }
+    if (!confirmed(options, "clear the key records of device " + std::to_string(d.device) +
+                                ", pipe " + std::to_string(d.pipe) + "?")) {
+        std::cerr << "natagent: reset-keys not confirmed; nothing changed\n";
+        return kExitFailed;
+    }
+    AgentDevice::clearKeyRecords(d);
+    if (!options.quiet) {
+        std::cout << "reset-keys: cleared the key records of device " << d.device << ", pipe "
+                  << d.pipe << "; the chip's entries are kept: natagent sync FILE adopts what "
+                  << "FILE names and removes the rest\n";
+    }
+    return kExitOk;
+}
+
+}  // namespace NatAgent

@@ -1,0 +1,167 @@
+// sync and diff against the installed table, round trips through show, the
+// read-only and filtering commands, flush, and convergence after a crash.
+#include "AgentFixture.h"
+#include "chip/ChipDevice.h"
+
+namespace AgentTest {
+namespace {
+
+const std::vector<std::string> kEveryAction = {
+    addLine(1),
+    addLine(2, "action=onMiss"),
+    addLine(3, "action=twiceNatAddrPortHitDynamic rwId=65535 prot=255 nextHop=65535"),
+    addLine(4, "action=twiceNatAddrPortHitEcmp rwId=0 prot=0 ecmpGroup=1"),
+    addLine(5, "action=twiceNatAddrPortHitEcmpDynamic rwId=7 prot=17 ecmpGroup=9"),
+    "default action=twiceNatAddrPortHit rwId=1 prot=1 nextHop=1"};
+
+class SyncTest : public AgentBackendTest {};
+
+// A second process reads every action's fields back, and what show prints,
+// in either format, is a table sync accepts and finds equal.
+TEST_P(SyncTest, ShowOutputSyncsBackAsANoOp) {
+    ASSERT_EQ(agent({"program"}, lines(kEveryAction)).status, 0);
+    const std::vector<std::string> before = shownEntries();
+    EXPECT_EQ(
+        before,
+        (std::vector<std::string>{
+            R"({"default":true,"action":"twiceNatAddrPortHit","prot":1,"rwId":1,"nextHop":1)",
+            R"({"ingMdNatKeyId":1,"l4PortHdrDstPort":80,"l4PortHdrSrcPort":1025,"action":"twiceNatAddrPortHit","prot":6,"rwId":5,"nextHop":2)",
+            R"({"ingMdNatKeyId":2,"l4PortHdrDstPort":80,"l4PortHdrSrcPort":1026,"action":"onMiss")",
+            R"({"ingMdNatKeyId":3,"l4PortHdrDstPort":80,"l4PortHdrSrcPort":1027,"action":"twiceNatAddrPortHitDynamic","prot":255,"rwId":65535,"nextHop":65535)",
+            R"({"ingMdNatKeyId":4,"l4PortHdrDstPort":80,"l4PortHdrSrcPort":1028,"action":"twiceNatAddrPortHitEcmp","prot":0,"rwId":0,"ecmpGroup":1)",
+            R"({"ingMdNatKeyId":5,"l4PortHdrDstPort":80,"l4PortHdrSrcPort":1029,"action":"twiceNatAddrPortHitEcmpDynamic","prot":17,"rwId":7,"ecmpGroup":9)"}));
+    for (const std::vector<std::string>& show :
+         {std::vector<std::string>{"show"}, std::vector<std::string>{"show", "--json"}}) {
+        const AgentResult shown = agent(show);
+        ASSERT_EQ(shown.status, 0) << shown.err;
+        EXPECT_EQ(agent({"diff", "-"}, shown.out).status, 0) << shown.out;
+        const AgentResult synced = agent({"sync", "-"}, shown.out);
+        EXPECT_EQ(synced.status, 0) << synced.err;
+        EXPECT_EQ(synced.out, "sync: nothing changed\n") << shown.out;
+    }
+    EXPECT_EQ(shownEntries(), before);
+    EXPECT_TRUE(
+        contains(agent({"show"}).out, "# device 0, all pipes: 5 entries and the default entry\n"));
+}
+
+TEST_P(SyncTest, PlansTheFewestStepsDeletesFirstAndDryRunChangesNothing) {
+    ASSERT_EQ(agent({"program"}, lines({addLine(1), addLine(2), addLine(3)})).status, 0);
+    const std::string file =
+        writeFile("want.txt", lines({"# wanted", addLine(1), addLine(2, "action=onMiss"),
+                                     addLine(4), "default action=onMiss"}));
+    const std::vector<std::string> before = shownEntries();
+
+    const AgentResult diff = agent({"diff", file});
+    EXPECT_EQ(diff.status, 1);
+    const std::vector<std::string> marks = {"- add ingMdNatKeyId=3", "~ add ingMdNatKeyId=2",
+                                            "+ add ingMdNatKeyId=4", "~ default action=onMiss",
+                                            "1 to add, 1 to modify, 1 to delete, 1 default"};
+    std::size_t at = 0;
+    for (const std::string& mark : marks) {
+        const std::size_t found = diff.out.find(mark, at);
+        EXPECT_NE(found, std::string::npos) << mark << " in order in\n" << diff.out;
+        at = found == std::string::npos ? at : found;
+    }
+    const AgentResult dry = agent({"sync", "--dry-run", file});
+    EXPECT_EQ(dry.status, 0);
+    EXPECT_EQ(dry.out, diff.out);
+    EXPECT_EQ(shownEntries(), before);
+
+    const AgentResult synced = agent({"sync", file});
+    EXPECT_EQ(synced.status, 0) << synced.err;
+    EXPECT_EQ(synced.out, "sync: 1 added, 1 modified, 1 deleted, 1 default set\n");
+    EXPECT_EQ(agent({"sync", file}).out, "sync: nothing changed\n");
+    EXPECT_EQ(agent({"diff", "-q", file}).status, 0);
+    EXPECT_EQ(agent({"audit"}).status, 0);
+}
+
+// A table that does not fit fails part-way; --atomic puts back what the run did.
+TEST_P(SyncTest, AtomicRollsBackAFailedRun) {
+    Chip::wipe(0);
+    ASSERT_EQ(agent({"--capacity", "8", "init"}).status, 0);
+    ASSERT_EQ(agent({"program"}, lines({addLine(1), addLine(2), addLine(3)})).status, 0);
+    const std::vector<std::string> before = shownEntries();
+    std::vector<std::string> want = {addLine(1, "action=onMiss")};
+    for (unsigned i = 10; i < 20; ++i) {
+        want.push_back(addLine(i));
+    }
+
+    const AgentResult run = agent({"sync", "--atomic", writeFile("big.txt", lines(want))});
+
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(contains(run.err, "failed: BfTableFull")) << run.err;
+    EXPECT_TRUE(contains(run.err, "rolled back, the table is as it was before the run")) << run.err;
+    EXPECT_EQ(shownEntries(), before);
+    EXPECT_EQ(agent({"audit"}).status, 0);
+}
+
+TEST_P(SyncTest, GetFiltersAndFlush) {
+    ASSERT_EQ(agent({"program"}, lines(kEveryAction)).status, 0);
+    std::vector<std::string> getArgs = {"get"};
+    for (const char* field : {"ingMdNatKeyId=3", "l4PortHdrSrcPort=1027", "l4PortHdrDstPort=80"}) {
+        getArgs.emplace_back(field);
+    }
+    const AgentResult got = agent(getArgs);
+    EXPECT_EQ(got.status, 0);
+    EXPECT_TRUE(contains(got.out,
+                         "\nadd ingMdNatKeyId=3 l4PortHdrDstPort=80 l4PortHdrSrcPort=1027 "
+                         "action=twiceNatAddrPortHitDynamic prot=255 rwId=65535 "
+                         "nextHop=65535\n"))
+        << got.out;
+    const AgentResult hits = agent({"show", "--json", "prot=0", "action=twiceNatAddrPortHitEcmp"});
+    EXPECT_EQ(std::count(hits.out.begin(), hits.out.end(), '\n'), 1) << hits.out;
+    EXPECT_TRUE(contains(hits.out, "\"ingMdNatKeyId\":4,")) << hits.out;
+
+    const AgentResult flushed = agent({"flush", "--yes"});
+    EXPECT_EQ(flushed.status, 0) << flushed.err;
+    EXPECT_EQ(flushed.out, "flush: 5 deleted, 1 default set\n");
+    EXPECT_EQ(agent({"show"}).out, "# device 0, all pipes: 0 entries\n");
+    EXPECT_EQ(keyRecords()->recordCount(), 0u);
+    EXPECT_EQ(agent(getArgs).status, 1);
+}
+
+// A program killed part-way leaves entries without records; an orphan the
+// file names and one it does not are there too. One sync converges: it
+// adopts what the file names and removes the rest.
+TEST_P(SyncTest, SyncAfterAKilledProgramConverges) {
+    constexpr unsigned kEntries = 20000;
+    std::vector<std::string> want;
+    for (unsigned i = 1; i <= kEntries; ++i) {
+        want.push_back(addLine(i));
+    }
+    const std::string file = writeFile("load.txt", lines(want));
+    // The records are read live through the mapping; the device's own counts
+    // are this process's and stale until it opens the chip again.
+    const bool killed = runAgentKilled(
+        {"--backend", backend_, "program", file}, file, {"OLVANE_SHM_PREFIX=" + prefix_},
+        [&] { return chip().entryHandles(Chip::kAllPipes).size() >= kEntries / 10; });
+    ASSERT_TRUE(killed) << "the program finished before it could be killed";
+    Chip::close(0);
+    Chip::Device& device = chip();
+    uint32_t named = 0;
+    ASSERT_EQ(device.entryAdd(Chip::kAllPipes, {kEntries, 1024 + kEntries, 80},
+                              {Chip::Action::Hit, 6, 5, 2}, &named),
+              Chip::kSuccess);
+    uint32_t unnamed = 0;
+    ASSERT_EQ(device.entryAdd(Chip::kAllPipes, {7, 7000, 443}, {}, &unnamed), Chip::kSuccess);
+    Chip::close(0);
+
+    const AgentResult synced = agent({"sync", file});
+    EXPECT_EQ(synced.status, 0) << synced.err;
+    EXPECT_TRUE(contains(synced.out, " adopted from the chip, ")) << synced.out;
+    EXPECT_EQ(agent({"diff", file}).status, 0);
+    EXPECT_EQ(agent({"audit"}).status, 0);
+    EXPECT_EQ(shownEntries().size(), kEntries);
+    // The named orphan stayed where it was; the other one is gone.
+    const std::string last =
+        agent({"show", "--json", "ingMdNatKeyId=" + std::to_string(kEntries)}).out;
+    EXPECT_TRUE(contains(last, "\"handle\":" + std::to_string(named) + "}")) << last;
+    EXPECT_EQ(chip().entryCount(), kEntries);
+    EXPECT_EQ(keyRecords()->recordCount(), kEntries);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, SyncTest, ::testing::ValuesIn(kBackends),
+                         [](const auto& info) { return std::string(info.param); });
+
+}  // namespace
+}  // namespace AgentTest
