@@ -4,6 +4,7 @@
 #include <atomic>
 #include <mutex>
 #include <stdexcept>
+#include <utility>
 
 #include "BfRtSchema.h"
 #include "ChipIntercept.h"
@@ -21,7 +22,7 @@ std::shared_ptr<SimSession> SimSession::create() {
     return std::shared_ptr<SimSession>(new SimSession(nextHandle.fetch_add(1)));
 }
 
-SimKey::SimKey() {
+SimKey::SimKey(std::string table) : table(std::move(table)) {
     Hooks::objectCreated(ObjectKind::Key);
 }
 SimKey::~SimKey() {
@@ -53,7 +54,7 @@ Status SimKey::getValue(const uint32_t& fieldId, uint64_t* value) const {
     return kSuccess;
 }
 
-SimData::SimData() {
+SimData::SimData(std::string table) : table(std::move(table)) {
     Hooks::objectCreated(ObjectKind::Data);
 }
 SimData::~SimData() {
@@ -136,7 +137,7 @@ DeviceObjects& deviceObjects(uint32_t devId) {
     }
     std::lock_guard lock(mutex);
     DeviceObjects& objects = devices[devId];
-    if (objects.table == nullptr) {
+    if (objects.tableIntf == nullptr) {  // first use; a test may null the table after
         objects.tableIntf = std::make_shared<SimTableIntf>(SimSession::create());
         objects.table = std::make_unique<SimTable>(bfrt::TableType::MatchDirect);
     }

@@ -168,6 +168,67 @@ TEST_F(BfRtTableTest, OtherTableTypesHoldNoEntries) {
     EXPECT_EQ(selector.tableDefaultEntryReset(session, kAllPipes), Chip::kNotSupported);
 }
 
+// A key or data object of another table, or a flag bit the runtime does not define,
+// is refused before the chip is touched.
+TEST_F(BfRtTableTest, RefusesObjectsOfAnotherTableAndUnknownFlags) {
+    const Chip::SimTable other(TableType::MatchDirect, "other");
+    std::unique_ptr<BfRtTableKey> otherKey;
+    std::unique_ptr<BfRtTableData> otherData;
+    ASSERT_EQ(other.keyAllocate(&otherKey), 0);
+    ASSERT_EQ(other.dataAllocate(&otherData), 0);
+    EXPECT_EQ(table.keyReset(otherKey.get()), Chip::kInvalidArg);
+    EXPECT_EQ(table.dataReset(otherData.get()), Chip::kInvalidArg);
+    EXPECT_EQ(table.dataReset(102, otherData.get()), Chip::kInvalidArg);
+    ASSERT_EQ(other.dataReset(102, otherData.get()), 0) << "its own table takes it";
+    keyIs({1, 2, 3});
+    dataIs(1, {0, 4, 5, 6});
+    uint32_t handle = 0;
+    EXPECT_EQ(table.tableEntryAdd(session, kAllPipes, *otherKey, *data, &handle),
+              Chip::kInvalidArg);
+    EXPECT_EQ(table.tableEntryAdd(session, kAllPipes, *key, *otherData, &handle),
+              Chip::kInvalidArg);
+    ASSERT_EQ(add(kAllPipes, &handle), 0);
+    EXPECT_EQ(table.tableEntryGet(session, kAllPipes, 0, handle, otherKey.get(), data.get()),
+              Chip::kInvalidArg);
+    EXPECT_EQ(table.tableEntryGetFirst(session, kAllPipes, 0, key.get(), otherData.get(), &handle),
+              Chip::kInvalidArg);
+    uint32_t defaultHandle = 0;
+    const struct {
+        uint64_t flags;
+        bool known;
+        bool foreignData;
+    } cases[] = {{0, true, false},     {0x20, true, false},  {0x20, true, true},
+                 {0x21, false, false}, {0x10, false, false}, {uint64_t{1} << 63, false, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.flags);
+        const BfRtTableData& d = c.foreignData ? *otherData : *data;
+        const Chip::Status expected = c.known && !c.foreignData ? 0 : Chip::kInvalidArg;
+        EXPECT_EQ(table.tableEntryMod(session, kAllPipes, c.flags, handle, d), expected);
+        EXPECT_EQ(table.tableDefaultEntrySet(session, kAllPipes, c.flags, d, &defaultHandle),
+                  expected);
+    }
+    dataIs(0, {});
+    ASSERT_EQ(get(kAllPipes, handle), 0);
+    EXPECT_EQ(dataRead(), (Fields{102, 4, 5, 6})) << "a refused modify changes nothing";
+}
+
+// A PD library may offer the object runtime without a table object; its users then
+// fall back to the PD functions.
+TEST_F(BfRtTableTest, TheGetterCanOfferNoTableObject) {
+    struct Restore {
+        std::unique_ptr<OlvaneBfRtTable>& slot;
+        std::unique_ptr<OlvaneBfRtTable> saved;
+        ~Restore() { slot = std::move(saved); }
+    } none{Chip::deviceObjects(kDev).table, std::move(Chip::deviceObjects(kDev).table)};
+    SharedLibrary lib(kPdLibrary);
+    olvane_switch_bfrt_info_t info{};
+    ASSERT_EQ(lib.symbol<decltype(olvane_switch_bfrt_info_get)>(OLVANE_SWITCH_BFRT_INFO_GET_SYMBOL)(
+                  kDev, &info),
+              0);
+    EXPECT_NE(info.table_intf, nullptr);
+    EXPECT_EQ(info.table, nullptr);
+}
+
 TEST_F(BfRtTableTest, AllocationsAreCounted) {
     const auto before = Chip::TestHooks::allocationCounts();
     std::unique_ptr<BfRtTableKey> extra;
