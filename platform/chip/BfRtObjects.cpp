@@ -1,7 +1,6 @@
 // Sessions, key, data and attributes objects of the object runtime, and the objects
 // of each device.
 #include <array>
-#include <atomic>
 #include <mutex>
 #include <stdexcept>
 #include <utility>
@@ -18,8 +17,13 @@ using Hooks::ArgText;
 using Hooks::ObjectKind;
 
 std::shared_ptr<SimSession> SimSession::create() {
-    static std::atomic<uint32_t> nextHandle{1};
-    return std::shared_ptr<SimSession>(new SimSession(nextHandle.fetch_add(1)));
+    uint32_t handle = 0;
+    (void)sessionOpen(&handle);
+    return std::shared_ptr<SimSession>(new SimSession(handle));
+}
+
+SimSession::~SimSession() {
+    (void)sessionClose(handle_);
 }
 
 SimKey::SimKey(std::string table) : table(std::move(table)) {

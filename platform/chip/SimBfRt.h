@@ -25,10 +25,14 @@
 
 namespace Chip {
 
+// An open session for as long as it lives, with a handle of its own (0, which the
+// calls refuse, when every session was open).
 class SimSession final : public bfrt::BfRtSession {
   public:
-    // Each session gets a handle of its own.
     static std::shared_ptr<SimSession> create();
+    ~SimSession() override;
+    SimSession(const SimSession&) = delete;
+    SimSession& operator=(const SimSession&) = delete;
     uint32_t sessHandleGet() const override { return handle_; }
 
   private:

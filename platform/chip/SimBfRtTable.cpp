@@ -135,8 +135,8 @@ Status targetDevice(const BfRtTarget& target, Device** device) {
 }
 
 // What every call on the table's entries does first, in this order: the hooks (the
-// log shows the table, session and target, then what `more` adds), a table that holds
-// entries, the call's own argument checks (`argumentsOk`), the target's device.
+// log shows the table, session and target, then what `more` adds), an open session, a
+// table that holds entries, the call's own argument checks (`argumentsOk`), the target's device.
 template <class More>
 Status entryCall(Call call, const std::string& table, bool holdsEntries, const BfRtSession& session,
                  const BfRtTarget& target, bool argumentsOk, Device** device, const More& more) {
@@ -146,6 +146,9 @@ Status entryCall(Call call, const std::string& table, bool holdsEntries, const B
             more(args);
         })) {
         return st;
+    }
+    if (!sessionIsOpen(session.sessHandleGet())) {
+        return kSessionNotFound;
     }
     if (!holdsEntries) {
         return kNotSupported;

@@ -168,9 +168,9 @@ TEST_F(BfRtTableTest, OtherTableTypesHoldNoEntries) {
     EXPECT_EQ(selector.tableDefaultEntryReset(session, kAllPipes), Chip::kNotSupported);
 }
 
-// A key or data object of another table, or a flag bit the runtime does not define,
-// is refused before the chip is touched.
-TEST_F(BfRtTableTest, RefusesObjectsOfAnotherTableAndUnknownFlags) {
+// A key or data object of another table, a flag bit the runtime does not define or a
+// session that is not open is refused before the chip is touched.
+TEST_F(BfRtTableTest, RefusesObjectsOfAnotherTableUnknownFlagsAndClosedSessions) {
     const Chip::SimTable other(TableType::MatchDirect, "other");
     std::unique_ptr<BfRtTableKey> otherKey;
     std::unique_ptr<BfRtTableData> otherData;
@@ -207,6 +207,14 @@ TEST_F(BfRtTableTest, RefusesObjectsOfAnotherTableAndUnknownFlags) {
         EXPECT_EQ(table.tableDefaultEntrySet(session, kAllPipes, c.flags, d, &defaultHandle),
                   expected);
     }
+    // A session object whose handle is not open, as after its session was closed.
+    struct ClosedSession final : BfRtSession {
+        uint32_t sessHandleGet() const override { return Chip::kMaxSessions + 1; }
+    } closed;
+    ASSERT_FALSE(Chip::sessionIsOpen(closed.sessHandleGet()));
+    EXPECT_EQ(table.tableEntryMod(closed, kAllPipes, 0, handle, *data), Chip::kSessionNotFound);
+    EXPECT_EQ(table.tableEntryGet(closed, kAllPipes, 0, handle, key.get(), data.get()),
+              Chip::kSessionNotFound);
     dataIs(0, {});
     ASSERT_EQ(get(kAllPipes, handle), 0);
     EXPECT_EQ(dataRead(), (Fields{102, 4, 5, 6})) << "a refused modify changes nothing";
