@@ -70,7 +70,7 @@ const char* badReasonText(BadReason reason);
 struct BadRecord {
     uint32_t index;  // record index; capacity() and above are the default records
     BadReason reason;
-    uint32_t handle;  // the handle it answered to, as far as its seal still tells
+    uint32_t handle;  // the handle it answers to
 };
 
 // What opening had to put right in the derived structures.

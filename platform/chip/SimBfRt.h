@@ -10,7 +10,9 @@
 // 103 ...HitDynamic, 104 ...HitEcmp, 105 ...HitEcmpDynamic; data fields of the hit
 // actions 11-13, 21-23, 31-33, 41-43 (rwId, prot, nextHop or ecmpGroup). An unknown id,
 // a field of another action or a value wider than its field gives status 3; an unknown
-// name gives 6; an entry call on a table that holds no entries gives 17.
+// name gives 6; an entry call on a table that holds no entries gives 17; a session that
+// is not open gives 8; modify and default-set refuse a flag bit other than
+// kFlagUpdateInPlace with 3.
 //
 // The key, data and attributes objects passed to a table come from this runtime's
 // allocate calls; a key or data object allocated by another table gives status 3.
