@@ -257,6 +257,12 @@ namespace {
 // through the SDK by its handle. Corruption met while the map is asked for a
 // record ends the walk; whatever the read-back or the key manager throws
 // passes out.
+//
+// The SDK hands a deleted entry's handle out again, so a stale record (its
+// entry deleted without the key being freed) may name a handle that now
+// belongs to another entry. The walk does not second-guess it: the record is
+// bound to whatever the handle holds now, so two records may name one handle,
+// or a record may name an entry that was added under another key.
 void resyncFromKeyManager(const TwiceNatAddrPortTable& table,
                           const MbbZabroKey::ZabroKeyManager::Ptr& zabroKeyManager) {
     assert(zabroKeyManager->mbbZabroTableConfig());

@@ -40,7 +40,17 @@ SdkView::SdkView(const SharedLibrary& pdLibrary, std::uint32_t sessionId, std::u
       OLVANE_PD_FUNCTION(nextHandles_, p4_pd_olvane_switch_twiceNatAddrPort_get_next_entry_handles),
       OLVANE_PD_FUNCTION(defaultHandle_,
                          p4_pd_olvane_switch_twiceNatAddrPort_table_get_default_entry_handle),
-      OLVANE_PD_FUNCTION(getEntry_, p4_pd_olvane_switch_twiceNatAddrPort_get_entry) {}
+      OLVANE_PD_FUNCTION(getEntry_, p4_pd_olvane_switch_twiceNatAddrPort_get_entry) {
+    // The SDK serves open sessions only: open the one the agent passes to every call.
+    p4_pd_sess_hdl_t opened = 0;
+    check(bound<decltype(p4_pd_olvane_switch_client_init)>(
+              pdLibrary, "p4_pd_olvane_switch_client_init")(&opened),
+          "client_init");
+    if (opened != sessionId_) {
+        throw AgentError("the PD library opened session " + std::to_string(opened) + ", not " +
+                         std::to_string(sessionId_));
+    }
+}
 
 #undef OLVANE_PD_FUNCTION
 

@@ -25,7 +25,8 @@ struct SdkEntry {
 
 class SdkView {
   public:
-    // Binds the functions from `pdLibrary`; throws AgentError naming one it lacks.
+    // Binds the functions from `pdLibrary` and opens session `sessionId`, which must be
+    // the first the process opens; throws AgentError naming a function it lacks.
     SdkView(const SharedLibrary& pdLibrary, std::uint32_t sessionId, std::uint8_t deviceId);
 
     // The entries of `pipe` (0xFFFF: the all-pipes scope), default entries

@@ -395,6 +395,10 @@ int main(int argc, char** argv) {
     }
     const std::string prefix = "olvbench" + std::to_string(::getpid());
     ::setenv("OLVANE_SHM_PREFIX", prefix.c_str(), 1);
+    uint32_t session = 0;  // the chip serves open sessions only; the PD calls here pass 1
+    if (Chip::sessionOpen(&session) != 0 || session != 1) {
+        return 1;
+    }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

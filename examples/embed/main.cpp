@@ -24,6 +24,7 @@
 #include "BfTwiceNatAddrPort/BfTwiceNatAddrPort"
 #include "BfTwiceNatAddrPort/Version.h"
 #include "chip/ChipRegistry.h"
+#include "sdk/olvane_switch_pd.h"
 
 namespace {
 
@@ -32,7 +33,6 @@ using Key = std::tuple<Kiv::U16, Kiv::U16, Kiv::U16>;  // NAT key id, source por
 
 constexpr Kiv::U8 kDevice = 0;
 constexpr Kiv::U16 kAllPipes = 0xFFFF;
-constexpr Kiv::U32 kSession = 1;
 constexpr Kiv::U32 kCapacity = 1024;
 
 // The PD library stays loaded while the table lives: the table calls into it.
@@ -67,9 +67,14 @@ class EmbedAgent {
         if (!pdHandle_)
             fail(std::string("cannot load the PD library: ") + ::dlerror());
         Chip::open(kDevice, kCapacity);
+        // The SDK serves open sessions only: open one for every call the table makes.
+        auto clientInit = reinterpret_cast<decltype(&p4_pd_olvane_switch_client_init)>(
+            ::dlsym(pdHandle_.get(), "p4_pd_olvane_switch_client_init"));
+        if (!clientInit || clientInit(&session_) != 0)
+            fail("cannot open a session of the PD library");
         // Reads back every entry that the key records name: after a restart,
         // the handle map holds new match objects for them.
-        table_ = twiceNatAddrPortTableFactory(keys_, status_, pdHandle_.get(), kSession, kDevice,
+        table_ = twiceNatAddrPortTableFactory(keys_, status_, pdHandle_.get(), session_, kDevice,
                                               kAllPipes, pdLibrary_);
         table_->helper()->sdkHandles()->entryForEach([this](const auto& match, auto) {
             matches_[keyOf(*match)] = match;
@@ -134,6 +139,7 @@ class EmbedAgent {
 
     std::string pdLibrary_;
     LibraryHandle pdHandle_;
+    p4_pd_sess_hdl_t session_ = 0;
     MbbZabroKey::ZabroKeyManager::Ptr keys_;
     BfnTableStatusManager::StatusManager::Ptr status_;
     Bf::TwiceNatAddrPortTable::Ptr table_;

@@ -1,9 +1,9 @@
 // Sessions, key, data and attributes objects of the object runtime, and the objects
 // of each device.
 #include <array>
-#include <atomic>
 #include <mutex>
 #include <stdexcept>
+#include <utility>
 
 #include "BfRtSchema.h"
 #include "ChipIntercept.h"
@@ -17,11 +17,16 @@ using Hooks::ArgText;
 using Hooks::ObjectKind;
 
 std::shared_ptr<SimSession> SimSession::create() {
-    static std::atomic<uint32_t> nextHandle{1};
-    return std::shared_ptr<SimSession>(new SimSession(nextHandle.fetch_add(1)));
+    uint32_t handle = 0;
+    (void)sessionOpen(&handle);
+    return std::shared_ptr<SimSession>(new SimSession(handle));
 }
 
-SimKey::SimKey() {
+SimSession::~SimSession() {
+    (void)sessionClose(handle_);
+}
+
+SimKey::SimKey(std::string table) : table(std::move(table)) {
     Hooks::objectCreated(ObjectKind::Key);
 }
 SimKey::~SimKey() {
@@ -53,7 +58,7 @@ Status SimKey::getValue(const uint32_t& fieldId, uint64_t* value) const {
     return kSuccess;
 }
 
-SimData::SimData() {
+SimData::SimData(std::string table) : table(std::move(table)) {
     Hooks::objectCreated(ObjectKind::Data);
 }
 SimData::~SimData() {
@@ -136,7 +141,7 @@ DeviceObjects& deviceObjects(uint32_t devId) {
     }
     std::lock_guard lock(mutex);
     DeviceObjects& objects = devices[devId];
-    if (objects.table == nullptr) {
+    if (objects.tableIntf == nullptr) {  // first use; a test may null the table after
         objects.tableIntf = std::make_shared<SimTableIntf>(SimSession::create());
         objects.table = std::make_unique<SimTable>(bfrt::TableType::MatchDirect);
     }

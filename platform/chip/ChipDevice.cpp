@@ -266,20 +266,14 @@ std::vector<uint32_t> Device::entryHandles(uint16_t pipe) const {
     return handles;
 }
 
-uint32_t Device::handleOf(uint32_t recordIndex) const {
-    return (sealOf(records_[recordIndex]).generation & kGenerationMask) << kHandleIndexBits |
-           (recordIndex + 1);
-}
-
 Status Device::liveRecord(uint32_t handle, uint32_t pipe, EntryRecord** out) const {
-    uint32_t slot = handle & kHandleIndexMask;
+    const uint32_t slot = handle;
     if (slot == 0 || slot > capacity_ + kDefaultRecordCount) {
         return kObjectNotFound;
     }
     EntryRecord& r = records_[slot - 1];
     Seal s = sealOf(r);
-    if (s.state == RecordState::Free ||
-        (s.generation & kGenerationMask) != handle >> kHandleIndexBits) {
+    if (s.state == RecordState::Free) {
         return kObjectNotFound;
     }
     uint16_t scopePipe = 0;

@@ -70,7 +70,7 @@ const char* badReasonText(BadReason reason);
 struct BadRecord {
     uint32_t index;  // record index; capacity() and above are the default records
     BadReason reason;
-    uint32_t handle;  // the handle it answered to, as far as its seal still tells
+    uint32_t handle;  // the handle it answers to
 };
 
 // What opening had to put right in the derived structures.
@@ -121,8 +121,8 @@ class Device {
     // Records found bad at open, in record order. Their handles read as kHwAccessFails,
     // their keys may be added anew, and the records stay out of use until cleared.
     const std::vector<BadRecord>& badRecords() const { return bad_; }
-    // Frees a bad entry record (its old handle no longer resolves) or resets a bad
-    // default record to the miss action. kObjectNotFound when `index` is not bad.
+    // Frees a bad entry record (its handle resolves again once the record is reused) or resets a
+    // bad default record to the miss action. kObjectNotFound when `index` is not bad.
     Status badRecordClear(uint32_t index);
     const Recovery& recovery() const { return recovery_; }
 
@@ -143,7 +143,7 @@ class Device {
     // Writes `data` to the record's inactive action slot and switches to it.
     void actionCommit(EntryRecord& r, const ActionData& data);
     uint32_t defaultRecordIndex(uint16_t entryPipe) const;
-    uint32_t handleOf(uint32_t recordIndex) const;
+    static uint32_t handleOf(uint32_t recordIndex) { return recordIndex + 1; }
 
     Shm::Segment segment_;
     SegmentHeader* header_;

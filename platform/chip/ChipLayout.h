@@ -25,8 +25,9 @@ inline constexpr uint16_t kAllPipes = 0xFFFF;
 inline constexpr uint32_t kDefaultCapacity = 65536;
 inline constexpr uint32_t kBucketWays = 4;
 
-// Handle = generation << kHandleIndexBits | (record index + 1): never 0, and a record
-// freed and reused carries a new generation, so the old handle no longer resolves.
+// Handle = record index + 1: never 0, and, as with an SDK, the handle of a deleted
+// entry is handed out again with the record (lowest free record first). The seal's
+// generation still changes with every reuse, for the crash-safety checks only.
 inline constexpr uint32_t kHandleIndexBits = 20;
 inline constexpr uint32_t kHandleIndexMask = (1u << kHandleIndexBits) - 1;
 inline constexpr uint32_t kGenerationMask = (1u << (32 - kHandleIndexBits)) - 1;

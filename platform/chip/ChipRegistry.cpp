@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -16,6 +17,10 @@ struct Registry {
     std::array<std::unique_ptr<Device>, kMaxDevices> owned;
     std::array<std::atomic<Device*>, kMaxDevices> open{};
 };
+
+// Bit h - 1 is set while session h is open.
+std::atomic<uint64_t> gOpenSessions{0};
+static_assert(kMaxSessions == 64, "one bit per session in gOpenSessions");
 
 Registry& registry() {
     static Registry instance;
@@ -71,6 +76,31 @@ Status device(uint32_t deviceId, Device** out) noexcept {
         std::fprintf(stderr, "chip device %u: %s\n", deviceId, e.what());
         return kInitError;
     }
+}
+
+Status sessionOpen(uint32_t* handle) noexcept {
+    uint64_t open = gOpenSessions.load(std::memory_order_relaxed);
+    do {
+        if (~open == 0) {
+            return kMaxSessionsExceeded;
+        }
+        *handle = static_cast<uint32_t>(std::countr_one(open)) + 1;
+    } while (!gOpenSessions.compare_exchange_weak(open, open | uint64_t{1} << (*handle - 1),
+                                                  std::memory_order_acq_rel));
+    return kSuccess;
+}
+
+Status sessionClose(uint32_t handle) noexcept {
+    if (!sessionIsOpen(handle)) {
+        return kSessionNotFound;
+    }
+    gOpenSessions.fetch_and(~(uint64_t{1} << (handle - 1)), std::memory_order_acq_rel);
+    return kSuccess;
+}
+
+bool sessionIsOpen(uint32_t handle) noexcept {
+    return handle - 1 < kMaxSessions &&
+           (gOpenSessions.load(std::memory_order_acquire) >> (handle - 1) & 1) != 0;
 }
 
 void close(uint32_t deviceId) {

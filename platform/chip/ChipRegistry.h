@@ -27,6 +27,14 @@ Device& open(uint32_t deviceId, uint32_t capacity = kDefaultCapacity);
 // segment that is refused (the reason goes to stderr).
 Status device(uint32_t deviceId, Device** out) noexcept;
 
+// Sessions, process-wide: handles 1 to kMaxSessions. sessionOpen opens the lowest
+// free one (kMaxSessionsExceeded when none is free); sessionClose gives
+// kSessionNotFound for a handle that is not open.
+inline constexpr uint32_t kMaxSessions = 64;
+Status sessionOpen(uint32_t* handle) noexcept;
+Status sessionClose(uint32_t handle) noexcept;
+bool sessionIsOpen(uint32_t handle) noexcept;
+
 // Unmaps the device in this process, as if the process had stopped; the entries stay.
 // Invalidates every Device reference to it.
 void close(uint32_t deviceId);

@@ -6,7 +6,7 @@
 //
 //   text() = function + "(" + args + ")",  args = "name=value" joined by ", "
 //
-//   integers         decimal                             sess=7, hdl=1048577, flags=32
+//   integers         decimal                             sess=7, hdl=3, flags=32
 //   C structures     bytes in memory order, lower-case   dev_tgt=[00 00 00 00 ff ff 00 00]
 //                    hex; padding that callers never     action=[01 00 06 -- 02 00]
 //                    write is shown as "--"

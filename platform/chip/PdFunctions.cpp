@@ -65,6 +65,11 @@ bool specMissing(const Spec* spec) {
     return kHasParams<Spec> && spec == nullptr;
 }
 
+// Every call is served only for an open session; fault injection and the log come first.
+Status sessionCheck(p4_pd_sess_hdl_t sess) {
+    return Chip::sessionIsOpen(sess) ? Chip::kSuccess : Chip::kSessionNotFound;
+}
+
 template <class Spec>
 p4_pd_status_t addEntry(Call call, Action action, p4_pd_sess_hdl_t sess, p4_pd_dev_target_t target,
                         const MatchSpec* match, const Spec* spec, p4_pd_entry_hdl_t* handle) {
@@ -74,6 +79,9 @@ p4_pd_status_t addEntry(Call call, Action action, p4_pd_sess_hdl_t sess, p4_pd_d
             match != nullptr ? args.bytes("match", match, sizeof *match) : args.null("match");
             logAction(args, spec);
         })) {
+        return st;
+    }
+    if (Status st = sessionCheck(sess)) {
         return st;
     }
     Chip::Device* device = nullptr;
@@ -97,6 +105,9 @@ p4_pd_status_t modifyEntry(Call call, Action action, p4_pd_sess_hdl_t sess, uint
         })) {
         return st;
     }
+    if (Status st = sessionCheck(sess)) {
+        return st;
+    }
     Chip::Device* device = nullptr;
     if (specMissing(spec)) {
         return Chip::kInvalidArg;
@@ -115,6 +126,9 @@ p4_pd_status_t setDefault(Call call, Action action, p4_pd_sess_hdl_t sess,
             logTarget(args, target);
             logAction(args, spec);
         })) {
+        return st;
+    }
+    if (Status st = sessionCheck(sess)) {
         return st;
     }
     Chip::Device* device = nullptr;
@@ -140,6 +154,9 @@ Status listingDevice(Call call, p4_pd_sess_hdl_t sess, const p4_pd_dev_target_t&
         })) {
         return st;
     }
+    if (Status st = sessionCheck(sess)) {
+        return st;
+    }
     return Chip::device(target.device_id, device);
 }
 
@@ -153,6 +170,17 @@ Status listingDevice(Call call, p4_pd_sess_hdl_t sess, const p4_pd_dev_target_t&
 
 extern "C" {
 
+p4_pd_status_t p4_pd_olvane_switch_client_init(p4_pd_sess_hdl_t* sess_hdl) {
+    if (sess_hdl == nullptr) {
+        return Chip::kInvalidArg;
+    }
+    return Chip::sessionOpen(sess_hdl);
+}
+
+p4_pd_status_t p4_pd_olvane_switch_client_cleanup(p4_pd_sess_hdl_t sess_hdl) {
+    return Chip::sessionClose(sess_hdl);
+}
+
 p4_pd_status_t p4_pd_olvane_switch_twiceNatAddrPort_set_property(p4_pd_sess_hdl_t sess_hdl,
                                                                  uint32_t dev_id, uint32_t property,
                                                                  uint32_t value) {
@@ -160,6 +188,9 @@ p4_pd_status_t p4_pd_olvane_switch_twiceNatAddrPort_set_property(p4_pd_sess_hdl_
             args.number("sess", sess_hdl).number("dev_id", dev_id);
             args.number("property", property).number("value", value);
         })) {
+        return st;
+    }
+    if (Status st = sessionCheck(sess_hdl)) {
         return st;
     }
     if (property != P4_PD_OLVANE_SWITCH_PROPERTY_ENTRY_SCOPE) {
@@ -284,6 +315,9 @@ p4_pd_status_t p4_pd_olvane_switch_twiceNatAddrPort_table_delete(p4_pd_sess_hdl_
         })) {
         return st;
     }
+    if (Status st = sessionCheck(sess_hdl)) {
+        return st;
+    }
     Chip::Device* device = nullptr;
     if (Status st = Chip::device(dev_id, &device)) {
         return st;
@@ -297,6 +331,9 @@ p4_pd_status_t p4_pd_olvane_switch_twiceNatAddrPort_table_reset_default_entry(
             args.number("sess", sess_hdl);
             logTarget(args, dev_tgt);
         })) {
+        return st;
+    }
+    if (Status st = sessionCheck(sess_hdl)) {
         return st;
     }
     Chip::Device* device = nullptr;
@@ -314,6 +351,9 @@ p4_pd_status_t p4_pd_olvane_switch_twiceNatAddrPort_get_entry(
             args.number("sess", sess_hdl).number("dev_id", dev_id).number("hdl", entry_hdl);
             args.number("read_from_hw", read_from_hw).optionalOut("hit_count", hit_count);
         })) {
+        return st;
+    }
+    if (Status st = sessionCheck(sess_hdl)) {
         return st;
     }
     Chip::Device* device = nullptr;

@@ -10,10 +10,12 @@
 // 103 ...HitDynamic, 104 ...HitEcmp, 105 ...HitEcmpDynamic; data fields of the hit
 // actions 11-13, 21-23, 31-33, 41-43 (rwId, prot, nextHop or ecmpGroup). An unknown id,
 // a field of another action or a value wider than its field gives status 3; an unknown
-// name gives 6; an entry call on a table that holds no entries gives 17.
+// name gives 6; an entry call on a table that holds no entries gives 17; a session that
+// is not open gives 8; modify and default-set refuse a flag bit other than
+// kFlagUpdateInPlace with 3.
 //
-// The table takes the key, data and attributes objects passed to it for its own: they
-// come from its allocate calls, as with any SDK.
+// The key, data and attributes objects passed to a table come from this runtime's
+// allocate calls; a key or data object allocated by another table gives status 3.
 #pragma once
 
 #include <cstdint>
@@ -25,10 +27,14 @@
 
 namespace Chip {
 
+// An open session for as long as it lives, with a handle of its own (0, which the
+// calls refuse, when every session was open).
 class SimSession final : public bfrt::BfRtSession {
   public:
-    // Each session gets a handle of its own.
     static std::shared_ptr<SimSession> create();
+    ~SimSession() override;
+    SimSession(const SimSession&) = delete;
+    SimSession& operator=(const SimSession&) = delete;
     uint32_t sessHandleGet() const override { return handle_; }
 
   private:
@@ -37,10 +43,12 @@ class SimSession final : public bfrt::BfRtSession {
 };
 
 // Key and data objects keep their values in the open: the table reads and fills them
-// directly, and a test may put values there that the setters refuse.
+// directly, and a test may put values there that the setters refuse. Each belongs to
+// the table of the program that allocated it, on whichever device: another table
+// refuses it with status 3.
 class SimKey final : public bfrt::BfRtTableKey {
   public:
-    SimKey();
+    explicit SimKey(std::string table);
     ~SimKey() override;
     SimKey(const SimKey&) = delete;
     SimKey& operator=(const SimKey&) = delete;
@@ -48,12 +56,13 @@ class SimKey final : public bfrt::BfRtTableKey {
     bfrt::Status setValue(const uint32_t& fieldId, const uint64_t& value) override;
     bfrt::Status getValue(const uint32_t& fieldId, uint64_t* value) const override;
 
+    const std::string table;  // name of the table that allocated it
     uint64_t fields[3] = {};  // by key field id - 1
 };
 
 class SimData final : public bfrt::BfRtTableData {
   public:
-    SimData();
+    explicit SimData(std::string table);
     ~SimData() override;
     SimData(const SimData&) = delete;
     SimData& operator=(const SimData&) = delete;
@@ -62,6 +71,7 @@ class SimData final : public bfrt::BfRtTableData {
     bfrt::Status getValue(const uint32_t& fieldId, uint64_t* value) const override;
     bfrt::Status actionIdGet(uint32_t* actionId) const override;
 
+    const std::string table;  // name of the table that allocated it
     uint32_t boundActionId = 0;
     uint64_t fields[3] = {};  // rwId, prot, nextHop or ecmpGroup
 
@@ -146,6 +156,8 @@ class SimTable : public bfrt::OlvaneBfRtTable {
 
   private:
     bool holdsEntries() const;
+    bool owns(const bfrt::BfRtTableKey& key) const;
+    bool owns(const bfrt::BfRtTableData& data) const;
 
     bfrt::TableType type_;
     std::string name_;
@@ -164,7 +176,8 @@ class SimTableIntf final : public BfRt::BfRtTableIntf {
 
 // The object-runtime objects of one device, made on first use and kept for the life of
 // the process. secondTable and thirdTable stay null unless a test puts table objects
-// there (for instance of type 3, 4 or 7); a test may also stand its own table in.
+// there (for instance of type 3, 4 or 7); a test may also stand its own table in, or
+// null `table` to offer the object runtime without a table object.
 struct DeviceObjects {
     std::shared_ptr<BfRt::BfRtTableIntf> tableIntf;
     std::unique_ptr<bfrt::OlvaneBfRtTable> table;

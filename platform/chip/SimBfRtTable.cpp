@@ -20,7 +20,8 @@ using Hooks::ArgText;
 
 namespace {
 
-// The table only ever receives objects that it handed out.
+// The table only ever receives objects of this runtime; whether it allocated them
+// itself is checked with owns().
 const SimKey& simKey(const BfRtTableKey& key) {
     return static_cast<const SimKey&>(key);
 }
@@ -119,6 +120,11 @@ void logTarget(ArgText& args, const BfRtTarget& target) {
     args.bytes("target", &target, sizeof target);
 }
 
+// Modify and default-set take only the flag bits that the runtime defines for them.
+bool writeFlagsKnown(uint64_t flags) {
+    return (flags & ~bfrt::OlvaneBfRtTable::kFlagUpdateInPlace) == 0;
+}
+
 // The target's device, or a status: pipe ids wider than 16 bits are refused here so
 // that they cannot collide with the chip's "any pipe" value.
 Status targetDevice(const BfRtTarget& target, Device** device) {
@@ -129,8 +135,8 @@ Status targetDevice(const BfRtTarget& target, Device** device) {
 }
 
 // What every call on the table's entries does first, in this order: the hooks (the
-// log shows the table, session and target, then what `more` adds), a table that holds
-// entries, the call's own argument checks (`argumentsOk`), the target's device.
+// log shows the table, session and target, then what `more` adds), an open session, a
+// table that holds entries, the call's own argument checks (`argumentsOk`), the target's device.
 template <class More>
 Status entryCall(Call call, const std::string& table, bool holdsEntries, const BfRtSession& session,
                  const BfRtTarget& target, bool argumentsOk, Device** device, const More& more) {
@@ -140,6 +146,9 @@ Status entryCall(Call call, const std::string& table, bool holdsEntries, const B
             more(args);
         })) {
         return st;
+    }
+    if (!sessionIsOpen(session.sessHandleGet())) {
+        return kSessionNotFound;
     }
     if (!holdsEntries) {
         return kNotSupported;
@@ -153,6 +162,14 @@ Status entryCall(Call call, const std::string& table, bool holdsEntries, const B
 }  // namespace
 
 SimTable::SimTable(TableType type, std::string name) : type_(type), name_(std::move(name)) {}
+
+bool SimTable::owns(const BfRtTableKey& key) const {
+    return simKey(key).table == name_;
+}
+
+bool SimTable::owns(const BfRtTableData& data) const {
+    return simData(data).table == name_;
+}
 
 bool SimTable::holdsEntries() const {
     return type_ == TableType::MatchDirect || type_ == TableType::MatchIndirect ||
@@ -213,7 +230,7 @@ Status SimTable::keyAllocate(std::unique_ptr<BfRtTableKey>* key) const {
     if (key == nullptr) {
         return kInvalidArg;
     }
-    *key = std::make_unique<SimKey>();
+    *key = std::make_unique<SimKey>(name_);
     return kSuccess;
 }
 
@@ -221,7 +238,7 @@ Status SimTable::keyReset(BfRtTableKey* key) const {
     if (Status st = tableCall(Call::KeyReset, name_)) {
         return st;
     }
-    if (key == nullptr) {
+    if (key == nullptr || !owns(*key)) {
         return kInvalidArg;
     }
     keyIs(*key, EntryKey{});
@@ -235,7 +252,7 @@ Status SimTable::dataAllocate(std::unique_ptr<BfRtTableData>* data) const {
     if (data == nullptr) {
         return kInvalidArg;
     }
-    *data = std::make_unique<SimData>();
+    *data = std::make_unique<SimData>(name_);
     return kSuccess;
 }
 
@@ -244,7 +261,7 @@ Status SimTable::dataReset(const uint32_t& actionId, BfRtTableData* data) const 
                               [&](ArgText& args) { args.number("action", actionId); })) {
         return st;
     }
-    if (data == nullptr || schema::actionById(actionId) == nullptr) {
+    if (data == nullptr || !owns(*data) || schema::actionById(actionId) == nullptr) {
         return kInvalidArg;
     }
     dataIs(*data, actionId, ActionData{});
@@ -255,7 +272,7 @@ Status SimTable::dataReset(BfRtTableData* data) const {
     if (Status st = tableCall(Call::DataReset, name_)) {
         return st;
     }
-    if (data == nullptr) {
+    if (data == nullptr || !owns(*data)) {
         return kInvalidArg;
     }
     dataIs(*data, 0, ActionData{});
@@ -309,7 +326,8 @@ Status SimTable::tableEntryAdd(const BfRtSession& session, const BfRtTarget& tar
                                const BfRtTableKey& key, const BfRtTableData& data,
                                uint32_t* handle) const {
     ActionData action;
-    const bool argumentsOk = handle != nullptr && actionData(data, &action);
+    const bool argumentsOk =
+        handle != nullptr && owns(key) && owns(data) && actionData(data, &action);
     Device* device = nullptr;
     if (Status st = entryCall(Call::TableEntryAdd, name_, holdsEntries(), session, target,
                               argumentsOk, &device, [&](ArgText& args) {
@@ -325,7 +343,7 @@ Status SimTable::tableEntryMod(const BfRtSession& session, const BfRtTarget& tar
                                const uint64_t& flags, const uint32_t& handle,
                                const BfRtTableData& data) const {
     ActionData action;
-    const bool argumentsOk = actionData(data, &action);
+    const bool argumentsOk = writeFlagsKnown(flags) && owns(data) && actionData(data, &action);
     Device* device = nullptr;
     if (Status st = entryCall(Call::TableEntryMod, name_, holdsEntries(), session, target,
                               argumentsOk, &device, [&](ArgText& args) {
@@ -341,7 +359,8 @@ Status SimTable::tableDefaultEntrySet(const BfRtSession& session, const BfRtTarg
                                       const uint64_t& flags, const BfRtTableData& data,
                                       uint32_t* handle) const {
     ActionData action;
-    const bool argumentsOk = handle != nullptr && actionData(data, &action);
+    const bool argumentsOk =
+        handle != nullptr && writeFlagsKnown(flags) && owns(data) && actionData(data, &action);
     Device* device = nullptr;
     if (Status st = entryCall(Call::TableDefaultEntrySet, name_, holdsEntries(), session, target,
                               argumentsOk, &device, [&](ArgText& args) {
@@ -377,10 +396,10 @@ Status SimTable::tableEntryGet(const BfRtSession& session, const BfRtTarget& tar
                                const uint64_t& flags, const uint32_t& handle, BfRtTableKey* key,
                                BfRtTableData* data) const {
     Device* device = nullptr;
-    if (Status st = entryCall(Call::TableEntryGet, name_, holdsEntries(), session, target,
-                              key != nullptr && data != nullptr, &device, [&](ArgText& args) {
-                                  args.number("flags", flags).number("hdl", handle);
-                              })) {
+    if (Status st =
+            entryCall(Call::TableEntryGet, name_, holdsEntries(), session, target,
+                      key != nullptr && data != nullptr && owns(*key) && owns(*data), &device,
+                      [&](ArgText& args) { args.number("flags", flags).number("hdl", handle); })) {
         return st;
     }
     EntryView entry;
@@ -409,8 +428,8 @@ Status SimTable::tableEntryGetFirst(const BfRtSession& session, const BfRtTarget
                                     uint32_t* handle) const {
     Device* device = nullptr;
     if (Status st = entryCall(Call::TableEntryGetFirst, name_, holdsEntries(), session, target,
-                              key != nullptr && data != nullptr, &device,
-                              [&](ArgText& args) { args.number("flags", flags); })) {
+                              key != nullptr && data != nullptr && owns(*key) && owns(*data),
+                              &device, [&](ArgText& args) { args.number("flags", flags); })) {
         return st;
     }
     if (Status st = firstEntryHandle(*device, static_cast<uint16_t>(target.pipe_id), handle)) {

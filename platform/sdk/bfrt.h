@@ -75,6 +75,9 @@ class BfRtTableAttributes {
 class OlvaneBfRtTable {
   public:
     static constexpr uint64_t kFlagsNone = 0;
+    // Flag bit of modify and default-set: update the entry's data in place. Any other
+    // bit given to those calls gives 3.
+    static constexpr uint64_t kFlagUpdateInPlace = uint64_t{1} << 5;
 
     virtual ~OlvaneBfRtTable() = default;
 

@@ -64,6 +64,15 @@ typedef struct p4_pd_olvane_switch_twiceNatAddrPortHitEcmpDynamic_action_spec {
 /* Longest action name written by get_entry, terminating zero included, fits in this. */
 #define P4_PD_OLVANE_SWITCH_ACTION_NAME_MAX 64
 
+/* Sessions. Every PD function, and every object-runtime call that takes a session,
+ * is served only for a session that is open: any other handle gives 8. client_init
+ * opens the lowest free session handle (from 1) and writes it to *sess_hdl; 7 when
+ * every session is open, 3 for a NULL sess_hdl. client_cleanup closes a session; 8
+ * for one that is not open. The object runtime's session objects are sessions too,
+ * open for as long as they live. */
+p4_pd_status_t p4_pd_olvane_switch_client_init(p4_pd_sess_hdl_t* sess_hdl);
+p4_pd_status_t p4_pd_olvane_switch_client_cleanup(p4_pd_sess_hdl_t sess_hdl);
+
 /* Property 1 is the entry scope: value 0 all pipes, 1 single pipe. Setting the current
  * scope again succeeds; changing it while entries are installed gives 3. Another
  * property gives 17. */

@@ -67,6 +67,35 @@ TEST_F(BfrtFixture, SteadyStateAllocatesNoBfRtObject) {
     EXPECT_EQ(after.attributes.total, before.attributes.total);
 }
 
+// The last binding's key and data objects serve every table object, and the runtime
+// takes them only from the table that allocated them: a second table bound as a
+// match table (type 7 here) leaves the twiceNatAddrPort table unable to add, one
+// bound as a selector does not.
+TEST_F(BfrtFixture, ASecondTableBoundAsAMatchTableTakesTheEntryObjects) {
+    const struct {
+        bfrt::TableType type;
+        Raised raised;
+    } cases[] = {{bfrt::TableType::Register, {"BfTableException", 3, ""}},
+                 {bfrt::TableType::Selector, {}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.type));
+        ScopedTableObject second(Chip::deviceObjects(kDevice).secondTable,
+                                 std::make_unique<Chip::SimTable>(c.type, "second"));
+        bfrtTableIs();
+        Raised r = raised([&] { program(matchOf(1, 2, 3), actionOf(kHit, 1, 6, 2)); });
+        r.message.clear();
+        EXPECT_EQ(r, c.raised);
+        EXPECT_EQ(Chip::open(kDevice).entryCount(), c.raised.status == 0 ? 1u : 0u);
+    }
+}
+
+// A PD library whose getter offers the object runtime without a table object gets
+// the PD backend.
+TEST_F(BfrtFixture, NoTableObjectFromTheGetterMeansThePdBackend) {
+    ScopedTableObject none(Chip::deviceObjects(kDevice).table, std::unique_ptr<Chip::SimTable>());
+    EXPECT_EQ(&bfrtTableIs()->kivType(), &Bf::TwiceNatAddrPortTablePd::kivTypeInfo());
+}
+
 TEST_F(BfrtFixture, ViolatedPreconditionsStopTheProcess) {
     ScopedTableObject scripted(Chip::deviceObjects(kDevice).table,
                                std::make_unique<ScriptedBfRtTable>(bfrt::TableType::MatchDirect));

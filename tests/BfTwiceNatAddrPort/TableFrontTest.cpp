@@ -76,6 +76,9 @@ const WalkCase kWalkCases[] = {
     {"CorruptionOnTheSecondRecord", {record(5, 50), record(9, 90)}, true, 1,
      {"populate(5, 50)", "highestAllocatedKeyIs(5)"}, {{"50", 50}}},
     {"EmptyConfig", {}, true, std::nullopt, {}, {}},
+    // Key 5's entry was deleted and its handle went to key 9's: both read the same entry.
+    {"AStaleRecordsHandleNowBelongsToAnother", {record(5, 50), record(9, 50)}, true, std::nullopt,
+     {"populate(5, 50)", "populate(9, 50)", "highestAllocatedKeyIs(9)"}, {{"50", 50}}},
 };
 // clang-format on
 

@@ -156,16 +156,69 @@ TEST_F(BfRtTableTest, DefaultEntryIsSharedWithThePdLibrary) {
     EXPECT_EQ(dataRead(), Fields{101});
 }
 
-TEST_F(BfRtTableTest, OtherTableTypesHoldNoEntries) {
+// Entry calls are refused, before the chip is touched, on a table that holds no
+// entries (17); with a key or data object of another table or a flag bit the runtime
+// does not define (3); with a session that is not open (8).
+TEST_F(BfRtTableTest, RefusesEntryCallsItCannotServe) {
+    const Chip::SimTable other(TableType::MatchDirect, "other");
+    std::unique_ptr<BfRtTableKey> otherKey;
+    std::unique_ptr<BfRtTableData> otherData;
+    ASSERT_EQ(other.keyAllocate(&otherKey), 0);
+    ASSERT_EQ(other.dataAllocate(&otherData), 0);
+    EXPECT_EQ(table.keyReset(otherKey.get()), Chip::kInvalidArg);
+    EXPECT_EQ(table.dataReset(otherData.get()), Chip::kInvalidArg);
+    EXPECT_EQ(table.dataReset(102, otherData.get()), Chip::kInvalidArg);
+    ASSERT_EQ(other.dataReset(102, otherData.get()), 0) << "its own table takes it";
+    keyIs({1, 2, 3});
+    dataIs(1, {0, 4, 5, 6});
+    uint32_t handle = 0, defaultHandle = 0;
     const Chip::SimTable selector(TableType::Selector, "selector");
-    TableType type{};
-    ASSERT_EQ(selector.tableTypeGet(&type), 0);
-    EXPECT_EQ(type, TableType::Selector);
-    dataIs(0, {});
-    uint32_t handle = 0;
     EXPECT_EQ(selector.tableEntryAdd(session, kAllPipes, *key, *data, &handle),
               Chip::kNotSupported);
-    EXPECT_EQ(selector.tableDefaultEntryReset(session, kAllPipes), Chip::kNotSupported);
+    EXPECT_EQ(table.tableEntryAdd(session, kAllPipes, *otherKey, *data, &handle),
+              Chip::kInvalidArg);
+    EXPECT_EQ(table.tableEntryAdd(session, kAllPipes, *key, *otherData, &handle),
+              Chip::kInvalidArg);
+    ASSERT_EQ(add(kAllPipes, &handle), 0);
+    EXPECT_EQ(table.tableEntryGet(session, kAllPipes, 0, handle, otherKey.get(), data.get()),
+              Chip::kInvalidArg);
+    EXPECT_EQ(table.tableEntryGetFirst(session, kAllPipes, 0, key.get(), otherData.get(), &handle),
+              Chip::kInvalidArg);
+    EXPECT_EQ(table.tableEntryMod(session, kAllPipes, 0x20, handle, *otherData), Chip::kInvalidArg);
+    for (const uint64_t flags : {uint64_t{0}, uint64_t{0x20}, uint64_t{0x21}, uint64_t{1} << 63}) {
+        SCOPED_TRACE(flags);
+        const Chip::Status expected = flags <= 0x20 ? 0 : Chip::kInvalidArg;
+        EXPECT_EQ(table.tableEntryMod(session, kAllPipes, flags, handle, *data), expected);
+        EXPECT_EQ(table.tableDefaultEntrySet(session, kAllPipes, flags, *data, &defaultHandle),
+                  expected);
+    }
+    // A session object whose handle is not open, as after its session was closed.
+    struct ClosedSession final : BfRtSession {
+        uint32_t sessHandleGet() const override { return Chip::kMaxSessions + 1; }
+    } closed;
+    dataIs(3, {0, 7, 7, 7});
+    EXPECT_EQ(table.tableEntryMod(closed, kAllPipes, 0, handle, *data), Chip::kSessionNotFound);
+    EXPECT_EQ(table.tableEntryGet(closed, kAllPipes, 0, handle, key.get(), data.get()),
+              Chip::kSessionNotFound);
+    ASSERT_EQ(get(kAllPipes, handle), 0);
+    EXPECT_EQ(dataRead(), (Fields{102, 4, 5, 6})) << "no refused call changed the entry";
+}
+
+// A PD library may offer the object runtime without a table object; its users then
+// fall back to the PD functions.
+TEST_F(BfRtTableTest, TheGetterCanOfferNoTableObject) {
+    struct Restore {
+        std::unique_ptr<OlvaneBfRtTable>& slot;
+        std::unique_ptr<OlvaneBfRtTable> saved;
+        ~Restore() { slot = std::move(saved); }
+    } none{Chip::deviceObjects(kDev).table, std::move(Chip::deviceObjects(kDev).table)};
+    SharedLibrary lib(kPdLibrary);
+    olvane_switch_bfrt_info_t info{};
+    ASSERT_EQ(lib.symbol<decltype(olvane_switch_bfrt_info_get)>(OLVANE_SWITCH_BFRT_INFO_GET_SYMBOL)(
+                  kDev, &info),
+              0);
+    EXPECT_NE(info.table_intf, nullptr);
+    EXPECT_EQ(info.table, nullptr);
 }
 
 TEST_F(BfRtTableTest, AllocationsAreCounted) {

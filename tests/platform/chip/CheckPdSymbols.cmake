@@ -1,6 +1,6 @@
-# Checks with nm -D that a PD library defines every PD function and the simulator's
-# control entry point, and defines the object-runtime getter exactly when WITH_BFRT
-# is true.
+# Checks with nm -D that a PD library defines every PD function, the session calls and
+# the simulator's control entry point, and defines the object-runtime getter exactly
+# when WITH_BFRT is true.
 # Usage: cmake -DLIBRARY=<path> -DWITH_BFRT=<bool> -P CheckPdSymbols.cmake
 set(prefix p4_pd_olvane_switch_twiceNatAddrPort_)
 set(actions onMiss twiceNatAddrPortHit twiceNatAddrPortHitDynamic twiceNatAddrPortHitEcmp
@@ -8,7 +8,7 @@ set(actions onMiss twiceNatAddrPortHit twiceNatAddrPortHitDynamic twiceNatAddrPo
 set(expected ${prefix}set_property ${prefix}table_delete ${prefix}table_reset_default_entry
     ${prefix}get_entry ${prefix}get_entry_count ${prefix}get_first_entry_handle
     ${prefix}get_next_entry_handles ${prefix}table_get_default_entry_handle
-    olvane_switch_sim_control)
+    p4_pd_olvane_switch_client_init p4_pd_olvane_switch_client_cleanup olvane_switch_sim_control)
 foreach(action IN LISTS actions)
     list(APPEND expected ${prefix}table_add_with_${action} ${prefix}table_modify_with_${action}
          ${prefix}set_default_action_${action})

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <map>
-#include <set>
 
 #include "ChipTestSupport.h"
 
@@ -55,24 +54,26 @@ TEST_F(ChipDeviceTest, TableFillsUpThroughRealCollisionsAndKeepsEveryEntry) {
     EXPECT_EQ(dev.entryAdd(kAllPipes, keyOf((n - 1) * 7919), kHit, &handle), kSuccess);
 }
 
-TEST_F(ChipDeviceTest, StaleHandleIsNotFoundAndNeverAliasesANewEntry) {
+TEST_F(ChipDeviceTest, DeletedHandleIsNotFoundUntilTheLowestFreeRecordHandsItOutAgain) {
     Device& dev = chip(kMinCapacity);
-    uint32_t stale = 0;
-    ASSERT_EQ(dev.entryAdd(kAllPipes, keyOf(1), kHit, &stale), kSuccess);
-    ASSERT_EQ(dev.entryDelete(stale, kAnyPipe), kSuccess);
-    EntryView view;
-    EXPECT_EQ(dev.entryModify(stale, kAnyPipe, kHit), kObjectNotFound);
-    EXPECT_EQ(dev.entryDelete(stale, kAnyPipe), kObjectNotFound);
-    EXPECT_EQ(dev.entryGet(0, kAnyPipe, &view), kObjectNotFound);
-    // Churn every record of the small chip many times over.
-    std::set<uint32_t> seen{stale};
-    for (uint32_t round = 0; round < 100 * kMinCapacity; ++round) {
-        uint32_t handle = 0;
-        ASSERT_EQ(dev.entryAdd(kAllPipes, keyOf(1), kHit, &handle), kSuccess);
-        EXPECT_TRUE(seen.insert(handle).second) << "handle " << handle << " handed out again";
-        EXPECT_EQ(dev.entryGet(stale, kAnyPipe, &view), kObjectNotFound);
-        ASSERT_EQ(dev.entryDelete(handle, kAnyPipe), kSuccess);
+    uint32_t h[3] = {};
+    for (uint32_t i = 0; i < 3; ++i) {
+        ASSERT_EQ(dev.entryAdd(kAllPipes, keyOf(i), kHit, &h[i]), kSuccess);
     }
+    ASSERT_EQ(dev.entryDelete(h[2], kAnyPipe), kSuccess);
+    ASSERT_EQ(dev.entryDelete(h[0], kAnyPipe), kSuccess);
+    EntryView view;
+    EXPECT_EQ(dev.entryModify(h[0], kAnyPipe, kHit), kObjectNotFound);
+    EXPECT_EQ(dev.entryDelete(h[0], kAnyPipe), kObjectNotFound);
+    EXPECT_EQ(dev.entryGet(0, kAnyPipe, &view), kObjectNotFound);
+    // The lowest free record comes back first, under the same handle number.
+    uint32_t reused[2] = {};
+    ASSERT_EQ(dev.entryAdd(kAllPipes, keyOf(7), kHit, &reused[0]), kSuccess);
+    ASSERT_EQ(dev.entryAdd(kAllPipes, keyOf(8), kHit, &reused[1]), kSuccess);
+    EXPECT_EQ(reused[0], h[0]);
+    EXPECT_EQ(reused[1], h[2]);
+    ASSERT_EQ(dev.entryGet(h[0], kAnyPipe, &view), kSuccess);
+    EXPECT_EQ(view.key.natKeyId, 7) << "the old handle now reads the new entry";
 }
 
 TEST_F(ChipDeviceTest, TargetPipeMustFitTheScopeWhichChangesOnlyOnAnEmptyTable) {

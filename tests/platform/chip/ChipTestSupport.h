@@ -17,6 +17,8 @@ namespace ChipTest {
 
 inline constexpr uint32_t kDevicesUsedByTests = 8;
 
+inline constexpr uint32_t kTestSessions = 9;
+
 // Gives the process its own chips ("/olvtest<pid>_chip_dev<N>") and removes them, and
 // every hook setting, when the process ends.
 class ChipEnvironment : public ::testing::Environment {
@@ -24,6 +26,12 @@ class ChipEnvironment : public ::testing::Environment {
     void SetUp() override {
         std::string prefix = "olvtest" + std::to_string(::getpid());
         ::setenv("OLVANE_SHM_PREFIX", prefix.c_str(), 1);
+        // The chip serves open sessions only; the tests pass handles 1 to kTestSessions.
+        for (uint32_t handle = 0; handle < kTestSessions;) {
+            if (Chip::sessionOpen(&handle) != Chip::kSuccess) {
+                break;
+            }
+        }
     }
     void TearDown() override { wipeAll(); }
 

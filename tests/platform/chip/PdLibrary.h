@@ -19,6 +19,8 @@ struct PdLibrary {
     explicit PdLibrary(const char* name = kPdLibrary) : lib(name) {}
 
     SharedLibrary lib;
+    OLVANE_PD_BIND(p4_pd_olvane_switch_client_init);
+    OLVANE_PD_BIND(p4_pd_olvane_switch_client_cleanup);
     OLVANE_PD_BIND(p4_pd_olvane_switch_twiceNatAddrPort_set_property);
     OLVANE_PD_BIND(p4_pd_olvane_switch_twiceNatAddrPort_table_add_with_onMiss);
     OLVANE_PD_BIND(p4_pd_olvane_switch_twiceNatAddrPort_table_add_with_twiceNatAddrPortHit);

@@ -240,6 +240,52 @@ int64_t inFreshChild(const std::function<int64_t()>& body) {
     return read ? result : -1;
 }
 
+// A session is served from client_init to client_cleanup; every call with another
+// handle is refused with 8 and changes nothing.
+TEST_F(PdLibraryTest, OnlyOpenSessionsAreServed) {
+    p4_pd_sess_hdl_t sess = 0;
+    ASSERT_EQ(pd.p4_pd_olvane_switch_client_init(&sess), 0);
+    const p4_pd_olvane_switch_twiceNatAddrPortHit_action_spec_t spec{1, 6, 2};
+    p4_pd_entry_hdl_t handle = 0, out = 0;
+    ASSERT_EQ(pd.p4_pd_olvane_switch_twiceNatAddrPort_table_add_with_twiceNatAddrPortHit(
+                  sess, kAllPipesTarget, &kMatch, &spec, &handle),
+              0);
+    ASSERT_EQ(pd.p4_pd_olvane_switch_client_cleanup(sess), 0);
+    EXPECT_EQ(pd.p4_pd_olvane_switch_client_cleanup(sess), Chip::kSessionNotFound);
+    uint32_t count = 0;
+    MatchSpec match{};
+    char name[P4_PD_OLVANE_SWITCH_ACTION_NAME_MAX];
+    uint8_t bytes[6];
+    const p4_pd_status_t statuses[] = {
+        pd.p4_pd_olvane_switch_twiceNatAddrPort_set_property(sess, kDev, 1, 0),
+        pd.p4_pd_olvane_switch_twiceNatAddrPort_table_add_with_onMiss(sess, kAllPipesTarget,
+                                                                      &kMatch, &out),
+        pd.p4_pd_olvane_switch_twiceNatAddrPort_table_modify_with_onMiss(sess, kDev, handle),
+        pd.p4_pd_olvane_switch_twiceNatAddrPort_set_default_action_onMiss(sess, kAllPipesTarget,
+                                                                          &out),
+        pd.p4_pd_olvane_switch_twiceNatAddrPort_table_delete(sess, kDev, handle),
+        pd.p4_pd_olvane_switch_twiceNatAddrPort_table_reset_default_entry(sess, kAllPipesTarget),
+        pd.p4_pd_olvane_switch_twiceNatAddrPort_get_entry(sess, kDev, handle, false, &match, name,
+                                                          bytes, nullptr, nullptr),
+        pd.p4_pd_olvane_switch_twiceNatAddrPort_get_entry_count(sess, kAllPipesTarget, &count),
+        pd.p4_pd_olvane_switch_twiceNatAddrPort_get_entry_count(0, kAllPipesTarget, &count),
+    };
+    EXPECT_THAT(statuses, ::testing::Each(Chip::kSessionNotFound));
+    EXPECT_EQ(pdRead(pd, kDev, handle).actionSpec[0], 1) << "the entry is as it was";
+    // The lowest free handle is opened again; when none is free, 7.
+    std::vector<p4_pd_sess_hdl_t> opened(1);
+    ASSERT_EQ(pd.p4_pd_olvane_switch_client_init(&opened[0]), 0);
+    EXPECT_EQ(opened[0], sess);
+    p4_pd_status_t st = 0;
+    while (st == 0 && opened.size() <= Chip::kMaxSessions) {
+        st = pd.p4_pd_olvane_switch_client_init(&opened.emplace_back());
+    }
+    EXPECT_EQ(st, Chip::kMaxSessionsExceeded);
+    opened.pop_back();
+    for (p4_pd_sess_hdl_t h : opened) EXPECT_EQ(pd.p4_pd_olvane_switch_client_cleanup(h), 0);
+    EXPECT_EQ(pd.p4_pd_olvane_switch_client_init(nullptr), Chip::kInvalidArg);
+}
+
 // The chip keeps its capacity, scope, entries and placement index in the segment, and
 // the child uses the library without the object runtime: both program the same chip.
 TEST_F(PdLibraryTest, EntriesWrittenByOneProcessAreReadByTheNext) {
