@@ -96,12 +96,15 @@ int runDemo(const Options& options, const std::string& self) {
     // in between.
     const SharedLibrary pdLibrary(libraryPaths(options.device).pd);
     SimControl::Control& control = simControlFor(pdLibrary, "the demo");
+    const Shm::WriterLock writer = lockWriter(options.device);
     wipe(options.device, control);
     AgentDevice::create(pdLibrary, options.device);
+    DeviceOptions holding = options.device;
+    holding.writes = false;  // this process holds the lock already
     const DemoPlan plan = makeDemoPlan(options.entries, options.seed);
     bool ok = true;
     {
-        AgentDevice device(options.device);
+        AgentDevice device(holding);
         device.table();
         std::cout << "device " << options.device.device << ", " << device.pipeText() << ", backend "
                   << device.backendName() << ", chip capacity "

@@ -36,6 +36,10 @@ struct DeviceOptions {
     std::string libDir;         // empty: ../lib beside the binary, or $NATAGENT_LIB_DIR
     std::string pdLib;          // empty: the backend's PD library in libDir
     bool trace = false;
+    // The command writes: it holds the device's writer lock while it runs,
+    // waiting up to waitSeconds for another writer to finish.
+    bool writes = false;
+    unsigned waitSeconds = 5;
 };
 
 struct Options {

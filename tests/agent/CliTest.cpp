@@ -140,7 +140,7 @@ TEST_F(CliTest, MissingDeviceIsNotCreated) {
     EXPECT_EQ(segments("dev1"), std::vector<std::string>{});
 
     ASSERT_EQ(agent({"--device", "1", "--capacity", "64", "init"}).status, 0);
-    EXPECT_EQ(segments("dev1").size(), 2u) << "the chip and the key records";
+    EXPECT_EQ(segments("dev1").size(), 3u) << "the chip, the key records and the writer lock";
     EXPECT_EQ(agent({"--device", "1", "show"}).status, 0);
 }
 
