@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "AgentError.h"
+#include "Audit.h"
 #include "SdkFailure.h"
 #include "shm/Segment.h"
 
@@ -195,6 +196,9 @@ const TableSchema& AgentDevice::schema() {
 Table& AgentDevice::table() {
     if (table_) {
         return *table_;
+    }
+    if (options_.writes) {
+        adoptCrashOrphans(*this);
     }
     const Kiv::U64 recordsBefore = keys_->recordCount();
     try {
