@@ -143,6 +143,7 @@ const std::vector<OptionSpec>& optionSpecs() {
         {"--seed", true, bit(Command::Demo),
          [](O& o, S v) { o.seed = parseNumber(v, UINT64_MAX, "--seed"); }},
         {"--verify-only", false, bit(Command::Demo), [](O& o, S) { o.verifyOnly = true; }},
+        {"--wipe", false, bit(Command::Demo), [](O& o, S) { o.wipe = true; }},
     };
     return specs;
 }
@@ -371,13 +372,15 @@ Commands:
                    failed their check; the chip's entries stay, and a sync
                    afterwards adopts those FILE names and removes the rest.
       --yes          do not ask
-  demo             On a wiped chip, program a generated twice-NAT table over
+  demo             On a wiped (or new) chip, program a generated twice-NAT table over
                    all five actions, modify and delete a share of it, set the
                    default entry, then restart as a new process that resyncs
                    from the shared-memory records, checks every entry and that
                    the resync wrote nothing to the chip, and audits.
       --entries N    entries to program (default 40000)
       --seed N       seed of the generated table (default 1729)
+      --wipe         wipe the device even when it holds entries (without it,
+                     the demo refuses such a device with exit status 2)
       --verify-only  only the restart half: resync and check against the
                      table that --entries and --seed describe
 

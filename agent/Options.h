@@ -73,6 +73,7 @@ struct Options {
     unsigned entries = 40000;
     std::uint64_t seed = 1729;
     bool verifyOnly = false;
+    bool wipe = false;  // wipe a device that holds entries
 };
 
 // A command line that cannot be understood; main prints it with a hint to --help.
