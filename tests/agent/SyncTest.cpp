@@ -187,8 +187,11 @@ TEST_P(SyncTest, SecondWriterIsRefusedAndNothingIsLost) {
     while (liveEntries(watched) == 0 && !first.poll()) {
         ::usleep(100);
     }
-    for (const std::vector<std::string>& writer : std::vector<std::vector<std::string>>{
-             {"program", "-"}, {"audit", "--repair"}, {"flush", "--yes"}}) {
+    for (const std::vector<std::string>& writer :
+         std::vector<std::vector<std::string>>{{"program", "-"},
+                                               {"audit", "--repair"},
+                                               {"flush", "--yes"},
+                                               {"reset-keys", "--yes"}}) {
         std::vector<std::string> args = {"--wait", "0"};
         args.insert(args.end(), writer.begin(), writer.end());
         const AgentResult second = agent(args, lines({addLine(7)}));
