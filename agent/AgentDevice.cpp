@@ -6,7 +6,9 @@
 #include <filesystem>
 
 #include "AgentError.h"
+#include "Audit.h"
 #include "SdkFailure.h"
+#include "shm/Segment.h"
 
 namespace NatAgent {
 
@@ -109,6 +111,17 @@ LibraryPaths libraryPaths(const DeviceOptions& options) {
     return paths;
 }
 
+Shm::WriterLock lockWriter(const DeviceOptions& options) {
+    const std::string name = Shm::Segment::nameOf("writer_dev" + std::to_string(options.device) +
+                                                  "_pipe" + std::to_string(options.pipe));
+    try {
+        return Shm::WriterLock::acquire(name, options.waitSeconds);
+    } catch (const Shm::Error& e) {
+        throw AgentError(std::string("another agent writes to device ") +
+                         std::to_string(options.device) + ": " + e.what());
+    }
+}
+
 bool AgentDevice::exists(const SharedLibrary& pdLibrary, const DeviceOptions& options) {
     SimControl::Control* control = simControlOf(pdLibrary);
     return control == nullptr || control->deviceExists(options.device);
@@ -141,6 +154,7 @@ AgentDevice::AgentDevice(const DeviceOptions& options)
     : options_(options),
       pdLibrary_(libraryPaths(options).pd),
       simControl_(openSimControl(pdLibrary_, options)),
+      writer_(options.writes ? std::optional(lockWriter(options)) : std::nullopt),
       sdk_(pdLibrary_, kSessionId, deviceId()),
       tableLibrary_(libraryPaths(options).table),
       keys_(openKeys(options)),
@@ -195,6 +209,9 @@ const TableSchema& AgentDevice::schema() {
 Table& AgentDevice::table() {
     if (table_) {
         return *table_;
+    }
+    if (options_.writes) {
+        adoptCrashOrphans(*this);
     }
     const Kiv::U64 recordsBefore = keys_->recordCount();
     try {

@@ -19,6 +19,7 @@
 #include "TableLibrary.h"
 #include "TableSchema.h"
 #include "sdk/SimControl.h"
+#include "shm/WriterLock.h"
 
 namespace NatAgent {
 
@@ -35,13 +36,18 @@ SimControl::Control* simControlOf(const SharedLibrary& pdLibrary);
 // PD library offers none.
 SimControl::Control& simControlFor(const SharedLibrary& pdLibrary, const std::string& what);
 
+// The writer lock of the options' device and pipe, waited for up to
+// options.waitSeconds; AgentError naming the holder's pid when it stays taken.
+Shm::WriterLock lockWriter(const DeviceOptions& options);
+
 class AgentDevice {
   public:
     // The SDK session the agent passes to the table and the PD functions.
     static constexpr Kiv::U32 kSessionId = 1;
 
     // Throws AgentError when the chip does not exist, or a library, the chip
-    // or the key records cannot be set up.
+    // or the key records cannot be set up. With options.writes, holds the
+    // writer lock from before the key records are opened until the end.
     explicit AgentDevice(const DeviceOptions& options);
 
     // Whether the chip of the options' device exists; looking creates
@@ -101,6 +107,7 @@ class AgentDevice {
     DeviceOptions options_;
     SharedLibrary pdLibrary_;
     SimControl::Control* simControl_;
+    std::optional<Shm::WriterLock> writer_;
     SdkView sdk_;
     TableLibrary tableLibrary_;
     KeyManager::Ptr keys_;

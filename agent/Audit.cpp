@@ -1,5 +1,6 @@
 #include "Audit.h"
 
+#include <iostream>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -105,6 +106,41 @@ MatchKey chipEntryKey(const TableSchema& schema, const SdkEntry& entry) {
         key.push_back(sdkField(entry, field->name));
     }
     return schema.keyOf(key);
+}
+
+std::uint64_t adoptOrphans(AgentDevice& device, AuditReport& report,
+                           const std::function<bool(const SdkEntry&)>& adopt) {
+    std::unordered_set<std::uint32_t> orphans;
+    for (const AuditFinding& f : report.findings) {
+        if (f.kind == AuditFinding::Kind::Orphan) {
+            orphans.insert(f.handle);
+        }
+    }
+    if (orphans.empty()) {
+        return 0;
+    }
+    std::uint64_t adopted = 0;
+    for (const SdkEntry& entry : device.sdk().entries(device.pipe())) {
+        if (orphans.count(entry.handle) > 0 && adopt(entry)) {
+            device.adoptChipEntry(entry.handle);
+            std::erase_if(report.findings,
+                          [&](const AuditFinding& f) { return f.handle == entry.handle; });
+            ++adopted;
+        }
+    }
+    return adopted;
+}
+
+void adoptCrashOrphans(AgentDevice& device) {
+    AuditReport report = audit(device);
+    if (!report.walkComplete) {
+        return;
+    }
+    if (const std::uint64_t adopted =
+            adoptOrphans(device, report, [](const SdkEntry&) { return true; })) {
+        std::cerr << "natagent: adopted " << adopted << " chip entr" << (adopted == 1 ? "y" : "ies")
+                  << " that a crash left without a key record\n";
+    }
 }
 
 const char* findingName(AuditFinding::Kind kind) {

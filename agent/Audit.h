@@ -4,6 +4,7 @@
 // The audit itself only reads; repair() fixes what an audit found.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,18 @@ AuditReport audit(AgentDevice& device);
 
 // The key of a chip entry, as the table's match spec fields make it.
 MatchKey chipEntryKey(const TableSchema& schema, const SdkEntry& entry);
+
+// Gives the orphans of `report` that `adopt` accepts key records of their
+// own, so that the table's resync takes them over, and drops them from the
+// findings; returns how many. Call it before the device has a table.
+std::uint64_t adoptOrphans(AgentDevice& device, AuditReport& report,
+                           const std::function<bool(const SdkEntry&)>& adopt);
+
+// The orphan window: an entry that reached the chip just before a kill,
+// before its handle was recorded. A writer adopts every such entry before
+// its table resyncs, and says how many on stderr. Nothing when the record
+// walk is incomplete: a record after the corrupt one may name the entry.
+void adoptCrashOrphans(AgentDevice& device);
 
 struct RepairReport {
     std::vector<std::string> done;

@@ -96,12 +96,22 @@ int runDemo(const Options& options, const std::string& self) {
     // in between.
     const SharedLibrary pdLibrary(libraryPaths(options.device).pd);
     SimControl::Control& control = simControlFor(pdLibrary, "the demo");
+    const Shm::WriterLock writer = lockWriter(options.device);
+    SimControl::DeviceInfo found;
+    if (!options.wipe && control.deviceExists(options.device.device) &&
+        control.deviceInfo(options.device.device, &found) == 0 && found.entryCount > 0) {
+        throw UsageError("device " + std::to_string(options.device.device) + " holds " +
+                         std::to_string(found.entryCount) +
+                         " entries; the demo wipes it only when given --wipe");
+    }
     wipe(options.device, control);
     AgentDevice::create(pdLibrary, options.device);
+    DeviceOptions holding = options.device;
+    holding.writes = false;  // this process holds the lock already
     const DemoPlan plan = makeDemoPlan(options.entries, options.seed);
     bool ok = true;
     {
-        AgentDevice device(options.device);
+        AgentDevice device(holding);
         device.table();
         std::cout << "device " << options.device.device << ", " << device.pipeText() << ", backend "
                   << device.backendName() << ", chip capacity "

@@ -33,6 +33,7 @@ int runResetKeys(const Options& options) {
         std::cerr << "natagent: reset-keys not confirmed; nothing changed\n";
         return kExitFailed;
     }
+    const Shm::WriterLock writer = lockWriter(d);
     AgentDevice::clearKeyRecords(d);
     if (!options.quiet) {
         std::cout << "reset-keys: cleared the key records of device " << d.device << ", pipe "

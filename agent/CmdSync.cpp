@@ -70,18 +70,9 @@ Leftovers settleLeftovers(AgentDevice& device, const std::string& text, bool rea
         return leftovers;
     }
     const std::unordered_set<MatchKey> named = namedKeys(device.schema(), text);
-    for (const SdkEntry& entry : device.sdk().entries(device.pipe())) {
-        const bool orphan =
-            std::any_of(report.findings.begin(), report.findings.end(), [&](const AuditFinding& f) {
-                return f.kind == AuditFinding::Kind::Orphan && f.handle == entry.handle;
-            });
-        if (orphan && named.count(chipEntryKey(device.schema(), entry)) > 0) {
-            device.adoptChipEntry(entry.handle);
-            std::erase_if(report.findings,
-                          [&](const AuditFinding& f) { return f.handle == entry.handle; });
-            ++leftovers.adopted;
-        }
-    }
+    leftovers.adopted = adoptOrphans(device, report, [&](const SdkEntry& entry) {
+        return named.count(chipEntryKey(device.schema(), entry)) > 0;
+    });
     leftovers.cleared = report.findings.size();
     if (!report.findings.empty()) {
         const RepairReport repaired = repair(device, report);

@@ -121,6 +121,10 @@ const std::vector<OptionSpec>& optionSpecs() {
         {"--lib-dir", true, kEvery, [](O& o, S v) { o.device.libDir = v; }},
         {"--pd-lib", true, kEvery, [](O& o, S v) { o.device.pdLib = v; }},
         {"--trace", false, kEvery, [](O& o, S) { o.device.trace = true; }},
+        {"--wait", true, kEvery,
+         [](O& o, S v) {
+             o.device.waitSeconds = static_cast<unsigned>(parseNumber(v, 3600, "--wait"));
+         }},
         {"--keep-going", false, bit(Command::Program), [](O& o, S) { o.keepGoing = true; }},
         {"--stream", false, bit(Command::Program), [](O& o, S) { o.stream = true; }},
         {"--dry-run", false, kFiles, [](O& o, S) { o.dryRun = true; }},
@@ -139,6 +143,7 @@ const std::vector<OptionSpec>& optionSpecs() {
         {"--seed", true, bit(Command::Demo),
          [](O& o, S v) { o.seed = parseNumber(v, UINT64_MAX, "--seed"); }},
         {"--verify-only", false, bit(Command::Demo), [](O& o, S) { o.verifyOnly = true; }},
+        {"--wipe", false, bit(Command::Demo), [](O& o, S) { o.wipe = true; }},
     };
     return specs;
 }
@@ -150,6 +155,26 @@ const OptionSpec* findOption(std::string_view name) {
         }
     }
     return nullptr;
+}
+
+// The commands that change the chip or the key records. The demo's restarted
+// half only reads; its parent holds the lock meanwhile.
+bool writes(const Options& o) {
+    switch (o.command) {
+        case Command::Program:
+        case Command::Sync:
+            return !o.dryRun;
+        case Command::Audit:
+            return o.repair;
+        case Command::Demo:
+            return !o.verifyOnly;
+        case Command::Flush:
+        case Command::Init:
+        case Command::ResetKeys:
+            return true;
+        default:
+            return false;
+    }
 }
 
 // A word after the command that is not an option.
@@ -270,6 +295,7 @@ Options parseOptions(const std::vector<std::string>& args) {
     if (options.json && options.table) {
         throw UsageError("--json and --table exclude each other");
     }
+    options.device.writes = writes(options);
     return options;
 }
 
@@ -289,6 +315,7 @@ std::vector<std::string> deviceArguments(const DeviceOptions& device) {
     if (device.trace) {
         args.emplace_back("--trace");
     }
+    args.insert(args.end(), {"--wait", std::to_string(device.waitSeconds)});
     return args;
 }
 
@@ -345,13 +372,15 @@ Commands:
                    failed their check; the chip's entries stay, and a sync
                    afterwards adopts those FILE names and removes the rest.
       --yes          do not ask
-  demo             On a wiped chip, program a generated twice-NAT table over
+  demo             On a wiped (or new) chip, program a generated twice-NAT table over
                    all five actions, modify and delete a share of it, set the
                    default entry, then restart as a new process that resyncs
                    from the shared-memory records, checks every entry and that
                    the resync wrote nothing to the chip, and audits.
       --entries N    entries to program (default 40000)
       --seed N       seed of the generated table (default 1729)
+      --wipe         wipe the device even when it holds entries (without it,
+                     the demo refuses such a device with exit status 2)
       --verify-only  only the restart half: resync and check against the
                      table that --entries and --seed describe
 
@@ -367,6 +396,8 @@ Options (every command):
   --lib-dir DIR      where the libraries are (default: ../lib beside the
                      binary, or $NATAGENT_LIB_DIR)
   --trace            the table library's level-9 trace lines, on stderr
+  --wait SECONDS     how long a writing command waits for the device's writer
+                     lock (default 5)
   -q, --quiet        no summaries and no progress bar; errors only
   --no-progress      no progress bar
   --version          the agent's version
@@ -374,6 +405,12 @@ Options (every command):
   --                 ends the options: what follows is a command or operand
 
 Numbers are decimal, or hexadecimal after 0x.
+
+One writer per device and pipe: the commands that change the table (program,
+sync, flush, init, reset-keys, audit --repair, demo; not their --dry-run)
+hold the device and pipe's writer lock while they run. A second writer waits
+up to --wait seconds, then fails with exit status 3, naming the holder's pid.
+Reading commands take no lock.
 
 Line format (program, sync): one operation a line; "#" starts a comment;
 blank lines are skipped. Fields are name=value, separated by blanks, in any

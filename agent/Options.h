@@ -36,6 +36,10 @@ struct DeviceOptions {
     std::string libDir;         // empty: ../lib beside the binary, or $NATAGENT_LIB_DIR
     std::string pdLib;          // empty: the backend's PD library in libDir
     bool trace = false;
+    // The command writes: it holds the device's writer lock while it runs,
+    // waiting up to waitSeconds for another writer to finish.
+    bool writes = false;
+    unsigned waitSeconds = 5;
 };
 
 struct Options {
@@ -69,6 +73,7 @@ struct Options {
     unsigned entries = 40000;
     std::uint64_t seed = 1729;
     bool verifyOnly = false;
+    bool wipe = false;  // wipe a device that holds entries
 };
 
 // A command line that cannot be understood; main prints it with a hint to --help.

@@ -37,10 +37,11 @@ void checkTraceFile() {
     if (path == nullptr || *path == '\0') {
         return;
     }
-    const int fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
-        throw NatAgent::InputError(std::string("cannot open KIV_TRACE_FILE ") + path + ": " +
-                                   std::strerror(errno));
+        throw NatAgent::InputError(
+            std::string("cannot open KIV_TRACE_FILE ") + path + ": " +
+            (errno == ELOOP ? "a symbolic link, not followed" : std::strerror(errno)));
     }
     ::close(fd);
 }

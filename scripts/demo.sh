@@ -11,4 +11,4 @@ cmake --build --preset default -j "$(nproc)"
 
 # Shared-memory names of its own, so the demo never touches other data.
 export OLVANE_SHM_PREFIX="${OLVANE_SHM_PREFIX:-natagent_demo}"
-exec build/bin/natagent demo "$@"
+exec build/bin/natagent demo --wipe "$@"

@@ -36,11 +36,7 @@ void checkId(uint32_t deviceId) {
 }  // namespace
 
 std::string segmentName(uint32_t deviceId) {
-    const char* prefix = std::getenv("OLVANE_SHM_PREFIX");
-    std::string name = "/";
-    name += prefix != nullptr && *prefix != '\0' ? prefix : "olvane";
-    name += "_chip_dev" + std::to_string(deviceId);
-    return name;
+    return Shm::Segment::nameOf("chip_dev" + std::to_string(deviceId));
 }
 
 bool exists(uint32_t deviceId) {

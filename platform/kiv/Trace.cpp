@@ -32,13 +32,17 @@ struct TraceState {
         if (const char* spec = std::getenv("KIV_TRACE"))
             parse(spec);
         if (const char* file = std::getenv("KIV_TRACE_FILE")) {
-            const int opened = ::open(file, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+            // A symbolic link is not followed: it could point the lines of a
+            // privileged process at any file.
+            const int opened =
+                ::open(file, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0644);
             if (opened >= 0) {
                 fd = opened;
             } else {
                 // Tracing must not stop the process, but the lines must not vanish unsaid.
-                std::fprintf(stderr, "kiv: cannot open KIV_TRACE_FILE %s: %s; tracing to stderr\n",
-                             file, std::strerror(errno));
+                std::fprintf(
+                    stderr, "kiv: cannot open KIV_TRACE_FILE %s: %s; tracing to stderr\n", file,
+                    errno == ELOOP ? "a symbolic link, not followed" : std::strerror(errno));
             }
         }
     }

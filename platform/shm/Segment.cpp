@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 namespace Shm {
@@ -105,6 +106,11 @@ bool Segment::mapIfComplete(const Shape& shape) {
     base_ = mapFd(shape.kind, name_, raw, size);
     size_ = size;
     return true;
+}
+
+std::string Segment::nameOf(const std::string& rest) {
+    const char* prefix = std::getenv("OLVANE_SHM_PREFIX");
+    return "/" + std::string(prefix != nullptr && *prefix != '\0' ? prefix : "olvane") + "_" + rest;
 }
 
 bool Segment::exists(const std::string& name) {

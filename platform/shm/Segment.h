@@ -41,6 +41,9 @@ class Segment {
     // absent or half-made. Throws Error when it cannot be created or is
     // refused, and when it would have to be created with createSize 0.
     static Segment openOrCreate(const std::string& name, const Shape& shape);
+    // "/<prefix>_<rest>", the prefix from OLVANE_SHM_PREFIX (default
+    // "olvane"), so that parallel test processes each get their own names.
+    static std::string nameOf(const std::string& rest);
     // True when something is named `name`; looking creates nothing.
     static bool exists(const std::string& name);
     // True when the name existed and is gone now.

@@ -57,8 +57,8 @@ class FileActions {
 
     void dup2(int from, int to) { ::posix_spawn_file_actions_adddup2(&actions_, from, to); }
     void close(int fd) { ::posix_spawn_file_actions_addclose(&actions_, fd); }
-    void open(int fd, const char* path, int flags) {
-        ::posix_spawn_file_actions_addopen(&actions_, fd, path, flags, 0);
+    void open(int fd, const char* path, int flags, mode_t mode = 0) {
+        ::posix_spawn_file_actions_addopen(&actions_, fd, path, flags, mode);
     }
     const posix_spawn_file_actions_t* get() const { return &actions_; }
 
@@ -93,27 +93,60 @@ pid_t spawnAgent(const std::vector<std::string>& args, const std::vector<std::st
     return pid;
 }
 
-int waitStatus(pid_t pid, int options = 0) {
+// The exit status, or 128 + the signal it died of; none while it runs.
+std::optional<int> waitStatus(pid_t pid, int options = 0) {
     int status = 0;
     pid_t done = 0;
     while ((done = ::waitpid(pid, &status, options)) < 0 && errno == EINTR) {
     }
-    return done == pid ? status : -1;
+    if (done != pid) {
+        return std::nullopt;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 }  // namespace
 
-bool runAgentKilled(const std::vector<std::string>& args, const std::string& inputFile,
-                    const std::vector<std::string>& env, const std::function<bool()>& killNow) {
+BackgroundAgent::BackgroundAgent(const std::vector<std::string>& args, const std::string& inputFile,
+                                 const std::vector<std::string>& env, const std::string& outFile) {
     FileActions actions;
     actions.open(STDIN_FILENO, inputFile.c_str(), O_RDONLY);
-    actions.open(STDOUT_FILENO, "/dev/null", O_WRONLY);
+    actions.open(STDOUT_FILENO, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     actions.open(STDERR_FILENO, "/dev/null", O_WRONLY);
-    const pid_t pid = spawnAgent(args, env, actions);
-    while (waitStatus(pid, WNOHANG) < 0) {
+    pid_ = spawnAgent(args, env, actions);
+}
+
+BackgroundAgent::~BackgroundAgent() {
+    stop(SIGKILL);
+}
+
+std::optional<int> BackgroundAgent::poll() {
+    if (!status_) {
+        status_ = waitStatus(pid_, WNOHANG);
+    }
+    return status_;
+}
+
+int BackgroundAgent::stop(int signal) {
+    if (!poll()) {
+        ::kill(pid_, signal);
+    }
+    return wait();
+}
+
+int BackgroundAgent::wait() {
+    if (!status_) {
+        status_ = waitStatus(pid_);
+    }
+    return *status_;
+}
+
+bool runAgentKilled(const std::vector<std::string>& args, const std::string& inputFile,
+                    const std::vector<std::string>& env, const std::function<bool()>& killNow) {
+    BackgroundAgent agent(args, inputFile, env);
+    while (!agent.poll()) {
         if (killNow()) {
-            ::kill(pid, SIGKILL);
-            return WIFSIGNALED(waitStatus(pid));
+            return agent.stop(SIGKILL) == 128 + SIGKILL;
         }
         ::usleep(100);
     }
@@ -177,8 +210,7 @@ AgentResult runAgent(const std::vector<std::string>& args, const std::string& in
             }
         }
     }
-    const int status = waitStatus(pid);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.status = waitStatus(pid).value_or(-1);
     return result;
 }
 

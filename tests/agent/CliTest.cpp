@@ -140,7 +140,7 @@ TEST_F(CliTest, MissingDeviceIsNotCreated) {
     EXPECT_EQ(segments("dev1"), std::vector<std::string>{});
 
     ASSERT_EQ(agent({"--device", "1", "--capacity", "64", "init"}).status, 0);
-    EXPECT_EQ(segments("dev1").size(), 2u) << "the chip and the key records";
+    EXPECT_EQ(segments("dev1").size(), 3u) << "the chip, the key records and the writer lock";
     EXPECT_EQ(agent({"--device", "1", "show"}).status, 0);
 }
 
@@ -172,12 +172,18 @@ TEST_F(CliTest, TraceShowsTheLibrarysLevelNineLinesStamped) {
     const AgentResult quiet = agent({"program", "-q"}, lines({addLine(2)}));
     EXPECT_EQ(quiet.out + quiet.err, "");
 
-    const AgentResult badFile =
-        runAgent({"--trace", "show"}, "",
-                 {"OLVANE_SHM_PREFIX=" + prefix_, "KIV_TRACE_FILE=/nonexistent/trace"});
-    EXPECT_EQ(badFile.status, 2);
-    EXPECT_TRUE(contains(badFile.err, "cannot open KIV_TRACE_FILE /nonexistent/trace"))
-        << badFile.err;
+    // A trace file that cannot be opened, a symbolic link included, stops the
+    // agent before it starts.
+    const std::string link = writeFile("trace.link", "");
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(writeFile("trace.target", ""), link);
+    for (const std::string& file : {std::string("/nonexistent/trace"), link}) {
+        const AgentResult badFile = runAgent(
+            {"--trace", "show"}, "", {"OLVANE_SHM_PREFIX=" + prefix_, "KIV_TRACE_FILE=" + file});
+        EXPECT_EQ(badFile.status, 2);
+        EXPECT_TRUE(contains(badFile.err, "cannot open KIV_TRACE_FILE " + file + ": "))
+            << badFile.err;
+    }
 }
 
 // Over a PD library without the simulator's control, as over hardware: the entry

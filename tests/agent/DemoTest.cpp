@@ -47,6 +47,14 @@ TEST_P(DemoTest, RestartCheckFailsWhenAnEntryDiffersFromThePlan) {
     EXPECT_TRUE(
         contains(verify.out, "found action=twiceNatAddrPortHit prot=99 rwId=9999 nextHop=9999"))
         << verify.out;
+
+    // A device that holds entries is wiped only on request.
+    const std::vector<std::string> before = shownEntries();
+    const AgentResult again = agent({"demo", "--entries", "200", "--seed", "7"});
+    EXPECT_EQ(again.status, 2);
+    EXPECT_TRUE(contains(again.err, "the demo wipes it only when given --wipe")) << again.err;
+    EXPECT_EQ(shownEntries(), before);
+    EXPECT_EQ(agent({"demo", "--wipe", "--entries", "200", "--seed", "7"}).status, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, DemoTest, ::testing::ValuesIn(kBackends),

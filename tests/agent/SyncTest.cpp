@@ -1,6 +1,10 @@
 // sync and diff against the installed table, round trips through show, the
 // read-only and filtering commands, flush, and convergence after a crash.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include "AgentFixture.h"
+
 #include "chip/ChipDevice.h"
 
 namespace AgentTest {
@@ -15,6 +19,13 @@ const std::vector<std::string> kEveryAction = {
     "default action=twiceNatAddrPortHit rwId=1 prot=1 nextHop=1"};
 
 class SyncTest : public AgentBackendTest {};
+
+// The entries another process installs, read live through this process's
+// mapping of the chip, opened before that process started: the device's own
+// counts are this process's and stale until it opens the chip again.
+std::size_t liveEntries(const Chip::Device& device) {
+    return device.entryHandles(Chip::kAllPipes).size();
+}
 
 // A second process reads every action's fields back, and what show prints,
 // in either format, is a table sync accepts and finds equal.
@@ -130,11 +141,9 @@ TEST_P(SyncTest, SyncAfterAKilledProgramConverges) {
         want.push_back(addLine(i));
     }
     const std::string file = writeFile("load.txt", lines(want));
-    // The records are read live through the mapping; the device's own counts
-    // are this process's and stale until it opens the chip again.
     const bool killed = runAgentKilled(
         {"--backend", backend_, "program", file}, file, {"OLVANE_SHM_PREFIX=" + prefix_},
-        [&] { return chip().entryHandles(Chip::kAllPipes).size() >= kEntries / 10; });
+        [&, &watched = chip()] { return liveEntries(watched) >= kEntries / 10; });
     ASSERT_TRUE(killed) << "the program finished before it could be killed";
     Chip::close(0);
     Chip::Device& device = chip();
@@ -158,6 +167,43 @@ TEST_P(SyncTest, SyncAfterAKilledProgramConverges) {
     EXPECT_TRUE(contains(last, "\"handle\":" + std::to_string(named) + "}")) << last;
     EXPECT_EQ(chip().entryCount(), kEntries);
     EXPECT_EQ(keyRecords()->recordCount(), kEntries);
+}
+
+// One writer per device and pipe: while one agent streams lines from a pipe
+// the test keeps open, other writers are refused at once with --wait 0,
+// naming the holder, and the first loses nothing.
+TEST_P(SyncTest, SecondWriterIsRefusedAndNothingIsLost) {
+    const std::string fifo = (dir_ / "feed").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int feed = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC);  // the agent's open will not block
+    ASSERT_GE(feed, 0);
+    auto send = [feed](const std::string& text) {
+        ASSERT_EQ(::write(feed, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    };
+    const Chip::Device& watched = chip();
+    BackgroundAgent first({"--backend", backend_, "program", "--stream"}, fifo,
+                          {"OLVANE_SHM_PREFIX=" + prefix_});
+    send(lines({addLine(1)}));
+    while (liveEntries(watched) == 0 && !first.poll()) {
+        ::usleep(100);
+    }
+    for (const std::vector<std::string>& writer :
+         std::vector<std::vector<std::string>>{{"program", "-"},
+                                               {"audit", "--repair"},
+                                               {"flush", "--yes"},
+                                               {"reset-keys", "--yes"}}) {
+        std::vector<std::string> args = {"--wait", "0"};
+        args.insert(args.end(), writer.begin(), writer.end());
+        const AgentResult second = agent(args, lines({addLine(7)}));
+        EXPECT_EQ(second.status, 3) << writer[0];
+        EXPECT_TRUE(contains(second.err, "held by pid " + std::to_string(first.pid())))
+            << second.err;
+    }
+    send(lines({addLine(2), addLine(3)}));
+    ::close(feed);
+    EXPECT_EQ(first.wait(), 0);
+    EXPECT_EQ(agent({"audit"}).status, 0);
+    EXPECT_EQ(shownEntries().size(), 3u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, SyncTest, ::testing::ValuesIn(kBackends),

@@ -84,12 +84,27 @@ TEST(TraceEnvironmentTest, SettingsAreReadFromKivTraceAndLinesGoToKivTraceFile) 
     EXPECT_EQ(withoutStamps(file.str()), "earlier line\nAlpha[9]: first\nAlpha[1]: second\n")
         << "appended, each line stamped";
     ::unlink(path.c_str());
-    const std::string unopenable = withoutStamps(
-        runChild("KIV_TRACE=Alpha=9 KIV_TRACE_FILE=/nonexistent/trace", "Alpha:9:kept"));
-    EXPECT_NE(unopenable.find("kiv: cannot open KIV_TRACE_FILE /nonexistent/trace: No such file"),
-              std::string::npos)
-        << unopenable;
-    EXPECT_NE(unopenable.find("Alpha[9]: kept"), std::string::npos) << unopenable;
+    // A file that cannot be opened, and a symbolic link, which is not
+    // followed: the lines go to stderr, saying why, and the link's target
+    // stays as it was.
+    const std::string link = path + ".link";
+    std::ofstream(path) << "target\n";
+    ASSERT_EQ(::symlink(path.c_str(), link.c_str()), 0);
+    for (const auto& [file, why] :
+         {std::pair<std::string, std::string>{"/nonexistent/trace", "No such file"},
+          {link, "a symbolic link, not followed"}}) {
+        const std::string unopenable =
+            withoutStamps(runChild("KIV_TRACE=Alpha=9 KIV_TRACE_FILE=" + file, "Alpha:9:kept"));
+        EXPECT_NE(unopenable.find("kiv: cannot open KIV_TRACE_FILE " + file + ": " + why),
+                  std::string::npos)
+            << unopenable;
+        EXPECT_NE(unopenable.find("Alpha[9]: kept"), std::string::npos) << unopenable;
+    }
+    std::stringstream target;
+    target << std::ifstream(path).rdbuf();
+    EXPECT_EQ(target.str(), "target\n");
+    ::unlink(link.c_str());
+    ::unlink(path.c_str());
 }
 
 }  // namespace
