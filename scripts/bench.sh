@@ -15,7 +15,10 @@ cmake --build --preset default -j "${JOBS:-2}" --target chip_bench table_bench a
 stamp=$(date -u +%Y%m%dT%H%M%SZ)
 results=bench/results/$stamp
 mkdir -p "$results"
-cpu_model=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
+# The processor by architecture, family, model and cache: enough to tell two
+# machines apart without naming a product.
+cpuinfo() { sed -n "s/^$1[[:space:]]*: //p" /proc/cpuinfo | head -n 1; }
+cpu_model="$(uname -m) family $(cpuinfo 'cpu family') model $(cpuinfo model) cache $(cpuinfo 'cache size')"
 context="nproc=$(nproc),cpu_model=${cpu_model//,/ },commit=$(git rev-parse --short HEAD)"
 for bench in chip_bench table_bench agent_bench; do
     echo "== $bench" >&2
