@@ -32,6 +32,8 @@ for lib in "$libdir"/lib*.so; do
 done
 
 step "the installed agent finds the installed libraries"
+OLVANE_SHM_PREFIX=${OLVANE_SHM_PREFIX}agent "$prefix/bin/natagent" --device 1 init --capacity 1024 \
+    >/dev/null
 OLVANE_SHM_PREFIX=${OLVANE_SHM_PREFIX}agent "$prefix/bin/natagent" --device 1 stats >/dev/null
 
 run_twice() {
