@@ -12,8 +12,14 @@ int runInit(const Options& options) {
     // cannot be loaded leaves no device behind.
     const SharedLibrary pd(paths.pd);
     { const SharedLibrary table(paths.table); }
+    // Held from the existence check to the first open, so that of two inits
+    // started together only one creates the device and the other is told it
+    // exists.
+    const Shm::WriterLock writer = lockWriter(options.device);
     AgentDevice::create(pd, options.device);
-    AgentDevice device(options.device);
+    DeviceOptions holding = options.device;
+    holding.writes = false;  // this process holds the lock already
+    AgentDevice device(holding);
     device.table();
     if (!options.quiet) {
         std::cout << "init: device " << options.device.device << ", capacity "
