@@ -67,11 +67,18 @@ std::string withoutCodeHint(std::string message) {
     return message;
 }
 
+// A command that only reads works on a private snapshot of the key records:
+// the factory's resync stores to them (it drops the records of entries it
+// cannot read back), and a reader takes no writer lock, so those stores must
+// not reach a segment that a writer may be changing meanwhile.
 KeyManager::Ptr openKeys(const DeviceOptions& options) {
+    const auto device = static_cast<Kiv::U8>(options.device);
+    const auto pipe = static_cast<Kiv::U16>(options.pipe);
+    const Kiv::U64 capacity = Kiv::U64{options.capacity} + kExtraKeySlots;
     try {
-        return MbbZabroKey::zabroKeyManagerFactory(static_cast<Kiv::U8>(options.device),
-                                                   static_cast<Kiv::U16>(options.pipe),
-                                                   Kiv::U64{options.capacity} + kExtraKeySlots);
+        return options.writes ? MbbZabroKey::zabroKeyManagerFactory(device, pipe, capacity)
+                              : MbbZabroKey::zabroKeyManagerFactory(
+                                    Zabro::MbbZabroTableConfig::snapshotIs(device, pipe, capacity));
     } catch (const Kiv::Exception& e) {
         throw AgentError("cannot open the key records: " + withoutCodeHint(e.what()) + "; " +
                          resetKeysHint(options));
@@ -154,7 +161,8 @@ AgentDevice::AgentDevice(const DeviceOptions& options)
     : options_(options),
       pdLibrary_(libraryPaths(options).pd),
       simControl_(openSimControl(pdLibrary_, options)),
-      writer_(options.writes ? std::optional(lockWriter(options)) : std::nullopt),
+      writer_(options.writes && !options.lockHeld ? std::optional(lockWriter(options))
+                                                  : std::nullopt),
       sdk_(pdLibrary_, kSessionId, deviceId()),
       tableLibrary_(libraryPaths(options).table),
       keys_(openKeys(options)),

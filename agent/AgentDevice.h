@@ -47,7 +47,9 @@ class AgentDevice {
 
     // Throws AgentError when the chip does not exist, or a library, the chip
     // or the key records cannot be set up. With options.writes, holds the
-    // writer lock from before the key records are opened until the end.
+    // writer lock from before the key records are opened until the end
+    // (unless the caller holds it already: options.lockHeld). Without, it
+    // works on a private snapshot of the key records and takes no lock.
     explicit AgentDevice(const DeviceOptions& options);
 
     // Whether the chip of the options' device exists; looking creates

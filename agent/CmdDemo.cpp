@@ -107,7 +107,7 @@ int runDemo(const Options& options, const std::string& self) {
     wipe(options.device, control);
     AgentDevice::create(pdLibrary, options.device);
     DeviceOptions holding = options.device;
-    holding.writes = false;  // this process holds the lock already
+    holding.lockHeld = true;
     const DemoPlan plan = makeDemoPlan(options.entries, options.seed);
     bool ok = true;
     {

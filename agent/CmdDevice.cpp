@@ -18,7 +18,7 @@ int runInit(const Options& options) {
     const Shm::WriterLock writer = lockWriter(options.device);
     AgentDevice::create(pd, options.device);
     DeviceOptions holding = options.device;
-    holding.writes = false;  // this process holds the lock already
+    holding.lockHeld = true;
     AgentDevice device(holding);
     device.table();
     if (!options.quiet) {

@@ -39,6 +39,7 @@ struct DeviceOptions {
     // The command writes: it holds the device's writer lock while it runs,
     // waiting up to waitSeconds for another writer to finish.
     bool writes = false;
+    bool lockHeld = false;  // a writing command that took the writer lock itself
     unsigned waitSeconds = 5;
 };
 

@@ -38,8 +38,9 @@ std::uint64_t completionMarker(const char* kind, const std::string& name, int fd
 
 // Populated up front: an opener reads every page anyway, and one call maps
 // them all for less than a fault per page.
-std::byte* mapFd(const char* kind, const std::string& name, int fd, std::size_t size) {
-    void* base = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd, 0);
+std::byte* mapFd(const char* kind, const std::string& name, int fd, std::size_t size,
+                 int mapFlags = MAP_SHARED) {
+    void* base = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, mapFlags | MAP_POPULATE, fd, 0);
     if (base == MAP_FAILED)
         throwSystemError(kind, name, "mmap", errno);
     return static_cast<std::byte*>(base);
@@ -62,12 +63,12 @@ Segment Segment::openOrCreate(const std::string& name, const Shape& shape) {
         Segment segment(name, std::move(fd), nullptr, 0);
         const int raw = segment.fd_.get();
         // A complete segment needs no lock: its marker is its creator's last store.
-        if (!madeName && segment.mapIfComplete(shape))
+        if (!madeName && segment.mapIfComplete(shape, MAP_SHARED))
             return segment;
         if (madeName && ::fchmod(raw, 0600) != 0)
             throwSystemError(kind, name, "chmod", errno);
         waitForCreationLock(kind, name, raw);
-        if (segment.mapIfComplete(shape)) {  // its creator finished meanwhile
+        if (segment.mapIfComplete(shape, MAP_SHARED)) {  // its creator finished meanwhile
             unlock(raw);
             return segment;
         }
@@ -90,7 +91,21 @@ Segment Segment::openOrCreate(const std::string& name, const Shape& shape) {
     throwSystemError(kind, name, "open", ENOENT);
 }
 
-bool Segment::mapIfComplete(const Shape& shape) {
+Segment Segment::openSnapshot(const std::string& name, const Shape& shape) {
+    // MAP_PRIVATE needs no write access to the object itself.
+    Segment segment(name, openChecked(shape.kind, name, O_RDONLY), nullptr, 0);
+    if (segment.fd_.valid() && segment.mapIfComplete(shape, MAP_PRIVATE))
+        return segment;
+    if (shape.createSize < std::max(shape.headerSize, kMarkerSize))
+        throwRefused(shape.kind, name, "it does not exist, and no size to create it was given");
+    segment.fd_.reset();
+    segment.base_ = mapFd(shape.kind, name, -1, shape.createSize, MAP_PRIVATE | MAP_ANONYMOUS);
+    segment.size_ = shape.createSize;
+    segment.created_ = true;
+    return segment;
+}
+
+bool Segment::mapIfComplete(const Shape& shape, int mapFlags) {
     const int raw = fd_.get();
     struct stat st {};
     if (::fstat(raw, &st) != 0)
@@ -103,7 +118,7 @@ bool Segment::mapIfComplete(const Shape& shape) {
                      "size " + std::to_string(size) + " is smaller than a header (" +
                          std::to_string(shape.headerSize) + " bytes)");
     }
-    base_ = mapFd(shape.kind, name_, raw, size);
+    base_ = mapFd(shape.kind, name_, raw, size, mapFlags);
     size_ = size;
     return true;
 }
@@ -161,7 +176,8 @@ Segment::~Segment() {
 void Segment::markComplete(std::uint64_t marker) noexcept {
     std::atomic_ref<std::uint64_t>(*reinterpret_cast<std::uint64_t*>(base_))
         .store(marker, std::memory_order_release);
-    unlock(fd_.get());
+    if (fd_.valid())
+        unlock(fd_.get());
     unlinkOnDestroy_ = false;
 }
 

@@ -41,6 +41,14 @@ class Segment {
     // absent or half-made. Throws Error when it cannot be created or is
     // refused, and when it would have to be created with createSize 0.
     static Segment openOrCreate(const std::string& name, const Shape& shape);
+    // A private copy-on-write view of the complete segment `name`: reading it
+    // costs what a shared mapping does, and stores to it stay in this process,
+    // so a reader can run code that writes without racing the segment's
+    // writer. The found segment gets the same checks as in openOrCreate. When
+    // it is absent or still half-made, the view is zero-filled, createSize
+    // bytes long, and reads as created; nothing is made under `name`.
+    static Segment openSnapshot(const std::string& name, const Shape& shape);
+
     // "/<prefix>_<rest>", the prefix from OLVANE_SHM_PREFIX (default
     // "olvane"), so that parallel test processes each get their own names.
     static std::string nameOf(const std::string& rest);
@@ -72,7 +80,7 @@ class Segment {
     Segment(std::string name, Fd fd, std::byte* base, std::size_t size);
     // Maps the segment when its completion marker is set (refusing it when it
     // is smaller than a header); false when it is not complete.
-    bool mapIfComplete(const Shape& shape);
+    bool mapIfComplete(const Shape& shape, int mapFlags);
     void release() noexcept;
 
     std::string name_;

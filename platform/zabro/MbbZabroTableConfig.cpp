@@ -26,15 +26,18 @@ unsigned long long ull(U64 v) {
 
 constexpr const char* kKind = "key segment";
 
-Shm::Segment openSegment(U8 deviceId, U16 pipeId, U64 capacity) {
+Shm::Segment openSegment(U8 deviceId, U16 pipeId, U64 capacity, MbbZabroTableConfig::View view) {
     const Dorvu::String name = MbbZabroTableConfig::segmentName(deviceId, pipeId);
     if (capacity == 0 || capacity > Layout::kMaxCapacity) {
         throw SegmentException(Kiv::_fmt("%s %s: capacity %llu is outside 1..%llu", kKind,
                                          name.c_str(), ull(capacity), ull(Layout::kMaxCapacity)));
     }
     try {
-        return Shm::Segment::openOrCreate(
-            name, {kKind, Layout::kRecordsOffset, Layout::segmentSize(capacity)});
+        const Shm::Segment::Shape shape{kKind, Layout::kRecordsOffset,
+                                        Layout::segmentSize(capacity)};
+        return view == MbbZabroTableConfig::View::Snapshot
+                   ? Shm::Segment::openSnapshot(name, shape)
+                   : Shm::Segment::openOrCreate(name, shape);
     } catch (const Shm::Error& e) {
         throw SegmentException(e.what());
     }
@@ -142,6 +145,10 @@ MbbZabroTableConfig::Ptr MbbZabroTableConfig::MbbZabroTableConfigIs(U8 deviceId,
     return Kiv::create<MbbZabroTableConfig>(deviceId, pipeId, capacity);
 }
 
+MbbZabroTableConfig::Ptr MbbZabroTableConfig::snapshotIs(U8 deviceId, U16 pipeId, U64 capacity) {
+    return Kiv::create<MbbZabroTableConfig>(deviceId, pipeId, capacity, View::Snapshot);
+}
+
 MbbZabroTableConfig::Ptr mbbZabroTableConfigFactory(U8 deviceId, U16 pipeId, U64 capacity) {
     return MbbZabroTableConfig::MbbZabroTableConfigIs(deviceId, pipeId, capacity);
 }
@@ -161,8 +168,8 @@ bool MbbZabroTableConfig::segmentWipe(U8 deviceId, U16 pipeId) {
     }
 }
 
-MbbZabroTableConfig::MbbZabroTableConfig(U8 deviceId, U16 pipeId, U64 capacity)
-    : segment_(std::make_unique<Shm::Segment>(openSegment(deviceId, pipeId, capacity))),
+MbbZabroTableConfig::MbbZabroTableConfig(U8 deviceId, U16 pipeId, U64 capacity, View view)
+    : segment_(std::make_unique<Shm::Segment>(openSegment(deviceId, pipeId, capacity, view))),
       deviceId_(deviceId),
       pipeId_(pipeId) {
     if (segment_->created()) {

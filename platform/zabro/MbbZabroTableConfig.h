@@ -64,12 +64,19 @@ class MbbZabroTableConfig : public ZabroMapBase {
     // Throws SegmentException when the segment cannot be used.
     static Ptr MbbZabroTableConfigIs(Kiv::U8 deviceId, Kiv::U16 pipeId,
                                      Kiv::U64 capacity = kDefaultCapacity);
+    // The segment as it is now, in a private copy: the config reads and
+    // behaves as one over the segment, but its stores (a restart's resync, a
+    // journal it finishes) stay in this process, so a reader never races the
+    // segment's writer. Creates no segment when there is none.
+    static Ptr snapshotIs(Kiv::U8 deviceId, Kiv::U16 pipeId, Kiv::U64 capacity = kDefaultCapacity);
     static Dorvu::String segmentName(Kiv::U8 deviceId, Kiv::U16 pipeId);
     // Removes the segment's name (for tools and tests); processes that map it
     // keep their mapping. True when it existed.
     static bool segmentWipe(Kiv::U8 deviceId, Kiv::U16 pipeId);
 
-    MbbZabroTableConfig(Kiv::U8 deviceId, Kiv::U16 pipeId, Kiv::U64 capacity);
+    enum class View { Shared, Snapshot };
+    MbbZabroTableConfig(Kiv::U8 deviceId, Kiv::U16 pipeId, Kiv::U64 capacity,
+                        View view = View::Shared);
     ~MbbZabroTableConfig() override;
 
     const Dorvu::String& name() const noexcept;
