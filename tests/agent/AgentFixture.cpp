@@ -1,20 +1,88 @@
 #include "AgentFixture.h"
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
+
+extern char** environ;
 
 namespace AgentTest {
 
 namespace {
 
-constexpr unsigned kDevicesUsed = 2;
-constexpr unsigned kAllPipes = 0xFFFF;
-constexpr unsigned kPipes = 4;
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+    std::vector<char*> result;
+    for (std::string& s : strings) {
+        result.push_back(s.data());
+    }
+    result.push_back(nullptr);
+    return result;
+}
+
+// Every chip and key-record segment a test may have made, gone.
+void wipe() {
+    for (unsigned device = 0; device < 2; ++device) {
+        Chip::wipe(device);
+        for (unsigned pipe : {0xFFFFu, 0u, 1u, 2u, 3u}) {
+            Zabro::MbbZabroTableConfig::segmentWipe(static_cast<Kiv::U8>(device),
+                                                    static_cast<Kiv::U16>(pipe));
+        }
+    }
+}
 
 }  // namespace
+
+BackgroundAgent::BackgroundAgent(const std::vector<std::string>& args, const std::string& in,
+                                 const std::string& out, const std::string& err,
+                                 const std::vector<std::string>& env) {
+    std::vector<std::string> argStrings = {NATAGENT_BINARY};
+    argStrings.insert(argStrings.end(), args.begin(), args.end());
+    std::vector<std::string> envStrings(env);  // first: getenv takes the first of a name
+    for (char** e = environ; *e != nullptr; ++e) {
+        envStrings.emplace_back(*e);
+    }
+    struct Actions {
+        posix_spawn_file_actions_t actions;
+        Actions() { ::posix_spawn_file_actions_init(&actions); }
+        ~Actions() { ::posix_spawn_file_actions_destroy(&actions); }
+    } files;
+    ::posix_spawn_file_actions_addopen(&files.actions, STDIN_FILENO, in.c_str(), O_RDONLY, 0);
+    for (const auto& [fd, path] :
+         {std::pair{STDOUT_FILENO, &out}, std::pair{STDERR_FILENO, &err}}) {
+        ::posix_spawn_file_actions_addopen(&files.actions, fd, path->c_str(),
+                                           O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
+    if (::posix_spawn(&pid_, NATAGENT_BINARY, &files.actions, nullptr, pointers(argStrings).data(),
+                      pointers(envStrings).data()) != 0) {
+        throw std::runtime_error("cannot start " NATAGENT_BINARY);
+    }
+}
+
+std::optional<int> BackgroundAgent::reap(int options) {
+    int status = 0;
+    pid_t done = 0;
+    while (!status_ && (done = ::waitpid(pid_, &status, options)) < 0 && errno == EINTR) {
+    }
+    if (done == pid_) {
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    return status_;
+}
+
+int BackgroundAgent::stop(int signal) {
+    if (!poll()) {
+        ::kill(pid_, signal);
+    }
+    return wait();
+}
 
 void AgentFixture::SetUp() {
     static std::atomic<unsigned> counter{0};
@@ -33,20 +101,14 @@ void AgentFixture::TearDown() {
     std::filesystem::remove_all(dir_);
 }
 
-void AgentFixture::wipe() {
-    for (unsigned device = 0; device < kDevicesUsed; ++device) {
-        Chip::wipe(device);
-        Zabro::MbbZabroTableConfig::segmentWipe(static_cast<Kiv::U8>(device), kAllPipes);
-        for (unsigned pipe = 0; pipe < kPipes; ++pipe) {
-            Zabro::MbbZabroTableConfig::segmentWipe(static_cast<Kiv::U8>(device),
-                                                    static_cast<Kiv::U16>(pipe));
-        }
-    }
-}
-
-AgentResult AgentFixture::agent(std::vector<std::string> args, const std::string& input) {
-    args.insert(args.begin(), {"--backend", backend_});
-    return runAgent(args, input, {"OLVANE_SHM_PREFIX=" + prefix_});
+AgentResult AgentFixture::run(const std::vector<std::string>& args, const std::string& input,
+                              const std::vector<std::string>& env) {
+    const std::filesystem::path out = dir_ / "stdout", err = dir_ / "stderr";
+    AgentResult result;
+    result.status = BackgroundAgent(args, writeFile("stdin", input), out, err, env).wait();
+    result.out = readFile(out);
+    result.err = readFile(err);
+    return result;
 }
 
 std::string AgentFixture::writeFile(const std::string& name, const std::string& text) {
@@ -66,10 +128,6 @@ std::vector<std::string> AgentFixture::shownEntries(const std::vector<std::strin
         entries.push_back(line.substr(0, line.find(",\"handle\":")));
     }
     return entries;
-}
-
-Zabro::MbbZabroTableConfig::Ptr AgentFixture::keyRecords() {
-    return Zabro::mbbZabroTableConfigFactory(0, kAllPipes);
 }
 
 Zabro::MbbPostcodef::EntryConfig AgentFixture::firstRecord() {
@@ -96,6 +154,12 @@ std::string lines(const std::vector<std::string>& text) {
     return joined;
 }
 
+std::string readFile(const std::filesystem::path& path) {
+    std::stringstream text;
+    text << std::ifstream(path).rdbuf();
+    return text.str();
+}
+
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
@@ -113,6 +177,11 @@ bool hasRow(const std::string& text, const std::vector<std::string>& words) {
         }
     }
     return false;
+}
+
+int shell(const std::string& command) {
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace AgentTest

@@ -32,7 +32,7 @@ std::vector<Block> fencedBlocks(const std::string& path) {
     return blocks;
 }
 
-class ReadmeTest : public AgentFixture {};
+using ReadmeTest = AgentFixture;
 
 TEST_F(ReadmeTest, ExamplesRun) {
     Chip::wipe(0);
@@ -48,13 +48,11 @@ TEST_F(ReadmeTest, ExamplesRun) {
         }
         std::istringstream in(block.text);
         for (std::string line; std::getline(in, line); ++commands) {
-            const std::string command = "cd '" + dir_.string() + "' && PATH='" + bin +
-                                        "':$PATH && export OLVANE_SHM_PREFIX=" + prefix_ + " && (" +
-                                        line + ") >/dev/null 2>" + (dir_ / "err").string();
-            const int status = std::system(command.c_str());
-            std::stringstream err;
-            err << std::ifstream(dir_ / "err").rdbuf();
-            EXPECT_EQ(status, 0) << line << "\n" << err.str();
+            EXPECT_EQ(shell("cd '" + dir_.string() + "' && PATH='" + bin + "':$PATH && (" + line +
+                            ") >/dev/null 2>err"),
+                      0)
+                << line << "\n"
+                << readFile(dir_ / "err");
         }
     }
     EXPECT_GT(commands, 10u) << "the README lost its examples";

@@ -1,8 +1,10 @@
 // sync and diff against the installed table, round trips through show, the
-// read-only and filtering commands, flush, and convergence after a crash.
+// read-only and filtering commands, flush, convergence after a crash, and one
+// writer at a time.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
 #include "AgentFixture.h"
 
 #include "chip/ChipDevice.h"
@@ -53,6 +55,12 @@ TEST_P(SyncTest, ShowOutputSyncsBackAsANoOp) {
     EXPECT_EQ(shownEntries(), before);
     EXPECT_TRUE(
         contains(agent({"show"}).out, "# device 0, all pipes: 5 entries and the default entry\n"));
+    const std::string table = agent({"show", "--table"}).out;
+    EXPECT_TRUE(hasRow(table, {"1", "80", "1025", "twiceNatAddrPortHit", "prot=6", "rwId=5",
+                               "nextHop=2", "0x00000001"}))
+        << table;
+    EXPECT_TRUE(contains(table, "\ndevice 0, all pipes: 5 entries and the default entry\n"))
+        << table;
 }
 
 TEST_P(SyncTest, PlansTheFewestStepsDeletesFirstAndDryRunChangesNothing) {
@@ -83,26 +91,6 @@ TEST_P(SyncTest, PlansTheFewestStepsDeletesFirstAndDryRunChangesNothing) {
     EXPECT_EQ(synced.out, "sync: 1 added, 1 modified, 1 deleted, 1 default set\n");
     EXPECT_EQ(agent({"sync", file}).out, "sync: nothing changed\n");
     EXPECT_EQ(agent({"diff", "-q", file}).status, 0);
-    EXPECT_EQ(agent({"audit"}).status, 0);
-}
-
-// A table that does not fit fails part-way; --atomic puts back what the run did.
-TEST_P(SyncTest, AtomicRollsBackAFailedRun) {
-    Chip::wipe(0);
-    ASSERT_EQ(agent({"--capacity", "8", "init"}).status, 0);
-    ASSERT_EQ(agent({"program"}, lines({addLine(1), addLine(2), addLine(3)})).status, 0);
-    const std::vector<std::string> before = shownEntries();
-    std::vector<std::string> want = {addLine(1, "action=onMiss")};
-    for (unsigned i = 10; i < 20; ++i) {
-        want.push_back(addLine(i));
-    }
-
-    const AgentResult run = agent({"sync", "--atomic", writeFile("big.txt", lines(want))});
-
-    EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(contains(run.err, "failed: BfTableFull")) << run.err;
-    EXPECT_TRUE(contains(run.err, "rolled back, the table is as it was before the run")) << run.err;
-    EXPECT_EQ(shownEntries(), before);
     EXPECT_EQ(agent({"audit"}).status, 0);
 }
 
@@ -141,10 +129,14 @@ TEST_P(SyncTest, SyncAfterAKilledProgramConverges) {
         want.push_back(addLine(i));
     }
     const std::string file = writeFile("load.txt", lines(want));
-    const bool killed = runAgentKilled(
-        {"--backend", backend_, "program", file}, file, {"OLVANE_SHM_PREFIX=" + prefix_},
-        [&, &watched = chip()] { return liveEntries(watched) >= kEntries / 10; });
-    ASSERT_TRUE(killed) << "the program finished before it could be killed";
+    {
+        const Chip::Device& watched = chip();
+        BackgroundAgent program(withBackend({"program", file}), "/dev/null");
+        while (!program.poll() && liveEntries(watched) < kEntries / 10) {
+            ::usleep(100);
+        }
+        ASSERT_EQ(program.stop(SIGKILL), 128 + SIGKILL) << "the program ended before the kill";
+    }
     Chip::close(0);
     Chip::Device& device = chip();
     uint32_t named = 0;
@@ -181,8 +173,7 @@ TEST_P(SyncTest, SecondWriterIsRefusedAndNothingIsLost) {
         ASSERT_EQ(::write(feed, text.data(), text.size()), static_cast<ssize_t>(text.size()));
     };
     const Chip::Device& watched = chip();
-    BackgroundAgent first({"--backend", backend_, "program", "--stream"}, fifo,
-                          {"OLVANE_SHM_PREFIX=" + prefix_});
+    BackgroundAgent first(withBackend({"program", "--stream"}), fifo);
     send(lines({addLine(1)}));
     while (liveEntries(watched) == 0 && !first.poll()) {
         ::usleep(100);
@@ -206,8 +197,36 @@ TEST_P(SyncTest, SecondWriterIsRefusedAndNothingIsLost) {
     EXPECT_EQ(shownEntries().size(), 3u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, SyncTest, ::testing::ValuesIn(kBackends),
-                         [](const auto& info) { return std::string(info.param); });
+TEST_P(SyncTest, StatsCountsEntriesByActionAndKeys) {
+    Chip::wipe(0);
+    ASSERT_EQ(agent({"--capacity", "100", "init"}).status, 0);
+    ASSERT_EQ(agent({"program"}, lines({addLine(1), addLine(2), addLine(3, "action=onMiss"),
+                                        "default action=onMiss"}))
+                  .status,
+              0);
+    const AgentResult stats = agent({"stats"});
+    EXPECT_EQ(stats.status, 0);
+    const std::vector<std::string> rows[] = {{"device", "0,", "all", "pipes,", "backend",
+                                              GetParam() == std::string("pd") ? "PD" : "BfRt"},
+                                             {"twiceNatAddrPortHit", "2", "66.7%"},
+                                             {"twiceNatAddrPortHitDynamic", "0", "0.0%"},
+                                             {"onMiss", "1", "33.3%"},
+                                             {"chip", "entries,", "all", "scopes", "3", "3.0%"},
+                                             {"keys", "allocated", "4", "3.4%"},
+                                             {"default", "entry:", "action=onMiss"}};
+    for (const std::vector<std::string>& row : rows) {
+        EXPECT_TRUE(hasRow(stats.out, row)) << row[0] << " in\n" << stats.out;
+    }
+    const AgentResult json = agent({"stats", "--json"});
+    EXPECT_EQ(json.status, 0);
+    for (const char* part :
+         {"\"entries\":3,", "\"onMiss\":1,", "\"twiceNatAddrPortHit\":2,", "\"chipCapacity\":100,",
+          "\"keysAllocated\":4,", "\"default\":\"action=onMiss\"}"}) {
+        EXPECT_TRUE(contains(json.out, part)) << part << " in " << json.out;
+    }
+}
+
+AGENT_BACKENDS(SyncTest);
 
 }  // namespace
 }  // namespace AgentTest
