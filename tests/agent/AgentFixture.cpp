@@ -1,8 +1,6 @@
 #include "AgentFixture.h"
 
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -12,57 +10,30 @@
 #include <sstream>
 #include <stdexcept>
 
-extern char** environ;
-
 namespace AgentTest {
 
-namespace {
-
-std::vector<char*> pointers(std::vector<std::string>& strings) {
-    std::vector<char*> result;
-    for (std::string& s : strings) {
-        result.push_back(s.data());
+BackgroundAgent::BackgroundAgent(std::vector<std::string> args, const std::string& in,
+                                 const std::string& out, const std::string& err) {
+    args.insert(args.begin(), NATAGENT_BINARY);
+    std::vector<char*> argv;
+    for (std::string& arg : args) {
+        argv.push_back(arg.data());
     }
-    result.push_back(nullptr);
-    return result;
-}
-
-// Every chip and key-record segment a test may have made, gone.
-void wipe() {
-    for (unsigned device = 0; device < 2; ++device) {
-        Chip::wipe(device);
-        for (unsigned pipe : {0xFFFFu, 0u, 1u, 2u, 3u}) {
-            Zabro::MbbZabroTableConfig::segmentWipe(static_cast<Kiv::U8>(device),
-                                                    static_cast<Kiv::U16>(pipe));
-        }
-    }
-}
-
-}  // namespace
-
-BackgroundAgent::BackgroundAgent(const std::vector<std::string>& args, const std::string& in,
-                                 const std::string& out, const std::string& err,
-                                 const std::vector<std::string>& env) {
-    std::vector<std::string> argStrings = {NATAGENT_BINARY};
-    argStrings.insert(argStrings.end(), args.begin(), args.end());
-    std::vector<std::string> envStrings(env);  // first: getenv takes the first of a name
-    for (char** e = environ; *e != nullptr; ++e) {
-        envStrings.emplace_back(*e);
-    }
-    struct Actions {
-        posix_spawn_file_actions_t actions;
-        Actions() { ::posix_spawn_file_actions_init(&actions); }
-        ~Actions() { ::posix_spawn_file_actions_destroy(&actions); }
-    } files;
-    ::posix_spawn_file_actions_addopen(&files.actions, STDIN_FILENO, in.c_str(), O_RDONLY, 0);
-    for (const auto& [fd, path] :
-         {std::pair{STDOUT_FILENO, &out}, std::pair{STDERR_FILENO, &err}}) {
-        ::posix_spawn_file_actions_addopen(&files.actions, fd, path->c_str(),
-                                           O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    }
-    if (::posix_spawn(&pid_, NATAGENT_BINARY, &files.actions, nullptr, pointers(argStrings).data(),
-                      pointers(envStrings).data()) != 0) {
+    argv.push_back(nullptr);
+    if ((pid_ = ::fork()) < 0) {
         throw std::runtime_error("cannot start " NATAGENT_BINARY);
+    }
+    if (pid_ == 0) {  // only calls safe after a fork from here on
+        int fd = 0;
+        for (const std::string* path : {&in, &out, &err}) {
+            const int flags = fd == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC;
+            const int opened = ::open(path->c_str(), flags | O_CLOEXEC, 0600);
+            if (opened < 0 || ::dup2(opened, fd++) < 0) {
+                ::_exit(126);
+            }
+        }
+        ::execv(NATAGENT_BINARY, argv.data());
+        ::_exit(127);
     }
 }
 
@@ -84,6 +55,21 @@ int BackgroundAgent::stop(int signal) {
     return wait();
 }
 
+namespace {
+
+// Every chip and key-record segment a test may have made, gone.
+void wipe() {
+    for (unsigned device = 0; device < 2; ++device) {
+        Chip::wipe(device);
+        for (unsigned pipe : {0xFFFFu, 0u, 1u, 2u, 3u}) {
+            Zabro::MbbZabroTableConfig::segmentWipe(static_cast<Kiv::U8>(device),
+                                                    static_cast<Kiv::U16>(pipe));
+        }
+    }
+}
+
+}  // namespace
+
 void AgentFixture::SetUp() {
     static std::atomic<unsigned> counter{0};
     prefix_ = "natagent" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
@@ -101,14 +87,10 @@ void AgentFixture::TearDown() {
     std::filesystem::remove_all(dir_);
 }
 
-AgentResult AgentFixture::run(const std::vector<std::string>& args, const std::string& input,
-                              const std::vector<std::string>& env) {
+AgentResult AgentFixture::run(const std::vector<std::string>& args, const std::string& input) {
     const std::filesystem::path out = dir_ / "stdout", err = dir_ / "stderr";
-    AgentResult result;
-    result.status = BackgroundAgent(args, writeFile("stdin", input), out, err, env).wait();
-    result.out = readFile(out);
-    result.err = readFile(err);
-    return result;
+    const int status = BackgroundAgent(args, writeFile("stdin", input), out, err).wait();
+    return {status, readFile(out), readFile(err)};
 }
 
 std::string AgentFixture::writeFile(const std::string& name, const std::string& text) {
@@ -130,22 +112,6 @@ std::vector<std::string> AgentFixture::shownEntries(const std::vector<std::strin
     return entries;
 }
 
-Zabro::MbbPostcodef::EntryConfig AgentFixture::firstRecord() {
-    Zabro::MbbPostcodef::EntryConfig record(0, 0, 0, 0, 0);
-    Zabro::IterHint hint;
-    EXPECT_TRUE(keyRecords()->first(record, hint));
-    return record;
-}
-
-std::string keyFields(unsigned i) {
-    return "ingMdNatKeyId=" + std::to_string(i) + " l4PortHdrSrcPort=" + std::to_string(1024 + i) +
-           " l4PortHdrDstPort=80";
-}
-
-std::string addLine(unsigned i, const std::string& action) {
-    return "add " + keyFields(i) + " " + action;
-}
-
 std::string lines(const std::vector<std::string>& text) {
     std::string joined;
     for (const std::string& line : text) {
@@ -158,10 +124,6 @@ std::string readFile(const std::filesystem::path& path) {
     std::stringstream text;
     text << std::ifstream(path).rdbuf();
     return text.str();
-}
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
 }
 
 bool hasRow(const std::string& text, const std::vector<std::string>& words) {

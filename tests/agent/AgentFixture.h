@@ -1,8 +1,9 @@
 #pragma once
 // The agent's suites run natagent as its own process. Each test has a
-// shared-memory prefix of its own (so chips and key records never meet another
-// test's) and a folder for the agents' files, and reaches the chip and the key
-// records directly for sabotage and checks.
+// shared-memory prefix of its own, in this process's environment and so in
+// every agent's (chips and key records never meet another test's), and a
+// folder for the agents' files; it reaches the chip and the key records
+// directly for sabotage and checks.
 
 #include <gtest/gtest.h>
 #include <sys/types.h>
@@ -27,13 +28,12 @@ struct AgentResult {
     std::string err;
 };
 
-// natagent started with `args`, its standard streams on these files, and this
-// process's environment after `env` ("NAME=value"). Killed when this goes.
+// natagent started with `args` and its standard streams on these files;
+// killed when this goes.
 class BackgroundAgent {
   public:
-    BackgroundAgent(const std::vector<std::string>& args, const std::string& in,
-                    const std::string& out = "/dev/null", const std::string& err = "/dev/null",
-                    const std::vector<std::string>& env = {});
+    BackgroundAgent(std::vector<std::string> args, const std::string& in,
+                    const std::string& out = "/dev/null", const std::string& err = "/dev/null");
     ~BackgroundAgent() { stop(SIGKILL); }
     BackgroundAgent(const BackgroundAgent&) = delete;
     BackgroundAgent& operator=(const BackgroundAgent&) = delete;
@@ -57,17 +57,13 @@ class AgentFixture : public ::testing::Test {
     Zabro::MbbZabroTableConfig::Ptr keyRecords() {
         return Zabro::mbbZabroTableConfigFactory(0, 0xFFFF);
     }
-    // The first key record's key and handle.
-    Zabro::MbbPostcodef::EntryConfig firstRecord();
 
   protected:
     void SetUp() override;
     void TearDown() override;
 
-    // natagent with `input` on its standard input; the test's prefix is in
-    // this process's environment, so every agent and shell command gets it.
-    AgentResult run(const std::vector<std::string>& args, const std::string& input = "",
-                    const std::vector<std::string>& env = {});
+    // natagent with `input` on its standard input.
+    AgentResult run(const std::vector<std::string>& args, const std::string& input = "");
     // The same with the test's backend before `args`.
     AgentResult agent(std::vector<std::string> args, const std::string& input = "") {
         return run(withBackend(std::move(args)), input);
@@ -98,13 +94,20 @@ class AgentBackendTest : public AgentFixture, public ::testing::WithParamInterfa
                              [](const auto& info) { return std::string(info.param); })
 
 // "add <key fields> <action fields>" for entry `i` of a small test table.
-std::string addLine(
-    unsigned i, const std::string& action = "action=twiceNatAddrPortHit rwId=5 prot=6 nextHop=2");
-std::string keyFields(unsigned i);
+inline std::string keyFields(unsigned i) {
+    return "ingMdNatKeyId=" + std::to_string(i) + " l4PortHdrSrcPort=" + std::to_string(1024 + i) +
+           " l4PortHdrDstPort=80";
+}
+inline std::string addLine(
+    unsigned i, const std::string& action = "action=twiceNatAddrPortHit rwId=5 prot=6 nextHop=2") {
+    return "add " + keyFields(i) + " " + action;
+}
 // Lines of text joined, each ended by a newline.
 std::string lines(const std::vector<std::string>& text);
 std::string readFile(const std::filesystem::path& path);
-bool contains(const std::string& text, const std::string& part);
+inline bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 // Whether a line of `text` consists of exactly these blank-separated words.
 bool hasRow(const std::string& text, const std::vector<std::string>& words);
 // `command` run by the shell: its exit status, -1 when it did not exit.

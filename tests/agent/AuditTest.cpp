@@ -18,6 +18,13 @@ struct Sabotage {
     std::size_t entriesAfterRepair;
 };
 
+Zabro::MbbPostcodef::EntryConfig firstRecord(AgentFixture& f) {
+    Zabro::MbbPostcodef::EntryConfig record(0, 0, 0, 0, 0);
+    Zabro::IterHint hint;
+    EXPECT_TRUE(f.keyRecords()->first(record, hint));
+    return record;
+}
+
 const Sabotage kSabotages[] = {
     {"EntryAddedOnTheChip",
      [](AgentFixture& f) {
@@ -30,20 +37,20 @@ const Sabotage kSabotages[] = {
      "action=twiceNatAddrPortHit prot=6 rwId=1 nextHop=2) is named by no key record",
      "repair: deleted chip entry 0x00000003", 2},
     {"KeyRecordDropped",
-     [](AgentFixture& f) { ASSERT_TRUE(f.keyRecords()->recordDel(f.firstRecord().key())); },
+     [](AgentFixture& f) { ASSERT_TRUE(f.keyRecords()->recordDel(firstRecord(f).key())); },
      "orphan: chip entry 0x00000001 (ingMdNatKeyId=1 l4PortHdrDstPort=80 l4PortHdrSrcPort=1025 "
      "action=twiceNatAddrPortHit prot=6 rwId=5 nextHop=2) is named by no key record",
      "repair: deleted chip entry 0x00000001", 1},
     {"EntryDeletedOnTheChip",
      [](AgentFixture& f) {
-         ASSERT_EQ(f.chip().entryDelete(f.firstRecord().sdkEntryHandle(), Chip::kAnyPipe),
+         ASSERT_EQ(f.chip().entryDelete(firstRecord(f).sdkEntryHandle(), Chip::kAnyPipe),
                    Chip::kSuccess);
      },
      "record without entry: key 1 names handle 0x00000001, which no chip entry has",
      "repair: freed key 1", 1},
     {"ChipRecordDamaged",
      [](AgentFixture& f) {
-         const uint32_t handle = f.firstRecord().sdkEntryHandle();
+         const uint32_t handle = firstRecord(f).sdkEntryHandle();
          const TestSupport::RawSegment raw(Chip::segmentName(0));
          const auto& header = *reinterpret_cast<const Chip::SegmentHeader*>(raw.base());
          auto* records = reinterpret_cast<Chip::EntryRecord*>(raw.base() + header.recordsOffset);

@@ -139,7 +139,9 @@ TEST_F(CliTest, TraceShowsTheLibrarysLevelNineLinesStamped) {
     const std::string link = (dir_ / "trace.link").string();
     std::filesystem::create_symlink(writeFile("trace.target", ""), link);
     for (const std::string& file : {std::string("/nonexistent/trace"), link}) {
-        const AgentResult badFile = run({"--trace", "show"}, "", {"KIV_TRACE_FILE=" + file});
+        ::setenv("KIV_TRACE_FILE", file.c_str(), 1);
+        const AgentResult badFile = run({"--trace", "show"});
+        ::unsetenv("KIV_TRACE_FILE");
         EXPECT_EQ(badFile.status, 2);
         EXPECT_TRUE(contains(badFile.err, "cannot open KIV_TRACE_FILE " + file + ": "))
             << badFile.err;

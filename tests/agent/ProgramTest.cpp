@@ -107,27 +107,6 @@ TEST_P(ProgramTest, TableFullIsReportedPerLineAndAtomicRollsBack) {
     EXPECT_EQ(agent({"audit"}).status, 0);
 }
 
-// The orphan window: an entry on the chip that no key record names, as a kill
-// between the chip's add and the record leaves it. The next writer adopts it
-// before its resync and says so; the line then modifies it in place.
-TEST_P(ProgramTest, EntryACrashLeftWithoutARecordIsAdoptedAtStart) {
-    uint32_t handle = 0;
-    ASSERT_EQ(chip().entryAdd(Chip::kAllPipes, {1, 1025, 80}, {}, &handle), Chip::kSuccess);
-    Chip::close(0);
-
-    const AgentResult run = agent({"program"}, lines({addLine(1)}));
-
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.err, "natagent: adopted 1 chip entry that a crash left without a key record\n");
-    EXPECT_EQ(run.out, "program: 1 modified\n");
-    EXPECT_EQ(keyRecords()->recordCount(), 1u);
-    const std::string json = agent({"show", "--json"}).out;
-    EXPECT_EQ(json, R"({"ingMdNatKeyId":1,"l4PortHdrDstPort":80,"l4PortHdrSrcPort":1025,)"
-                    R"("action":"twiceNatAddrPortHit","prot":6,"rwId":5,"nextHop":2,"handle":)" +
-                        std::to_string(handle) + "}\n");
-    EXPECT_EQ(agent({"audit"}).status, 0);
-}
-
 // An installed entry, and the default entry, are changed through their own
 // match objects by later processes: a modify, not a second add, and no
 // second key record. --stream applies each line as it comes.
