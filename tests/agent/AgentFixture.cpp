@@ -126,6 +126,15 @@ std::string readFile(const std::filesystem::path& path) {
     return text.str();
 }
 
+::testing::AssertionResult hasPart(const char* textExpression, const char*, const std::string& text,
+                                   const std::string& part) {
+    if (contains(text, part)) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << textExpression << " lacks \"" << part << "\":\n"
+                                         << text;
+}
+
 bool hasRow(const std::string& text, const std::vector<std::string>& words) {
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {

@@ -108,6 +108,10 @@ std::string readFile(const std::filesystem::path& path);
 inline bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
+// EXPECT_HAS(text, part): a failure shows the whole text.
+::testing::AssertionResult hasPart(const char* textExpression, const char*, const std::string& text,
+                                   const std::string& part);
+#define EXPECT_HAS(text, part) EXPECT_PRED_FORMAT2(::AgentTest::hasPart, text, part)
 // Whether a line of `text` consists of exactly these blank-separated words.
 bool hasRow(const std::string& text, const std::vector<std::string>& words);
 // `command` run by the shell: its exit status, -1 when it did not exit.

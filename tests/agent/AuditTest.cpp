@@ -72,15 +72,15 @@ TEST_P(AuditTest, FindsWhatWasDoneBehindItsBackAndRepairRemovesIt) {
 
     const AgentResult first = agent({"audit"});
     EXPECT_EQ(first.status, 1);
-    EXPECT_TRUE(contains(first.out, sabotage.finding)) << first.out;
-    EXPECT_TRUE(contains(first.out, "audit: 1 finding")) << first.out;
+    EXPECT_HAS(first.out, sabotage.finding);
+    EXPECT_HAS(first.out, "audit: 1 finding");
     // Read only: a second audit finds the same.
     EXPECT_EQ(agent({"audit"}).out, first.out);
 
     const AgentResult repaired = agent({"audit", "--repair"});
     EXPECT_EQ(repaired.status, 0) << repaired.out << repaired.err;
-    EXPECT_TRUE(contains(repaired.out, sabotage.repair)) << repaired.out;
-    EXPECT_TRUE(contains(repaired.out, "audit: nothing to repair")) << repaired.out;
+    EXPECT_HAS(repaired.out, sabotage.repair);
+    EXPECT_HAS(repaired.out, "audit: nothing to repair");
 
     EXPECT_EQ(agent({"audit"}).status, 0);
     EXPECT_EQ(chip().entryCount(), sabotage.entriesAfterRepair);

@@ -30,7 +30,7 @@ TEST_F(CliTest, HelpVersionCompletionAndManualPage) {
     EXPECT_EQ(help.status, 0);
     for (const char* part : {"--dry-run", "--atomic", "--json",
                              "Exit status:", "3  a device or state error", "OLVANE_SHM_PREFIX"}) {
-        EXPECT_TRUE(contains(help.out, part)) << part;
+        EXPECT_HAS(help.out, part);
     }
     const AgentResult version = run({"--version"});
     EXPECT_EQ(version.status, 0);
@@ -91,7 +91,7 @@ TEST_F(CliTest, ExitStatusAndMessage) {
         SCOPED_TRACE(c.message);
         const AgentResult result = run(c.args);
         EXPECT_EQ(result.status, c.status) << result.err;
-        EXPECT_TRUE(contains(result.err, c.message)) << result.err;
+        EXPECT_HAS(result.err, c.message);
     }
 }
 
@@ -129,7 +129,7 @@ TEST_F(CliTest, TraceShowsTheLibrarysLevelNineLinesStamped) {
     EXPECT_TRUE(std::regex_search(
         traced.err, std::regex("\\dZ \\d+ BfTwiceNatAddrPort\\[9\\]: initializeTable\n")))
         << traced.err;
-    EXPECT_TRUE(contains(traced.err, "BfTwiceNatAddrPort[9]: Adding new entry")) << traced.err;
+    EXPECT_HAS(traced.err, "BfTwiceNatAddrPort[9]: Adding new entry");
 
     const AgentResult quiet = agent({"program", "-q"}, lines({addLine(2)}));
     EXPECT_EQ(quiet.out + quiet.err, "");
@@ -143,8 +143,7 @@ TEST_F(CliTest, TraceShowsTheLibrarysLevelNineLinesStamped) {
         const AgentResult badFile = run({"--trace", "show"});
         ::unsetenv("KIV_TRACE_FILE");
         EXPECT_EQ(badFile.status, 2);
-        EXPECT_TRUE(contains(badFile.err, "cannot open KIV_TRACE_FILE " + file + ": "))
-            << badFile.err;
+        EXPECT_HAS(badFile.err, "cannot open KIV_TRACE_FILE " + file + ": ");
     }
 }
 
@@ -158,7 +157,7 @@ TEST_F(CliTest, WithoutTheSimulatorsControlOnlyTheDemoIsRefused) {
         return agent(args, input);
     };
     ASSERT_EQ(over({"program"}, lines({addLine(1), addLine(2)})).status, 0);
-    EXPECT_TRUE(contains(over({"show"}).out, "2 entries"));
+    EXPECT_HAS(over({"show"}).out, "2 entries");
     EXPECT_EQ(over({"audit"}).status, 0);
     const AgentResult stats = over({"stats"});
     EXPECT_EQ(stats.status, 0);
@@ -166,13 +165,12 @@ TEST_F(CliTest, WithoutTheSimulatorsControlOnlyTheDemoIsRefused) {
     EXPECT_FALSE(contains(stats.out, "chip capacity")) << stats.out;
     const AgentResult demo = over({"demo", "--entries", "10"});
     EXPECT_EQ(demo.status, 3);
-    EXPECT_TRUE(contains(demo.err, "the demo needs a simulated chip, and the PD library " +
-                                       std::string(PD_LIBRARY_WITHOUT_CONTROL) +
-                                       " offers no olvane_switch_sim_control entry point"))
-        << demo.err;
+    EXPECT_HAS(demo.err, "the demo needs a simulated chip, and the PD library " +
+                             std::string(PD_LIBRARY_WITHOUT_CONTROL) +
+                             " offers no olvane_switch_sim_control entry point");
     const AgentResult init = over({"--device", "2", "init"});
     EXPECT_EQ(init.status, 3);
-    EXPECT_TRUE(contains(init.err, "creating a device needs a simulated chip")) << init.err;
+    EXPECT_HAS(init.err, "creating a device needs a simulated chip");
 }
 
 }  // namespace

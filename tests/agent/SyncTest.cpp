@@ -59,8 +59,7 @@ TEST_P(SyncTest, ShowOutputSyncsBackAsANoOp) {
     EXPECT_TRUE(hasRow(table, {"1", "80", "1025", "twiceNatAddrPortHit", "prot=6", "rwId=5",
                                "nextHop=2", "0x00000001"}))
         << table;
-    EXPECT_TRUE(contains(table, "\ndevice 0, all pipes: 5 entries and the default entry\n"))
-        << table;
+    EXPECT_HAS(table, "\ndevice 0, all pipes: 5 entries and the default entry\n");
 }
 
 TEST_P(SyncTest, PlansTheFewestStepsDeletesFirstAndDryRunChangesNothing) {
@@ -103,14 +102,13 @@ TEST_P(SyncTest, GetFiltersStatsAndFlush) {
                                     "l4PortHdrDstPort=80"};
     const AgentResult got = agent(get);
     EXPECT_EQ(got.status, 0);
-    EXPECT_TRUE(contains(got.out,
-                         "\nadd ingMdNatKeyId=3 l4PortHdrDstPort=80 l4PortHdrSrcPort=1027 "
-                         "action=twiceNatAddrPortHitDynamic prot=255 rwId=65535 "
-                         "nextHop=65535\n"))
-        << got.out;
+    EXPECT_HAS(got.out,
+               "\nadd ingMdNatKeyId=3 l4PortHdrDstPort=80 l4PortHdrSrcPort=1027 "
+               "action=twiceNatAddrPortHitDynamic prot=255 rwId=65535 "
+               "nextHop=65535\n");
     const AgentResult hits = agent({"show", "--json", "prot=0", "action=twiceNatAddrPortHitEcmp"});
     EXPECT_EQ(std::count(hits.out.begin(), hits.out.end(), '\n'), 1) << hits.out;
-    EXPECT_TRUE(contains(hits.out, "\"ingMdNatKeyId\":4,")) << hits.out;
+    EXPECT_HAS(hits.out, "\"ingMdNatKeyId\":4,");
 
     const std::string stats = agent({"stats"}).out;
     const std::vector<std::string> rows[] = {
@@ -127,7 +125,7 @@ TEST_P(SyncTest, GetFiltersStatsAndFlush) {
     const std::string json = agent({"stats", "--json"}).out;
     for (const char* part : {"\"entries\":6,", "\"onMiss\":1,", "\"twiceNatAddrPortHit\":2,",
                              "\"chipCapacity\":100,", "\"keysAllocated\":7,"}) {
-        EXPECT_TRUE(contains(json, part)) << part << " in " << json;
+        EXPECT_HAS(json, part);
     }
 
     const AgentResult flushed = agent({"flush", "--yes"});
@@ -164,11 +162,11 @@ TEST_P(SyncTest, EntriesACrashLeftWithoutARecordAreAdoptedOrCleared) {
     const std::string file = writeFile("want.txt", lines({addLine(1), addLine(2), addLine(3)}));
     const AgentResult synced = agent({"sync", file});
     EXPECT_EQ(synced.status, 0) << synced.err;
-    EXPECT_TRUE(contains(synced.out, " adopted from the chip, ")) << synced.out;
+    EXPECT_HAS(synced.out, " adopted from the chip, ");
     EXPECT_EQ(agent({"diff", file}).status, 0);
     EXPECT_EQ(agent({"audit"}).status, 0);
-    EXPECT_TRUE(contains(agent({"show", "--json", "ingMdNatKeyId=2"}).out,
-                         "\"handle\":" + std::to_string(named) + "}"));
+    EXPECT_HAS(agent({"show", "--json", "ingMdNatKeyId=2"}).out,
+               "\"handle\":" + std::to_string(named) + "}");
     EXPECT_EQ(chip().entryCount(), 3u);
     EXPECT_EQ(keyRecords()->recordCount(), 3u);
 }
@@ -199,8 +197,7 @@ TEST_P(SyncTest, SecondWriterIsRefusedAndNothingIsLost) {
         args.insert(args.end(), writer.begin(), writer.end());
         const AgentResult second = agent(args, lines({addLine(7)}));
         EXPECT_EQ(second.status, 3) << writer[0];
-        EXPECT_TRUE(contains(second.err, "held by pid " + std::to_string(first.pid())))
-            << second.err;
+        EXPECT_HAS(second.err, "held by pid " + std::to_string(first.pid()));
     }
     send(lines({addLine(2), addLine(3)}));
     ::close(feed);
