@@ -30,8 +30,11 @@ std::size_t liveEntries(const Chip::Device& device) {
 }
 
 // A second process reads every action's fields back, and what show prints,
-// in either format, is a table sync accepts and finds equal.
-TEST_P(SyncTest, ShowOutputSyncsBackAsANoOp) {
+// in either format, is a table sync accepts and finds equal. Then get,
+// filters and stats over a chip of 100 entries, and flush.
+TEST_P(SyncTest, ReadCommandsAndShowOutputSyncedBackThenFlush) {
+    Chip::wipe(0);
+    ASSERT_EQ(agent({"--capacity", "100", "init"}).status, 0);
     ASSERT_EQ(agent({"program"}, lines(kEveryAction)).status, 0);
     const std::vector<std::string> before = shownEntries();
     EXPECT_EQ(
@@ -53,13 +56,49 @@ TEST_P(SyncTest, ShowOutputSyncsBackAsANoOp) {
         EXPECT_EQ(synced.out, "sync: nothing changed\n") << shown.out;
     }
     EXPECT_EQ(shownEntries(), before);
-    EXPECT_TRUE(
-        contains(agent({"show"}).out, "# device 0, all pipes: 5 entries and the default entry\n"));
     const std::string table = agent({"show", "--table"}).out;
     EXPECT_TRUE(hasRow(table, {"1", "80", "1025", "twiceNatAddrPortHit", "prot=6", "rwId=5",
                                "nextHop=2", "0x00000001"}))
         << table;
     EXPECT_HAS(table, "\ndevice 0, all pipes: 5 entries and the default entry\n");
+
+    std::vector<std::string> get = {"get", "ingMdNatKeyId=3", "l4PortHdrSrcPort=1027",
+                                    "l4PortHdrDstPort=80"};
+    const AgentResult got = agent(get);
+    EXPECT_EQ(got.status, 0);
+    EXPECT_HAS(got.out,
+               "\nadd ingMdNatKeyId=3 l4PortHdrDstPort=80 l4PortHdrSrcPort=1027 "
+               "action=twiceNatAddrPortHitDynamic prot=255 rwId=65535 "
+               "nextHop=65535\n");
+    const AgentResult hits = agent({"show", "--json", "prot=0", "action=twiceNatAddrPortHitEcmp"});
+    EXPECT_EQ(std::count(hits.out.begin(), hits.out.end(), '\n'), 1) << hits.out;
+    EXPECT_HAS(hits.out, "\"ingMdNatKeyId\":4,");
+
+    ASSERT_EQ(agent({"program"}, lines({addLine(6)})).status, 0);
+    const std::string stats = agent({"stats"}).out;
+    const std::vector<std::string> rows[] = {
+        {"device", "0,", "all", "pipes,", "backend",
+         GetParam() == std::string("pd") ? "PD" : "BfRt"},
+        {"twiceNatAddrPortHit", "2", "33.3%"},
+        {"onMiss", "1", "16.7%"},
+        {"chip", "entries,", "all", "scopes", "6", "6.0%"},
+        {"keys", "allocated", "7", "6.0%"},
+        {"default", "entry:", "action=twiceNatAddrPortHit", "prot=1", "rwId=1", "nextHop=1"}};
+    for (const std::vector<std::string>& row : rows) {
+        EXPECT_TRUE(hasRow(stats, row)) << row[0] << " in\n" << stats;
+    }
+    const std::string json = agent({"stats", "--json"}).out;
+    for (const char* part : {"\"entries\":6,", "\"onMiss\":1,", "\"twiceNatAddrPortHit\":2,",
+                             "\"chipCapacity\":100,", "\"keysAllocated\":7,"}) {
+        EXPECT_HAS(json, part);
+    }
+
+    const AgentResult flushed = agent({"flush", "--yes"});
+    EXPECT_EQ(flushed.status, 0) << flushed.err;
+    EXPECT_EQ(flushed.out, "flush: 6 deleted, 1 default set\n");
+    EXPECT_EQ(agent({"show"}).out, "# device 0, all pipes: 0 entries\n");
+    EXPECT_EQ(keyRecords()->recordCount(), 0u);
+    EXPECT_EQ(agent(get).status, 1);
 }
 
 TEST_P(SyncTest, PlansTheFewestStepsDeletesFirstAndDryRunChangesNothing) {
@@ -91,49 +130,6 @@ TEST_P(SyncTest, PlansTheFewestStepsDeletesFirstAndDryRunChangesNothing) {
     EXPECT_EQ(agent({"sync", file}).out, "sync: nothing changed\n");
     EXPECT_EQ(agent({"diff", "-q", file}).status, 0);
     EXPECT_EQ(agent({"audit"}).status, 0);
-}
-
-// The read-only commands over a chip of 100 entries, then flush.
-TEST_P(SyncTest, GetFiltersStatsAndFlush) {
-    Chip::wipe(0);
-    ASSERT_EQ(agent({"--capacity", "100", "init"}).status, 0);
-    ASSERT_EQ(agent({"program"}, lines(kEveryAction) + lines({addLine(6)})).status, 0);
-    std::vector<std::string> get = {"get", "ingMdNatKeyId=3", "l4PortHdrSrcPort=1027",
-                                    "l4PortHdrDstPort=80"};
-    const AgentResult got = agent(get);
-    EXPECT_EQ(got.status, 0);
-    EXPECT_HAS(got.out,
-               "\nadd ingMdNatKeyId=3 l4PortHdrDstPort=80 l4PortHdrSrcPort=1027 "
-               "action=twiceNatAddrPortHitDynamic prot=255 rwId=65535 "
-               "nextHop=65535\n");
-    const AgentResult hits = agent({"show", "--json", "prot=0", "action=twiceNatAddrPortHitEcmp"});
-    EXPECT_EQ(std::count(hits.out.begin(), hits.out.end(), '\n'), 1) << hits.out;
-    EXPECT_HAS(hits.out, "\"ingMdNatKeyId\":4,");
-
-    const std::string stats = agent({"stats"}).out;
-    const std::vector<std::string> rows[] = {
-        {"device", "0,", "all", "pipes,", "backend",
-         GetParam() == std::string("pd") ? "PD" : "BfRt"},
-        {"twiceNatAddrPortHit", "2", "33.3%"},
-        {"onMiss", "1", "16.7%"},
-        {"chip", "entries,", "all", "scopes", "6", "6.0%"},
-        {"keys", "allocated", "7", "6.0%"},
-        {"default", "entry:", "action=twiceNatAddrPortHit", "prot=1", "rwId=1", "nextHop=1"}};
-    for (const std::vector<std::string>& row : rows) {
-        EXPECT_TRUE(hasRow(stats, row)) << row[0] << " in\n" << stats;
-    }
-    const std::string json = agent({"stats", "--json"}).out;
-    for (const char* part : {"\"entries\":6,", "\"onMiss\":1,", "\"twiceNatAddrPortHit\":2,",
-                             "\"chipCapacity\":100,", "\"keysAllocated\":7,"}) {
-        EXPECT_HAS(json, part);
-    }
-
-    const AgentResult flushed = agent({"flush", "--yes"});
-    EXPECT_EQ(flushed.status, 0) << flushed.err;
-    EXPECT_EQ(flushed.out, "flush: 6 deleted, 1 default set\n");
-    EXPECT_EQ(agent({"show"}).out, "# device 0, all pipes: 0 entries\n");
-    EXPECT_EQ(keyRecords()->recordCount(), 0u);
-    EXPECT_EQ(agent(get).status, 1);
 }
 
 // The orphan window: chip entries that no key record names, as a kill between
