@@ -135,19 +135,16 @@ std::string readFile(const std::filesystem::path& path) {
                                          << text;
 }
 
-bool hasRow(const std::string& text, const std::vector<std::string>& words) {
+std::string rows(const std::string& text) {
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        std::istringstream row(line);
-        std::vector<std::string> found;
-        for (std::string word; row >> word;) {
-            found.push_back(word);
-        }
-        if (found == words) {
-            return true;
+    std::string result = "\n";
+    for (std::string line; std::getline(in, line); result += "\n") {
+        std::istringstream words(line);
+        for (std::string word, blank; words >> word; blank = " ") {
+            result += blank + word;
         }
     }
-    return false;
+    return result;
 }
 
 int shell(const std::string& command) {

@@ -112,8 +112,9 @@ inline bool contains(const std::string& text, const std::string& part) {
 ::testing::AssertionResult hasPart(const char* textExpression, const char*, const std::string& text,
                                    const std::string& part);
 #define EXPECT_HAS(text, part) EXPECT_PRED_FORMAT2(::AgentTest::hasPart, text, part)
-// Whether a line of `text` consists of exactly these blank-separated words.
-bool hasRow(const std::string& text, const std::vector<std::string>& words);
+// `text` with the blanks of each line made single spaces, none at either end,
+// and a newline first: a row with words A and B is then "\nA B\n" in it.
+std::string rows(const std::string& text);
 // `command` run by the shell: its exit status, -1 when it did not exit.
 int shell(const std::string& command);
 
