@@ -46,28 +46,24 @@ TEST_F(CliTest, HelpVersionCompletionAndManualPage) {
 // Usage errors (2), a command that found nothing (1), device and state
 // errors (3). The parser's own messages are checked where it is tested.
 TEST_F(CliTest, ExitStatusAndMessage) {
-    const std::string lib =
-        (std::filesystem::path(NATAGENT_BINARY).parent_path().parent_path() / "lib").string();
+    const std::string pdLib = std::filesystem::path(NATAGENT_BINARY).parent_path().string() +
+                              "/../lib/libolvane_switch_pd.so";
     const struct {
-        std::vector<std::string> args;
         int status;
         std::string message;  // part of stderr
+        std::vector<std::string> args;
     } cases[] = {
-        {{}, 2, "no command given"},
-        {{"get", "ingMdNatKeyId=1"}, 2, "get needs every key field"},
-        {{"show", "colour=1"}, 2, "no field 'colour'"},
-        {{"program", "/nonexistent/ops.txt"},
-         2,
-         "cannot read /nonexistent/ops.txt: No such file or directory"},
-        {{"program", dir_.string()}, 2, "Is a directory"},
-        {{"flush"}, 2, "give --yes"},
-        {{"--backend", "pd", "--pd-lib", lib + "/libolvane_switch_pd.so", "show"},
-         2,
-         "--backend pd disagrees with"},
-        {{"init"}, 3, "device 0 exists already"},
-        {{"get", "ingMdNatKeyId=1", "l4PortHdrSrcPort=2", "l4PortHdrDstPort=3"},
-         1,
-         "no installed entry has"},
+        {2, "no command given", {}},
+        {2, "get needs every key field", {"get", "ingMdNatKeyId=1"}},
+        {2, "no field 'colour'", {"show", "colour=1"}},
+        {2, "cannot read /nonexistent/ops.txt: No such file", {"program", "/nonexistent/ops.txt"}},
+        {2, "Is a directory", {"program", dir_.string()}},
+        {2, "give --yes", {"flush"}},
+        {2, "--backend pd disagrees with", {"--backend", "pd", "--pd-lib", pdLib, "show"}},
+        {3, "device 0 exists already", {"init"}},
+        {1,
+         "no installed entry has",
+         {"get", "ingMdNatKeyId=1", "l4PortHdrSrcPort=2", "l4PortHdrDstPort=3"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
