@@ -22,13 +22,6 @@ const std::vector<std::string> kEveryAction = {
 
 class SyncTest : public AgentBackendTest {};
 
-// The entries another process installs, read live through this process's
-// mapping of the chip, opened before that process started: the device's own
-// counts are this process's and stale until it opens the chip again.
-std::size_t liveEntries(const Chip::Device& device) {
-    return device.entryHandles(Chip::kAllPipes).size();
-}
-
 // A second process reads every action's fields back, and what show prints,
 // in either format, is a table sync accepts and finds equal. Then get,
 // filters and stats over a chip of 100 entries, and flush.
@@ -177,10 +170,12 @@ TEST_P(SyncTest, SecondWriterIsRefusedAndNothingIsLost) {
     auto send = [feed](const std::string& text) {
         ASSERT_EQ(::write(feed, text.data(), text.size()), static_cast<ssize_t>(text.size()));
     };
+    // Mapped before the agent starts, so it sees the agent's entries live; its
+    // own counts would be stale until this process opened the chip again.
     const Chip::Device& watched = chip();
     BackgroundAgent first(withBackend({"program", "--stream"}), fifo);
     send(lines({addLine(1)}));
-    while (liveEntries(watched) == 0 && !first.poll()) {
+    while (watched.entryHandles(Chip::kAllPipes).empty() && !first.poll()) {
         ::usleep(100);
     }
     for (const std::vector<std::string>& writer :
