@@ -1,18 +1,72 @@
 #include "AgentFixture.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 namespace AgentTest {
 
+BackgroundAgent::BackgroundAgent(std::vector<std::string> args, const std::string& in,
+                                 const std::string& out, const std::string& err) {
+    args.insert(args.begin(), NATAGENT_BINARY);
+    std::vector<char*> argv;
+    for (std::string& arg : args) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    if ((pid_ = ::fork()) < 0) {
+        throw std::runtime_error("cannot start " NATAGENT_BINARY);
+    }
+    if (pid_ == 0) {  // only calls safe after a fork from here on
+        int fd = 0;
+        for (const std::string* path : {&in, &out, &err}) {
+            const int flags = fd == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC;
+            const int opened = ::open(path->c_str(), flags | O_CLOEXEC, 0600);
+            if (opened < 0 || ::dup2(opened, fd++) < 0) {
+                ::_exit(126);
+            }
+        }
+        ::execv(NATAGENT_BINARY, argv.data());
+        ::_exit(127);
+    }
+}
+
+std::optional<int> BackgroundAgent::reap(int options) {
+    int status = 0;
+    pid_t done = 0;
+    while (!status_ && (done = ::waitpid(pid_, &status, options)) < 0 && errno == EINTR) {
+    }
+    if (done == pid_) {
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    return status_;
+}
+
+int BackgroundAgent::stop(int signal) {
+    if (!poll()) {
+        ::kill(pid_, signal);
+    }
+    return wait();
+}
+
 namespace {
 
-constexpr unsigned kDevicesUsed = 2;
-constexpr unsigned kAllPipes = 0xFFFF;
-constexpr unsigned kPipes = 4;
+// Every chip and key-record segment a test may have made, gone.
+void wipe() {
+    for (unsigned device = 0; device < 2; ++device) {
+        Chip::wipe(device);
+        for (unsigned pipe : {0xFFFFu, 0u, 1u, 2u, 3u}) {
+            Zabro::MbbZabroTableConfig::segmentWipe(static_cast<Kiv::U8>(device),
+                                                    static_cast<Kiv::U16>(pipe));
+        }
+    }
+}
 
 }  // namespace
 
@@ -33,20 +87,10 @@ void AgentFixture::TearDown() {
     std::filesystem::remove_all(dir_);
 }
 
-void AgentFixture::wipe() {
-    for (unsigned device = 0; device < kDevicesUsed; ++device) {
-        Chip::wipe(device);
-        Zabro::MbbZabroTableConfig::segmentWipe(static_cast<Kiv::U8>(device), kAllPipes);
-        for (unsigned pipe = 0; pipe < kPipes; ++pipe) {
-            Zabro::MbbZabroTableConfig::segmentWipe(static_cast<Kiv::U8>(device),
-                                                    static_cast<Kiv::U16>(pipe));
-        }
-    }
-}
-
-AgentResult AgentFixture::agent(std::vector<std::string> args, const std::string& input) {
-    args.insert(args.begin(), {"--backend", backend_});
-    return runAgent(args, input, {"OLVANE_SHM_PREFIX=" + prefix_});
+AgentResult AgentFixture::run(const std::vector<std::string>& args, const std::string& input) {
+    const std::filesystem::path out = dir_ / "stdout", err = dir_ / "stderr";
+    const int status = BackgroundAgent(args, writeFile("stdin", input), out, err).wait();
+    return {status, readFile(out), readFile(err)};
 }
 
 std::string AgentFixture::writeFile(const std::string& name, const std::string& text) {
@@ -68,26 +112,6 @@ std::vector<std::string> AgentFixture::shownEntries(const std::vector<std::strin
     return entries;
 }
 
-Zabro::MbbZabroTableConfig::Ptr AgentFixture::keyRecords() {
-    return Zabro::mbbZabroTableConfigFactory(0, kAllPipes);
-}
-
-Zabro::MbbPostcodef::EntryConfig AgentFixture::firstRecord() {
-    Zabro::MbbPostcodef::EntryConfig record(0, 0, 0, 0, 0);
-    Zabro::IterHint hint;
-    EXPECT_TRUE(keyRecords()->first(record, hint));
-    return record;
-}
-
-std::string keyFields(unsigned i) {
-    return "ingMdNatKeyId=" + std::to_string(i) + " l4PortHdrSrcPort=" + std::to_string(1024 + i) +
-           " l4PortHdrDstPort=80";
-}
-
-std::string addLine(unsigned i, const std::string& action) {
-    return "add " + keyFields(i) + " " + action;
-}
-
 std::string lines(const std::vector<std::string>& text) {
     std::string joined;
     for (const std::string& line : text) {
@@ -96,23 +120,36 @@ std::string lines(const std::vector<std::string>& text) {
     return joined;
 }
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
+std::string readFile(const std::filesystem::path& path) {
+    std::stringstream text;
+    text << std::ifstream(path).rdbuf();
+    return text.str();
 }
 
-bool hasRow(const std::string& text, const std::vector<std::string>& words) {
+::testing::AssertionResult hasPart(const char* textExpression, const char*, const std::string& text,
+                                   const std::string& part) {
+    if (contains(text, part)) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << textExpression << " lacks \"" << part << "\":\n"
+                                         << text;
+}
+
+std::string rows(const std::string& text) {
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        std::istringstream row(line);
-        std::vector<std::string> found;
-        for (std::string word; row >> word;) {
-            found.push_back(word);
-        }
-        if (found == words) {
-            return true;
+    std::string result = "\n";
+    for (std::string line; std::getline(in, line); result += "\n") {
+        std::istringstream words(line);
+        for (std::string word, blank; words >> word; blank = " ") {
+            result += blank + word;
         }
     }
-    return false;
+    return result;
+}
+
+int shell(const std::string& command) {
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace AgentTest

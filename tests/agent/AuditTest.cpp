@@ -3,7 +3,7 @@
 #include <functional>
 
 #include "AgentFixture.h"
-#include "chip/ChipRegistry.h"
+#include "chip/ChipDevice.h"
 #include "support/RawSegment.h"
 
 namespace AgentTest {
@@ -18,75 +18,69 @@ struct Sabotage {
     std::size_t entriesAfterRepair;
 };
 
-void addOnChip(AgentFixture& f) {
-    uint32_t handle = 0;
-    ASSERT_EQ(
-        f.chip().entryAdd(Chip::kAllPipes, {7, 7000, 443}, {Chip::Action::Hit, 6, 1, 2}, &handle),
-        Chip::kSuccess);
-    Chip::close(0);
-}
-
-void dropRecord(AgentFixture& f) {
-    ASSERT_TRUE(f.keyRecords()->recordDel(f.firstRecord().key()));
-}
-
-void deleteOnChip(AgentFixture& f) {
-    ASSERT_EQ(f.chip().entryDelete(f.firstRecord().sdkEntryHandle(), Chip::kAnyPipe),
-              Chip::kSuccess);
-    Chip::close(0);
-}
-
-void damageChipRecord(AgentFixture& f) {
-    const uint32_t handle = f.firstRecord().sdkEntryHandle();
-    Chip::close(0);
-    const TestSupport::RawSegment raw(Chip::segmentName(0));
-    const auto& header = *reinterpret_cast<const Chip::SegmentHeader*>(raw.base());
-    auto* records = reinterpret_cast<Chip::EntryRecord*>(raw.base() + header.recordsOffset);
-    records[(handle & Chip::kHandleIndexMask) - 1].natKeyId ^= 0x100;
+Zabro::MbbPostcodef::EntryConfig firstRecord(AgentFixture& f) {
+    Zabro::MbbPostcodef::EntryConfig record(0, 0, 0, 0, 0);
+    Zabro::IterHint hint;
+    EXPECT_TRUE(f.keyRecords()->first(record, hint));
+    return record;
 }
 
 const Sabotage kSabotages[] = {
-    {"EntryAddedOnTheChip", addOnChip,
+    {"EntryAddedOnTheChip",
+     [](AgentFixture& f) {
+         uint32_t handle = 0;
+         ASSERT_EQ(f.chip().entryAdd(Chip::kAllPipes, {7, 7000, 443}, {Chip::Action::Hit, 6, 1, 2},
+                                     &handle),
+                   Chip::kSuccess);
+     },
      "orphan: chip entry 0x00000003 (ingMdNatKeyId=7 l4PortHdrDstPort=443 l4PortHdrSrcPort=7000 "
      "action=twiceNatAddrPortHit prot=6 rwId=1 nextHop=2) is named by no key record",
      "repair: deleted chip entry 0x00000003", 2},
-    {"KeyRecordDropped", dropRecord,
+    {"KeyRecordDropped",
+     [](AgentFixture& f) { ASSERT_TRUE(f.keyRecords()->recordDel(firstRecord(f).key())); },
      "orphan: chip entry 0x00000001 (ingMdNatKeyId=1 l4PortHdrDstPort=80 l4PortHdrSrcPort=1025 "
      "action=twiceNatAddrPortHit prot=6 rwId=5 nextHop=2) is named by no key record",
      "repair: deleted chip entry 0x00000001", 1},
-    {"EntryDeletedOnTheChip", deleteOnChip,
+    {"EntryDeletedOnTheChip",
+     [](AgentFixture& f) {
+         ASSERT_EQ(f.chip().entryDelete(firstRecord(f).sdkEntryHandle(), Chip::kAnyPipe),
+                   Chip::kSuccess);
+     },
      "record without entry: key 1 names handle 0x00000001, which no chip entry has",
      "repair: freed key 1", 1},
-    {"ChipRecordDamaged", damageChipRecord, "bad chip record 0: checksum mismatch",
-     "repair: cleared bad chip record 0", 1},
+    {"ChipRecordDamaged",
+     [](AgentFixture& f) {
+         const uint32_t handle = firstRecord(f).sdkEntryHandle();
+         const TestSupport::RawSegment raw(Chip::segmentName(0));
+         const auto& header = *reinterpret_cast<const Chip::SegmentHeader*>(raw.base());
+         auto* records = reinterpret_cast<Chip::EntryRecord*>(raw.base() + header.recordsOffset);
+         records[(handle & Chip::kHandleIndexMask) - 1].natKeyId ^= 0x100;
+     },
+     "bad chip record 0: checksum mismatch", "repair: cleared bad chip record 0", 1},
 };
 
 class AuditTest : public AgentFixture,
-                  public ::testing::WithParamInterface<std::tuple<const char*, Sabotage>> {
-  protected:
-    void SetUp() override {
-        AgentFixture::SetUp();
-        backend_ = std::get<0>(GetParam());
-    }
-};
+                  public ::testing::WithParamInterface<std::tuple<const char*, Sabotage>> {};
 
 TEST_P(AuditTest, FindsWhatWasDoneBehindItsBackAndRepairRemovesIt) {
+    backend_ = std::get<0>(GetParam());
     const Sabotage& sabotage = std::get<1>(GetParam());
     ASSERT_EQ(agent({"program"}, lines({addLine(1), addLine(2)})).status, 0);
     ASSERT_EQ(agent({"audit"}).status, 0);
     sabotage.apply(*this);
+    Chip::close(0);
 
     const AgentResult first = agent({"audit"});
     EXPECT_EQ(first.status, 1);
-    EXPECT_TRUE(contains(first.out, sabotage.finding)) << first.out;
-    EXPECT_TRUE(contains(first.out, "audit: 1 finding")) << first.out;
+    EXPECT_HAS(first.out, sabotage.finding);
+    EXPECT_HAS(first.out, "audit: 1 finding");
     // Read only: a second audit finds the same.
     EXPECT_EQ(agent({"audit"}).out, first.out);
 
     const AgentResult repaired = agent({"audit", "--repair"});
     EXPECT_EQ(repaired.status, 0) << repaired.out << repaired.err;
-    EXPECT_TRUE(contains(repaired.out, sabotage.repair)) << repaired.out;
-    EXPECT_TRUE(contains(repaired.out, "audit: nothing to repair")) << repaired.out;
+    EXPECT_HAS(repaired.out, sabotage.repair);
+    EXPECT_HAS(repaired.out, "audit: nothing to repair");
 
     EXPECT_EQ(agent({"audit"}).status, 0);
     EXPECT_EQ(chip().entryCount(), sabotage.entriesAfterRepair);

@@ -1,7 +1,7 @@
 // The README's examples, run as they stand: each "natagent-file NAME" block
 // is written to NAME, then each "sh example" block runs line by line with
 // natagent on the PATH; every line must succeed.
-#include <fstream>
+#include <regex>
 #include <sstream>
 
 #include "AgentFixture.h"
@@ -9,52 +9,27 @@
 namespace AgentTest {
 namespace {
 
-struct Block {
-    std::string info;  // the words after the opening fence
-    std::string text;
-};
-
-std::vector<Block> fencedBlocks(const std::string& path) {
-    std::ifstream in(path);
-    std::vector<Block> blocks;
-    Block* open = nullptr;
-    for (std::string line; std::getline(in, line);) {
-        if (line.starts_with("```")) {
-            if (open != nullptr) {
-                open = nullptr;
-            } else {
-                open = &blocks.emplace_back(Block{line.substr(3), ""});
-            }
-        } else if (open != nullptr) {
-            open->text += line + "\n";
-        }
-    }
-    return blocks;
-}
-
-class ReadmeTest : public AgentFixture {};
+using ReadmeTest = AgentFixture;
 
 TEST_F(ReadmeTest, ExamplesRun) {
     Chip::wipe(0);
     const std::string bin = std::filesystem::path(NATAGENT_BINARY).parent_path().string();
+    const std::string readme = readFile(README_PATH);
+    const std::regex block("(^|\n)```([^\n]*)\n([^`]*)```");
     unsigned commands = 0;
-    for (const Block& block : fencedBlocks(README_PATH)) {
-        if (block.info.starts_with("natagent-file ")) {
-            writeFile(block.info.substr(14), block.text);
-            continue;
-        }
-        if (block.info != "sh example") {
-            continue;
-        }
-        std::istringstream in(block.text);
-        for (std::string line; std::getline(in, line); ++commands) {
-            const std::string command = "cd '" + dir_.string() + "' && PATH='" + bin +
-                                        "':$PATH && export OLVANE_SHM_PREFIX=" + prefix_ + " && (" +
-                                        line + ") >/dev/null 2>" + (dir_ / "err").string();
-            const int status = std::system(command.c_str());
-            std::stringstream err;
-            err << std::ifstream(dir_ / "err").rdbuf();
-            EXPECT_EQ(status, 0) << line << "\n" << err.str();
+    for (std::sregex_iterator it(readme.begin(), readme.end(), block), end; it != end; ++it) {
+        const std::string info = (*it)[2], text = (*it)[3];
+        if (info.starts_with("natagent-file ")) {
+            writeFile(info.substr(14), text);
+        } else if (info == "sh example") {
+            std::istringstream in(text);
+            for (std::string line; std::getline(in, line); ++commands) {
+                EXPECT_EQ(shell("cd '" + dir_.string() + "' && PATH='" + bin + "':$PATH && (" +
+                                line + ") >/dev/null 2>err"),
+                          0)
+                    << line << "\n"
+                    << readFile(dir_ / "err");
+            }
         }
     }
     EXPECT_GT(commands, 10u) << "the README lost its examples";
