@@ -69,12 +69,15 @@ TEST_P(AuditTest, FindsWhatWasDoneBehindItsBackAndRepairRemovesIt) {
     ASSERT_EQ(agent({"audit"}).status, 0);
     sabotage.apply(*this);
     Chip::close(0);
+    const Kiv::U64 records = keyRecords()->recordCount();
 
     const AgentResult first = agent({"audit"});
     EXPECT_EQ(first.status, 1);
     EXPECT_HAS(first.out, sabotage.finding);
     EXPECT_HAS(first.out, "audit: 1 finding");
-    // Read only: a second audit finds the same.
+    // Readers store nothing, their resync neither: a second audit finds the same.
+    agent({"show"});
+    EXPECT_EQ(keyRecords()->recordCount(), records);
     EXPECT_EQ(agent({"audit"}).out, first.out);
 
     const AgentResult repaired = agent({"audit", "--repair"});
