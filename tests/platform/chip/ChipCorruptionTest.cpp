@@ -1,7 +1,6 @@
 // Damaged chip segments: bad records are reported, quarantined and cleared; any byte
 // content, truncation or crafted structural word is refused or survived without a
 // crash, hang or silent change.
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <sys/mman.h>
 
@@ -10,8 +9,6 @@
 
 #include "ChipCrashSupport.h"
 #include "ChipTestSupport.h"
-#include "chip/ChipRecord.h"
-#include "support/RawSegment.h"
 
 namespace {
 
@@ -20,30 +17,6 @@ using namespace ChipCrash;
 [[maybe_unused]] const bool kEnvironment = ChipTest::registerChipEnvironment();
 
 constexpr uint32_t kCapacity = 64;
-
-// The device's segment mapped behind the chip's back, as a stray writer would see it.
-struct Raw {
-    TestSupport::RawSegment segment{segmentName(kDev)};
-    SegmentHeader& header() const { return *reinterpret_cast<SegmentHeader*>(segment.base()); }
-    EntryRecord& record(uint32_t index) const {
-        return reinterpret_cast<EntryRecord*>(segment.base() + header().recordsOffset)[index];
-    }
-    Bucket* buckets() const {
-        return reinterpret_cast<Bucket*>(segment.base() + header().bucketsOffset);
-    }
-    // Rewrites a record's seal so that it matches whatever the record now holds.
-    void reseal(uint32_t index, RecordState state) const {
-        EntryRecord& r = record(index);
-        Seal s = sealOf(r);
-        s.state = state;
-        s.checksum = checksumOf(r, s);
-        r.seal = uint64_t{s.meta()} << 32 | s.checksum;
-    }
-};
-
-uint32_t indexOf(uint32_t handle) {
-    return (handle & kHandleIndexMask) - 1;
-}
 
 // A chip of kCapacity with `count` entries and a default set; returns what it holds.
 Model installed(uint32_t count) {
@@ -69,6 +42,47 @@ Model installed(uint32_t count) {
 }
 
 using ChipCorruptionTest = ChipTest::ChipFixture;
+
+TEST_F(ChipCorruptionTest, BadSegmentIsRefusedAndLeftInPlace) {
+    const struct {
+        void (*corrupt)(const Raw&);
+        const char* reason;
+    } cases[] = {
+        {[](const Raw& raw) { raw.header().magic ^= 1; }, "bad magic"},
+        {[](const Raw& raw) { raw.header().layoutVersion = 99; }, "layout version 99"},
+        {[](const Raw& raw) { raw.header().recordSize = 24; }, "sizes differ"},
+        {[](const Raw& raw) { raw.header().recordsOffset += 64; }, "offsets do not match"},
+        {[](const Raw& raw) { raw.header().deviceId = 3; }, "belongs to device 3"},
+        {[](const Raw& raw) { raw.segment.truncate(64); }, "smaller than a header"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
+        ChipTest::ChipEnvironment::wipeAll();
+        installed(0);
+        const Raw raw;
+        c.corrupt(raw);
+        try {
+            Chip::open(kDev);
+            ADD_FAILURE() << "a bad segment was accepted";
+        } catch (const SegmentError& e) {
+            EXPECT_THAT(e.what(), ::testing::HasSubstr(segmentName(kDev) + " refused: "));
+            EXPECT_THAT(e.what(), ::testing::HasSubstr(c.reason));
+        }
+        EXPECT_EQ(raw.header().capacity, kCapacity) << "the segment was not wiped";
+        Device* device = nullptr;
+        EXPECT_EQ(Chip::device(kDev, &device), kInitError) << "C entry points report it";
+    }
+}
+
+// A record damaged while the chip has it mapped reads as a hardware fault.
+TEST_F(ChipCorruptionTest, RecordDamagedUnderAnOpenChipReadsAsHardwareFault) {
+    Device& dev = Chip::open(kDev, kCapacity);
+    uint32_t handle = 0;
+    ASSERT_EQ(dev.entryAdd(kAllPipes, {4, 0, 80}, {Action::Hit, 6, 1, 2}, &handle), kSuccess);
+    Raw().record(indexOf(handle)).slot[0].rwId ^= 0x40;
+    EntryView view;
+    EXPECT_EQ(dev.entryGet(handle, kAnyPipe, &view), kHwAccessFails);
+}
 
 TEST_F(ChipCorruptionTest, BadRecordIsReportedQuarantinedAndClearedToAUsableKey) {
     const struct {
@@ -207,11 +221,8 @@ void damage(const Raw& raw, std::mt19937& rng) {
             raw.reseal(index, sealOf(r).state);
             break;
         }
-        default: {
-            const int fd = ::shm_open(segmentName(kDev).c_str(), O_RDWR, 0600);
-            EXPECT_EQ(::ftruncate(fd, static_cast<off_t>(pick(size + 8192))), 0);
-            ::close(fd);
-        }
+        default:
+            raw.segment.truncate(pick(size + 8192));
     }
 }
 
@@ -309,17 +320,14 @@ TEST_F(ChipCorruptionTest, AnyDamageIsRefusedOrSurvivedAndReported) {
                 }
             }
         }
-        pid_t pid = ::fork();
-        if (pid == 0) {
+        TestSupport::ChildProcess check([&](int) {
             Outcome outcome = checkDamaged(model, damagedRecords, headerDamaged);
             ::_exit(::testing::Test::HasFailure() ? kFailed : outcome);
-        }
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != kFailed &&
-                    WEXITSTATUS(status) <= kRepaired)
-            << "seed " << seed << ": status " << status;
-        ++outcomes[WEXITSTATUS(status)];
+        });
+        const int outcome = check.exitCode();
+        ASSERT_TRUE(outcome >= 0 && outcome != kFailed && outcome <= kRepaired)
+            << "seed " << seed << ": status " << check.wait();
+        ++outcomes[outcome];
         reported += !damagedRecords.empty();
     }
     std::printf(

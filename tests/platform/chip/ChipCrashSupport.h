@@ -5,8 +5,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -16,7 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "chip/ChipRecord.h"
 #include "chip/ChipRegistry.h"
+#include "support/ChildProcess.h"
+#include "support/RawSegment.h"
 
 namespace ChipCrash {
 
@@ -237,11 +238,7 @@ class Driver {
         return kInvalidArg;
     }
 
-    void report(const Op& op) {
-        if (::write(fd_, &op, sizeof op) != sizeof op) {
-            ::_exit(3);
-        }
-    }
+    void report(const Op& op) { TestSupport::report(fd_, op); }
 
     Device& dev_;
     int fd_;
@@ -259,37 +256,23 @@ struct ChildRun {
 
 template <class Child>
 ChildRun runChild(Model& model, uint32_t killAfterMicros, Child child) {
-    int fds[2];
-    EXPECT_EQ(::pipe(fds), 0);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(fds[0]);
-        child(fds[1]);
-        ::_exit(0);
-    }
-    ::close(fds[1]);
+    TestSupport::ChildProcess process(child);
     ChildRun run;
     std::optional<Op> pending;
-    Op op;
-    while (::read(fds[0], &op, sizeof op) == sizeof op) {
+    for (Op op; process.read(op);) {
+        pending.reset();
         if (!op.done) {
             pending = op;
-            continue;
-        }
-        pending.reset();
-        if (op.status == kSuccess) {
+        } else if (op.status == kSuccess) {
             model.apply(op);
         }
-        if (++run.operationsDone == 1 && killAfterMicros != 0) {
+        if (op.done && ++run.operationsDone == 1 && killAfterMicros != 0) {
             ::usleep(killAfterMicros);
-            ::kill(pid, SIGKILL);
+            process.kill();
         }
     }
-    ::close(fds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    run.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
-    EXPECT_TRUE(run.killed || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) << status;
+    run.killed = process.killedBy(SIGKILL);
+    EXPECT_TRUE(run.killed || process.exitCode() == 0) << process.wait();
 
     Device& dev = Chip::open(kDev);
     EXPECT_TRUE(dev.badRecords().empty()) << "a kill left a bad record";
@@ -311,6 +294,28 @@ ChildRun runChild(Model& model, uint32_t killAfterMicros, Child child) {
     model = found;
     Chip::close(kDev);
     return run;
+}
+
+// The device's segment mapped behind the chip's back, as a stray writer would see it.
+struct Raw {
+    TestSupport::RawSegment segment{segmentName(kDev)};
+    SegmentHeader& header() const { return segment.at<SegmentHeader>(0); }
+    EntryRecord& record(uint32_t index) const {
+        return segment.at<EntryRecord>(header().recordsOffset + index * sizeof(EntryRecord));
+    }
+    Bucket* buckets() const { return &segment.at<Bucket>(header().bucketsOffset); }
+    // Rewrites a record's seal so that it matches whatever the record now holds.
+    void reseal(uint32_t index, RecordState state) const {
+        EntryRecord& r = record(index);
+        Seal s = sealOf(r);
+        s.state = state;
+        s.checksum = checksumOf(r, s);
+        r.seal = uint64_t{s.meta()} << 32 | s.checksum;
+    }
+};
+
+inline uint32_t indexOf(uint32_t handle) {
+    return (handle & kHandleIndexMask) - 1;
 }
 
 }  // namespace ChipCrash
