@@ -108,7 +108,7 @@ TEST_F(BfRtTableTest, KeyAndDataRefuseWrongIdsAndWideValues) {
 // Each action is read back through the PD library too, so that fields swapped both on
 // the way in and on the way out still show.
 TEST_F(BfRtTableTest, EveryActionIsAddedReadModifiedAndDeleted) {
-    PdLibrary pd;
+    SharedLibrary pd(kPdLibrary);
     for (uint32_t k = 0; k < 5; ++k) {
         SCOPED_TRACE(kActions[k]);
         keyIs({0xFFFF, 2, 3});
@@ -139,11 +139,9 @@ TEST_F(BfRtTableTest, EveryActionIsAddedReadModifiedAndDeleted) {
 }
 
 TEST_F(BfRtTableTest, DefaultEntryIsSharedWithThePdLibrary) {
-    PdLibrary pd;
+    SharedLibrary pd(kPdLibrary);
     p4_pd_entry_hdl_t pdDefault = 0;
-    ASSERT_EQ(pd.p4_pd_olvane_switch_twiceNatAddrPort_set_default_action_onMiss(
-                  1, {kDev, 0xFFFF, 0}, &pdDefault),
-              0);
+    ASSERT_EQ(PD(pd, set_default_action_onMiss)(1, {kDev, 0xFFFF, 0}, &pdDefault), 0);
     uint32_t handle = 0;
     dataIs(2, {0, 5, 6, 7});
     ASSERT_EQ(table.tableDefaultEntrySet(session, kAllPipes, 0x20, *data, &handle), 0);
