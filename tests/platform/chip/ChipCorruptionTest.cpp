@@ -171,9 +171,8 @@ TEST_F(ChipCorruptionTest, BadRecordIsReportedQuarantinedAndClearedToAUsableKey)
 // active action slot.
 bool meaningChanged(const EntryRecord& before, const EntryRecord& after) {
     Seal s = sealOf(before);
-    if (before.seal != after.seal) {
+    if (before.seal != after.seal)
         return true;
-    }
     return s.state != RecordState::Free &&
            (std::memcmp(&before, &after, 8) != 0 ||
             std::memcmp(&before.slot[s.activeSlot], &after.slot[s.activeSlot], 8) != 0);
@@ -193,9 +192,7 @@ void damage(const Raw& raw, std::mt19937& rng) {
     const uint32_t bucketCount = raw.header().bucketCount;
     switch (pick(6)) {
         case 0:
-            for (uint64_t n = 1 + pick(8); n-- > 0;) {
-                base[pick(size)] ^= std::byte(1 << pick(8));
-            }
+            for (uint64_t n = 1 + pick(8); n-- > 0;) base[pick(size)] ^= std::byte(1 << pick(8));
             break;
         case 1:
             std::memset(base + pick(size - 64), 0, 1 + pick(64));
@@ -245,17 +242,13 @@ Outcome checkDamaged(const Model& model, const std::set<uint32_t>& damagedRecord
     EXPECT_FALSE(headerDamaged) << "a damaged header was accepted";
     const Recovery recovery = dev->recovery();
     std::set<uint32_t> bad;
-    for (const BadRecord& b : dev->badRecords()) {
-        bad.insert(b.index);
-    }
-    for (uint32_t index : damagedRecords) {
+    for (const BadRecord& b : dev->badRecords()) bad.insert(b.index);
+    for (uint32_t index : damagedRecords)
         EXPECT_TRUE(bad.count(index)) << "damaged record " << index << " not reported";
-    }
     uint32_t intact = 0;
     for (const auto& [placement, entry] : model.entries) {
-        if (bad.count(indexOf(entry.handle))) {
+        if (bad.count(indexOf(entry.handle)))
             continue;
-        }
         ++intact;
         EntryView view;
         EXPECT_EQ(dev->entryGet(entry.handle, kAnyPipe, &view), kSuccess);
@@ -268,13 +261,10 @@ Outcome checkDamaged(const Model& model, const std::set<uint32_t>& damagedRecord
 
     const int devNull = ::open("/dev/null", O_WRONLY);
     Driver driver(devNull, static_cast<uint32_t>(model.entries.size()), kCapacity * 2);
-    for (int i = 0; i < 300; ++i) {
-        driver.step();
-    }
+    for (int i = 0; i < 300; ++i) driver.step();
     ::close(devNull);
-    while (!dev->badRecords().empty()) {
+    while (!dev->badRecords().empty())
         EXPECT_EQ(dev->badRecordClear(dev->badRecords().back().index), kSuccess);
-    }
     Model before = readChip(*dev);
     Chip::close(kDev);
     Device& reopened = Chip::open(kDev);
@@ -313,11 +303,9 @@ TEST_F(ChipCorruptionTest, AnyDamageIsRefusedOrSurvivedAndReported) {
             if (!headerDamaged) {
                 const auto* was = reinterpret_cast<const EntryRecord*>(
                     pristine.data() + after.header().recordsOffset);
-                for (uint32_t i = 0; i < kCapacity + kDefaultRecordCount; ++i) {
-                    if (meaningChanged(was[i], after.record(i))) {
+                for (uint32_t i = 0; i < kCapacity + kDefaultRecordCount; ++i)
+                    if (meaningChanged(was[i], after.record(i)))
                         damagedRecords.insert(i);
-                    }
-                }
             }
         }
         TestSupport::ChildProcess check([&](int) {

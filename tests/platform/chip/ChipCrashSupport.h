@@ -41,9 +41,8 @@ inline uint64_t keyOf(const EntryKey& k, uint16_t pipe) {
 }
 
 inline std::vector<uint16_t> scopePipes(EntryScope scope) {
-    if (scope == EntryScope::AllPipes) {
+    if (scope == EntryScope::AllPipes)
         return {kAllPipes};
-    }
     return {0, 1, 2, 3};
 }
 
@@ -82,40 +81,34 @@ struct Model {
         }
     }
     bool operator==(const Model& o) const {
-        if (scope != o.scope || entries != o.entries) {
+        if (scope != o.scope || entries != o.entries)
             return false;
-        }
         auto defaultOf = [](const Model& m, uint16_t pipe) {
             auto found = m.defaults.find(pipe);
             return found == m.defaults.end() ? ActionData{} : found->second;
         };
-        for (uint16_t pipe : scopePipes(scope)) {
-            if (!(defaultOf(*this, pipe) == defaultOf(o, pipe))) {
+        for (uint16_t pipe : scopePipes(scope))
+            if (!(defaultOf(*this, pipe) == defaultOf(o, pipe)))
                 return false;
-            }
-        }
         return true;
     }
 };
 
 // The first difference between what the chip holds and what it should, for messages.
 inline std::string firstDifference(const Model& found, const Model& expected) {
-    if (found.scope != expected.scope) {
+    if (found.scope != expected.scope)
         return "scope";
-    }
     for (const auto& [key, want] : expected.entries) {
         auto got = found.entries.find(key);
-        if (got == found.entries.end()) {
+        if (got == found.entries.end())
             return "key " + std::to_string(key) + " missing";
-        }
         if (!(got->second == want)) {
             return "key " + std::to_string(key) + " handle " + std::to_string(got->second.handle) +
                    ", expected " + std::to_string(want.handle);
         }
     }
-    if (found.entries.size() != expected.entries.size()) {
+    if (found.entries.size() != expected.entries.size())
         return std::to_string(found.entries.size() - expected.entries.size()) + " extra entries";
-    }
     return found == expected ? "none" : "a default entry";
 }
 
@@ -151,9 +144,7 @@ class Driver {
     }
 
     [[noreturn]] void run(uint32_t steps) {
-        for (uint32_t i = 0; i < steps; ++i) {
-            step();
-        }
+        for (uint32_t i = 0; i < steps; ++i) step();
         ::_exit(0);
     }
 
@@ -163,9 +154,8 @@ class Driver {
         op.pipe = pipes[pick(pipes.size())];
         op.data = {static_cast<Action>(pick(kActionCount)), static_cast<uint8_t>(pick(256)),
                    static_cast<uint16_t>(pick(65536)), static_cast<uint16_t>(pick(65536))};
-        if (op.data.action == Action::OnMiss) {
+        if (op.data.action == Action::OnMiss)
             op.data = {};  // the miss action carries no parameters
-        }
         uint32_t roll = pick(100);
         std::size_t victim = live_.empty() ? 0 : pick(live_.size());
         if (roll < 45 || (roll < 90 && live_.empty())) {
@@ -215,17 +205,15 @@ class Driver {
     Status execute(Op& op) {
         switch (op.kind) {
             case Op::Add:
-                if (Status st = dev_.entryAdd(op.pipe, op.key, op.data, &op.handle)) {
+                if (Status st = dev_.entryAdd(op.pipe, op.key, op.data, &op.handle))
                     return st;
-                }
                 live_.push_back(op);
                 return kSuccess;
             case Op::Modify:
                 return dev_.entryModify(op.handle, op.pipe, op.data);
             case Op::Delete:
-                if (Status st = dev_.entryDelete(op.handle, op.pipe)) {
+                if (Status st = dev_.entryDelete(op.handle, op.pipe))
                     return st;
-                }
                 std::erase_if(live_, [&](const Op& l) { return l.handle == op.handle; });
                 return kSuccess;
             case Op::DefaultSet:
@@ -261,11 +249,10 @@ ChildRun runChild(Model& model, uint32_t killAfterMicros, Child child) {
     std::optional<Op> pending;
     for (Op op; process.read(op);) {
         pending.reset();
-        if (!op.done) {
+        if (!op.done)
             pending = op;
-        } else if (op.status == kSuccess) {
+        else if (op.status == kSuccess)
             model.apply(op);
-        }
         if (op.done && ++run.operationsDone == 1 && killAfterMicros != 0) {
             ::usleep(killAfterMicros);
             process.kill();
@@ -284,9 +271,8 @@ ChildRun runChild(Model& model, uint32_t killAfterMicros, Child child) {
         }
         Model after = model;
         after.apply(*pending);
-        if (after == found) {
+        if (after == found)
             model = after;
-        }
     }
     EXPECT_TRUE(found == model) << "the chip is neither before nor after the cut operation: "
                                 << firstDifference(found, model);

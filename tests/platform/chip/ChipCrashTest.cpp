@@ -29,9 +29,8 @@ void fillToCapacity(Model& model) {
               {Action::Hit, 1, 2, 3},
               {}};
         Status st = dev.entryAdd(pipe, op.key, op.data, &op.handle);
-        if (st == kNoSpace) {
+        if (st == kNoSpace)
             break;
-        }
         ASSERT_EQ(st, kSuccess);
         model.apply(op);
     }
@@ -55,9 +54,8 @@ TEST_F(ChipCrashTest, RandomKillsLoseNothingCommittedAndLeaveNothingHalfDone) {
         kills += run.killed;
         ++runs;
         operations += run.operationsDone;
-        if (HasFailure()) {
+        if (HasFailure())
             FAIL() << "seed " << seed;
-        }
     }
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                   std::chrono::steady_clock::now() - start)
@@ -74,13 +72,9 @@ TEST_F(ChipCrashTest, KillAtEveryStoreOfAScenario) {
     constexpr uint32_t kCapacity = 16;
     auto scenario = [](int fd) {
         Driver driver(fd, 7, kCapacity);
-        for (int i = 0; i < 40; ++i) {
-            driver.step();
-        }
+        for (int i = 0; i < 40; ++i) driver.step();
         driver.emptyAndSwitchScope();
-        for (int i = 0; i < 10; ++i) {
-            driver.step();
-        }
+        for (int i = 0; i < 10; ++i) driver.step();
     };
     uint32_t stops = 0;
     for (uint32_t n = 1;; ++n) {
@@ -94,12 +88,10 @@ TEST_F(ChipCrashTest, KillAtEveryStoreOfAScenario) {
             storeKillCountdown = n;
             scenario(fd);
         });
-        if (HasFailure()) {
+        if (HasFailure())
             FAIL() << "kill at store " << n;
-        }
-        if (!run.killed) {
+        if (!run.killed)
             break;
-        }
         ++stops;
     }
     std::printf("chip store-point harness: killed at each of %u stores\n", stops);

@@ -26,9 +26,8 @@ class ChipDeviceTest : public ChipTest::ChipFixture {
 TEST_F(ChipDeviceTest, DeletedHandleIsNotFoundUntilTheLowestFreeRecordHandsItOutAgain) {
     Device& dev = chip(kMinCapacity);
     uint32_t h[3] = {};
-    for (uint32_t i = 0; i < 3; ++i) {
+    for (uint32_t i = 0; i < 3; ++i)
         ASSERT_EQ(dev.entryAdd(kAllPipes, keyOf(i), kHit, &h[i]), kSuccess);
-    }
     ASSERT_EQ(dev.entryDelete(h[2], kAnyPipe), kSuccess);
     ASSERT_EQ(dev.entryDelete(h[0], kAnyPipe), kSuccess);
     EntryView view;

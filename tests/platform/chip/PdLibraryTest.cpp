@@ -36,11 +36,10 @@ Spec specOf(Params p) {
     std::memset(&spec, 0x5C, sizeof spec);  // padding must not leak into the chip
     spec.action_rw_id = p.rwId;
     spec.action_prot = p.prot;
-    if constexpr (requires { spec.action_next_hop; }) {
+    if constexpr (requires { spec.action_next_hop; })
         spec.action_next_hop = p.param;
-    } else {
+    else
         spec.action_ecmp_group = p.param;
-    }
     return spec;
 }
 
@@ -278,9 +277,8 @@ TEST_F(PdLibraryTest, EntriesWrittenByOneProcessAreReadByTheNext) {
         Handle handle = 0;
         if (pdRead(plain, kDev, parentEntry).actionSpec[2] != 17 ||
             Chip::open(kDev).capacity() != 4 * Chip::kMinCapacity ||
-            kHit.add(plain, kPipe2, &kMatch, {}, &handle) != Chip::kAlreadyExists) {
+            kHit.add(plain, kPipe2, &kMatch, {}, &handle) != Chip::kAlreadyExists)
             ::_exit(2);
-        }
         const MatchSpec other{4, 5, 6};
         ::_exit(kHitEcmp.add(plain, kPipe2, &other, {2, 3, 4}, &handle) == 0 &&
                         ::write(reports, &handle, sizeof handle) == sizeof handle

@@ -121,9 +121,8 @@ TEST_F(KeyManagerTest, RecordsOutliveTheProcessThatWroteThem) {
     EXPECT_EQ(inSecondProcess([&] {
                   const auto keys = open();
                   int ours = 0;
-                  for (Kiv::U64 key : walkKeys(*keys->mbbZabroTableConfig())) {
+                  for (Kiv::U64 key : walkKeys(*keys->mbbZabroTableConfig()))
                       ours += recordOf(*keys, key).sdkEntryHandle() == 5000 + key;
-                  }
                   write(2, 7000);
                   return ours;
               }),

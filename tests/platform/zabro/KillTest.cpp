@@ -148,10 +148,9 @@ class KillTest : public KeySegmentTest {
                                    cursor.generation()};
         }
         const RawSegment raw(segmentName());
-        for (U64 key = 1; key <= kCapacity; ++key) {
+        for (U64 key = 1; key <= kCapacity; ++key)
             if (!found[key].live)  // a free slot's generation, from the bytes
                 found[key].generation = raw.record(key - 1).generation;
-        }
         EXPECT_EQ(config->corruptionsDetected(), 0u) << "after " << committed << " operations";
         // The operation in flight is there whole or not at all.
         std::mt19937_64 peek = random;

@@ -62,9 +62,8 @@ class KeySegmentTest : public TestSupport::LeakCheck {
         Zabro::MbbPostcodef::EntryConfig cursor(0, 0, 0, 0, 0);
         Zabro::IterHint hint;
         for (bool found = config.first(cursor, hint); found;
-             found = config.next(cursor.key(), cursor, hint)) {
+             found = config.next(cursor.key(), cursor, hint))
             keys.push_back(cursor.key());
-        }
         return keys;
     }
 };
