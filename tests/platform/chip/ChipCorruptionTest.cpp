@@ -5,6 +5,7 @@
 #include <sys/mman.h>
 
 #include <cstring>
+#include <optional>
 #include <set>
 
 #include "ChipCrashSupport.h"
@@ -85,42 +86,31 @@ TEST_F(ChipCorruptionTest, RecordDamagedUnderAnOpenChipReadsAsHardwareFault) {
 }
 
 TEST_F(ChipCorruptionTest, BadRecordIsReportedQuarantinedAndClearedToAUsableKey) {
+    using Record = EntryRecord;
+    constexpr std::optional<RecordState> kKept, kEntry = RecordState::Entry;
     const struct {
         const char* damage;
         BadReason reason;
-        bool defaultRecord;
-        void (*corrupt)(const Raw&, uint32_t index);
+        std::optional<RecordState> resealAs;  // a seal made to match the damage
+        void (*corrupt)(Record&, const Record& previous);
+        bool defaultRecord = false;
     } cases[] = {
-        {"flipped byte", BadReason::Checksum, false,
-         [](const Raw& raw, uint32_t i) { raw.record(i).slot[0].rwId ^= 0x40; }},
-        {"flipped seal", BadReason::Checksum, false,
-         [](const Raw& raw, uint32_t i) { raw.record(i).seal ^= uint64_t{1} << 40; }},
-        {"state 7", BadReason::State, false,
-         [](const Raw& raw, uint32_t i) { raw.reseal(i, RecordState{7}); }},
-        {"default state in an entry record", BadReason::State, false,
-         [](const Raw& raw, uint32_t i) { raw.reseal(i, RecordState::Default); }},
-        {"action 5", BadReason::Action, false,
-         [](const Raw& raw, uint32_t i) {
-             raw.record(i).slot[0].action = kActionCount;
-             raw.reseal(i, RecordState::Entry);
-         }},
-        {"pipe 9", BadReason::Pipe, false,
-         [](const Raw& raw, uint32_t i) {
-             raw.record(i).pipe = 9;
-             raw.reseal(i, RecordState::Entry);
-         }},
-        {"pipe 1 in the all-pipes scope", BadReason::Pipe, false,
-         [](const Raw& raw, uint32_t i) {
-             raw.record(i).pipe = 1;
-             raw.reseal(i, RecordState::Entry);
-         }},
-        {"key of another entry", BadReason::DuplicateKey, false,
-         [](const Raw& raw, uint32_t i) {
-             raw.record(i).natKeyId = raw.record(i - 1).natKeyId;
-             raw.reseal(i, RecordState::Entry);
-         }},
-        {"default record", BadReason::Checksum, true,
-         [](const Raw& raw, uint32_t i) { raw.record(i).slot[1].prot ^= 1; }},
+        {"flipped byte", BadReason::Checksum, kKept,
+         [](Record& r, const Record&) { r.slot[0].rwId ^= 0x40; }},
+        {"flipped seal", BadReason::Checksum, kKept,
+         [](Record& r, const Record&) { r.seal ^= uint64_t{1} << 40; }},
+        {"state 7", BadReason::State, RecordState{7}, [](Record&, const Record&) {}},
+        {"default state in an entry record", BadReason::State, RecordState::Default,
+         [](Record&, const Record&) {}},
+        {"action 5", BadReason::Action, kEntry,
+         [](Record& r, const Record&) { r.slot[0].action = kActionCount; }},
+        {"pipe 9", BadReason::Pipe, kEntry, [](Record& r, const Record&) { r.pipe = 9; }},
+        {"pipe 1 in the all-pipes scope", BadReason::Pipe, kEntry,
+         [](Record& r, const Record&) { r.pipe = 1; }},
+        {"key of another entry", BadReason::DuplicateKey, kEntry,
+         [](Record& r, const Record& previous) { r.natKeyId = previous.natKeyId; }},
+        {"default record", BadReason::Checksum, kKept,
+         [](Record& r, const Record&) { r.slot[1].prot ^= 1; }, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.damage);
@@ -133,7 +123,10 @@ TEST_F(ChipCorruptionTest, BadRecordIsReportedQuarantinedAndClearedToAUsableKey)
             handle = Chip::open(kDev).defaultEntryHandle(kAllPipes);
             Chip::close(kDev);
         }
-        c.corrupt(Raw{}, index);
+        const Raw raw;
+        c.corrupt(raw.record(index), raw.record(index - 1));
+        if (c.resealAs)
+            raw.reseal(index, *c.resealAs);
 
         Device& dev = Chip::open(kDev);
         ASSERT_EQ(dev.badRecords().size(), 1u);
