@@ -232,29 +232,4 @@ TEST_F(BfRtTableTest, EntryScopeSplitsThePipesWhileTheTableIsEmpty) {
         << "entries are installed";
 }
 
-// The object runtime lists the same entries of the scope as the PD functions: usage,
-// the first entry read into the key and data, and the handles after one in chunks.
-TEST_F(BfRtTableTest, ListsTheEntriesOfTheTargetsScope) {
-    uint32_t handles[3] = {}, count = 0, first = 0, next[4] = {}, returned = 0;
-    for (uint32_t i = 0; i < 3; ++i) {
-        keyIs({i + 1, 80, 443});
-        dataIs(3, {0, 5, 6, 7 + i});
-        ASSERT_EQ(add(kAllPipes, &handles[i]), 0);
-    }
-    ASSERT_EQ(table.tableUsageGet(session, kAllPipes, 0, &count), 0);
-    EXPECT_EQ(count, 3u);
-    ASSERT_EQ(table.keyReset(key.get()), 0);
-    ASSERT_EQ(table.tableEntryGetFirst(session, kAllPipes, 0, key.get(), data.get(), &first), 0);
-    EXPECT_EQ(first, handles[0]);
-    EXPECT_EQ(keyRead(), (std::array<uint64_t, 3>{1, 80, 443}));
-    EXPECT_EQ(dataRead(), (Fields{104, 5, 6, 7}));
-    ASSERT_EQ(table.tableEntryGetNext_n(session, kAllPipes, first, 1, next, &returned), 0);
-    EXPECT_THAT(std::vector(next, next + 2), ElementsAre(handles[1], 0u)) << "n bounds the chunk";
-    ASSERT_EQ(table.tableEntryGetNext_n(session, kAllPipes, handles[1], 4, next, &returned), 0);
-    EXPECT_EQ(returned, 1u);
-    EXPECT_EQ(next[0], handles[2]);
-    const Chip::SimTable selector(TableType::Selector, "selector");
-    EXPECT_EQ(selector.tableUsageGet(session, kAllPipes, 0, &count), Chip::kNotSupported);
-}
-
 }  // namespace

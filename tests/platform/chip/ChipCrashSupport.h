@@ -41,9 +41,8 @@ inline uint64_t keyOf(const EntryKey& k, uint16_t pipe) {
 }
 
 inline std::vector<uint16_t> scopePipes(EntryScope scope) {
-    if (scope == EntryScope::AllPipes)
-        return {kAllPipes};
-    return {0, 1, 2, 3};
+    return scope == EntryScope::AllPipes ? std::vector<uint16_t>{kAllPipes}
+                                         : std::vector<uint16_t>{0, 1, 2, 3};
 }
 
 struct Installed {
@@ -59,26 +58,17 @@ struct Model {
     std::map<uint16_t, ActionData> defaults;
 
     void apply(const Op& op) {
-        switch (op.kind) {
-            case Op::Add:
-                entries[keyOf(op.key, op.pipe)] = {op.handle, op.data};
-                break;
-            case Op::Modify:
-                entries[keyOf(op.key, op.pipe)].data = op.data;
-                break;
-            case Op::Delete:
-                entries.erase(keyOf(op.key, op.pipe));
-                break;
-            case Op::DefaultSet:
-                defaults[op.pipe] = op.data;
-                break;
-            case Op::DefaultReset:
-                defaults[op.pipe] = ActionData{};
-                break;
-            case Op::Scope:
-                scope = op.scope;
-                break;
-        }
+        const uint64_t key = keyOf(op.key, op.pipe);
+        if (op.kind == Op::Add)
+            entries[key] = {op.handle, op.data};
+        else if (op.kind == Op::Modify)
+            entries[key].data = op.data;
+        else if (op.kind == Op::Delete)
+            entries.erase(key);
+        else if (op.kind == Op::Scope)
+            scope = op.scope;
+        else
+            defaults[op.pipe] = op.kind == Op::DefaultSet ? op.data : ActionData{};
     }
     bool operator==(const Model& o) const {
         if (scope != o.scope || entries != o.entries)
@@ -162,18 +152,15 @@ class Driver {
             op.kind = Op::Add;
             uint32_t k = pick(keySpace_);
             op.key = {static_cast<uint16_t>(k), static_cast<uint16_t>(k >> 16), 443};
-        } else if (roll < 65) {
-            op = {Op::Modify,        false,   0, live_[victim].pipe, live_[victim].handle,
-                  live_[victim].key, op.data, {}};
         } else if (roll < 90) {
-            op = {Op::Delete,        false, 0, live_[victim].pipe, live_[victim].handle,
-                  live_[victim].key, {},    {}};
+            const ActionData data = op.data;
+            op = live_[victim];
+            op.kind = roll < 65 ? Op::Modify : Op::Delete;
+            op.data = data;
         } else if (roll < 99) {
             op.kind = roll < 96 ? Op::DefaultSet : Op::DefaultReset;
         } else {
-            op.kind = Op::Scope;
-            op.scope = dev_.entryScope() == EntryScope::AllPipes ? EntryScope::SinglePipe
-                                                                 : EntryScope::AllPipes;
+            op = switchScope();
         }
         perform(op);
     }
@@ -184,14 +171,18 @@ class Driver {
             op.kind = Op::Delete;
             perform(op);
         }
+        perform(switchScope());
+    }
+
+  private:
+    Op switchScope() const {
         Op op{};
         op.kind = Op::Scope;
         op.scope = dev_.entryScope() == EntryScope::AllPipes ? EntryScope::SinglePipe
                                                              : EntryScope::AllPipes;
-        perform(op);
+        return op;
     }
 
-  private:
     void perform(Op op) {
         op.done = false;
         report(op);

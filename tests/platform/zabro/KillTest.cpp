@@ -59,20 +59,12 @@ Op nextOp(std::mt19937_64& random, const Model& model) {
 }
 
 void apply(Model& model, const Op& op, U64 allocatedKey) {
-    switch (op.kind) {
-        case Kind::Alloc:
-            model[allocatedKey] = {true, false, 0, model[allocatedKey].generation + 1};
-            break;
-        case Kind::HandleIs:
-            model[op.key].handle = op.handle;
-            model[op.key].handleSet = true;
-            break;
-        case Kind::Del:
-            model[op.key] = {false, false, 0, model[op.key].generation};
-            break;
-        case Kind::HighestIs:
-            break;
-    }
+    if (op.kind == Kind::Alloc)
+        model[allocatedKey] = {true, false, 0, model[allocatedKey].generation + 1};
+    else if (op.kind == Kind::HandleIs)
+        model[op.key] = {true, true, op.handle, model[op.key].generation};
+    else if (op.kind == Kind::Del)
+        model[op.key] = {false, false, 0, model[op.key].generation};
 }
 
 // Runs the stream on the segment until killed or `ops` are done, reporting the
@@ -82,20 +74,14 @@ void apply(Model& model, const Op& op, U64 allocatedKey) {
     for (U64 i = 0; i < ops; ++i) {
         const Op op = nextOp(random, model);
         U64 key = 0;
-        switch (op.kind) {
-            case Kind::Alloc:
-                key = config->recordAlloc().key();
-                break;
-            case Kind::HandleIs:
-                config->sdkEntryHandleIs(op.key, op.handle);
-                break;
-            case Kind::Del:
-                config->recordDel(op.key);
-                break;
-            case Kind::HighestIs:
-                config->highestAllocatedKeyIs(op.key);
-                break;
-        }
+        if (op.kind == Kind::Alloc)
+            key = config->recordAlloc().key();
+        else if (op.kind == Kind::HandleIs)
+            config->sdkEntryHandleIs(op.key, op.handle);
+        else if (op.kind == Kind::Del)
+            config->recordDel(op.key);
+        else
+            config->highestAllocatedKeyIs(op.key);
         apply(model, op, key);
         TestSupport::report(reports, key);
     }
