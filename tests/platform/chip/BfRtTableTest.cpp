@@ -1,5 +1,6 @@
-// The object runtime over the chip: ids, argument checks, entry calls, scope, the same
-// entries seen through the PD library, and the call log of its calls.
+// The object runtime over the chip: ids, argument checks, entry calls, scope, and the
+// same entries seen through the PD library. The table library's suites pin the call
+// log's texts; no client lists entries through the object runtime.
 #include <gmock/gmock.h>
 
 #include <array>

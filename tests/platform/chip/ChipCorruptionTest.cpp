@@ -24,16 +24,8 @@ Model installed(uint32_t count) {
     Device& dev = Chip::open(kDev, kCapacity);
     Model model;
     for (uint32_t n = 0; n < count; ++n) {
-        Op op{Op::Add,
-              true,
-              0,
-              kAllPipes,
-              0,
-              {static_cast<uint16_t>(n), 1, 443},
-              {Action::HitEcmp, 6, static_cast<uint16_t>(n), 9},
-              {}};
-        EXPECT_EQ(dev.entryAdd(kAllPipes, op.key, op.data, &op.handle), kSuccess);
-        model.apply(op);
+        const auto k = static_cast<uint16_t>(n);
+        EXPECT_EQ(addTo(dev, model, kAllPipes, {k, 1, 443}, {Action::HitEcmp, 6, k, 9}), kSuccess);
     }
     uint32_t handle = 0;
     EXPECT_EQ(dev.defaultEntrySet(kAllPipes, {Action::Hit, 17, 3, 4}, &handle), kSuccess);

@@ -84,6 +84,15 @@ struct Model {
     }
 };
 
+// Adds an entry in this process and, when the chip takes it, to `model`.
+inline Status addTo(Device& dev, Model& model, uint16_t pipe, EntryKey key, ActionData data) {
+    Op op{Op::Add, true, kSuccess, pipe, 0, key, data, {}};
+    op.status = dev.entryAdd(pipe, key, data, &op.handle);
+    if (op.status == kSuccess)
+        model.apply(op);
+    return op.status;
+}
+
 // The first difference between what the chip holds and what it should, for messages.
 inline std::string firstDifference(const Model& found, const Model& expected) {
     if (found.scope != expected.scope)
