@@ -95,20 +95,15 @@ inline Status addTo(Device& dev, Model& model, uint16_t pipe, EntryKey key, Acti
 
 // The first difference between what the chip holds and what it should, for messages.
 inline std::string firstDifference(const Model& found, const Model& expected) {
-    if (found.scope != expected.scope)
-        return "scope";
     for (const auto& [key, want] : expected.entries) {
-        auto got = found.entries.find(key);
-        if (got == found.entries.end())
-            return "key " + std::to_string(key) + " missing";
-        if (!(got->second == want)) {
-            return "key " + std::to_string(key) + " handle " + std::to_string(got->second.handle) +
-                   ", expected " + std::to_string(want.handle);
-        }
+        const auto got = found.entries.find(key);
+        if (got == found.entries.end() || !(got->second == want))
+            return "key " + std::to_string(key) +
+                   (got == found.entries.end() ? " missing" : " differs");
     }
-    if (found.entries.size() != expected.entries.size())
-        return std::to_string(found.entries.size() - expected.entries.size()) + " extra entries";
-    return found == expected ? "none" : "a default entry";
+    return found.scope != expected.scope                     ? "scope"
+           : found.entries.size() != expected.entries.size() ? "extra entries"
+                                                             : "a default entry";
 }
 
 // Everything the chip shows through its interface.
