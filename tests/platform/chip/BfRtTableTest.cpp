@@ -114,6 +114,7 @@ TEST_F(BfRtTableTest, EveryActionIsAddedReadModifiedAndDeleted) {
             EXPECT_THAT(r.actionSpec,
                         ElementsAre(0x34, 0x12, 6, PdReadBack::kUntouched, 0xEF, 0xBE));
         }
+        keyIs({1, 1, 1});  // a reset must clear every field that the read then fills
         ASSERT_EQ(table.keyReset(key.get()), 0);
         ASSERT_EQ(table.dataReset(data.get()), 0);
         ASSERT_EQ(get(kAllPipes, handle), 0);
