@@ -1,7 +1,8 @@
 // Drives a chip in a child process and checks what a kill left behind. The child
 // reports every operation through a pipe twice, before it starts (intent) and after it
 // returned (done), so the parent knows the committed state and the one operation that
-// may have been cut short, and accepts the chip only in one of those two states.
+// may have been cut short, and accepts the chip only in one of those two states. Also
+// the device segment's raw view through which the damage cases write.
 #pragma once
 
 #include <gtest/gtest.h>
