@@ -64,7 +64,6 @@ class SharedLibrary {
     SharedLibrary& operator=(const SharedLibrary&) = delete;
 
     void* handle() const { return handle_; }
-    bool has(const char* symbol) const { return ::dlsym(handle_, symbol) != nullptr; }
 
     template <class Function>
     Function* symbol(const char* name) const {
