@@ -166,8 +166,6 @@ TEST_F(BfRtTableTest, RefusesEntryCallsItCannotServe) {
     ASSERT_EQ(add(kAllPipes, &handle), 0);
     EXPECT_EQ(table.tableEntryGet(session, kAllPipes, 0, handle, otherKey.get(), data.get()),
               Chip::kInvalidArg);
-    EXPECT_EQ(table.tableEntryGetFirst(session, kAllPipes, 0, key.get(), otherData.get(), &handle),
-              Chip::kInvalidArg);
     EXPECT_EQ(table.tableEntryMod(session, kAllPipes, 0x20, handle, *otherData), Chip::kInvalidArg);
     for (const uint64_t flags : {uint64_t{0}, uint64_t{0x20}, uint64_t{0x21}, uint64_t{1} << 63}) {
         SCOPED_TRACE(flags);

@@ -214,7 +214,7 @@ TEST_F(PdLibraryTest, OnlyOpenSessionsAreServed) {
 // Listing walks one scope in record order, without the default entry or a deleted one,
 // in chunks of the size asked for; the simulator's control sees the same device and
 // counts the listing apart from the writes.
-TEST_F(PdLibraryTest, ListsTheEntriesOfAScopeAndTheControlCountsAndFaultsCalls) {
+TEST_F(PdLibraryTest, ListsTheEntriesOfAScopeAndTheControlCountsTheCalls) {
     auto& control = *pd.symbol<SimControl::Control*()>(OLVANE_SWITCH_SIM_CONTROL_SYMBOL)();
     control.callCountingIs(true);
     std::vector<Handle> h(5);
@@ -257,12 +257,6 @@ TEST_F(PdLibraryTest, ListsTheEntriesOfAScopeAndTheControlCountsAndFaultsCalls) 
     EXPECT_EQ(calls.deletes, 1u);
     EXPECT_EQ(calls.reads, 0u);
     EXPECT_EQ(calls.other, 7u);
-
-    EXPECT_FALSE(control.faultIs("no_such_call", 1, Chip::kNoSpace));
-    ASSERT_TRUE(
-        control.faultIs("p4_pd_olvane_switch_twiceNatAddrPort_get_entry_count", 1, Chip::kNoSpace));
-    EXPECT_EQ(PD(pd, get_entry_count)(1, kAll, &count), Chip::kNoSpace);
-    EXPECT_EQ(PD(pd, get_entry_count)(1, kAll, &count), 0);
 }
 
 }  // namespace
