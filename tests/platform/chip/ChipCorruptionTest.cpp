@@ -1,17 +1,15 @@
 // Damaged chip segments: bad records are reported, quarantined and cleared; any byte
 // content, truncation or crafted structural word is refused or survived without a
 // crash, hang or silent change.
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <sys/mman.h>
 
 #include <cstring>
+#include <optional>
 #include <set>
 
 #include "ChipCrashSupport.h"
 #include "ChipTestSupport.h"
-#include "chip/ChipRecord.h"
-#include "support/RawSegment.h"
 
 namespace {
 
@@ -21,45 +19,13 @@ using namespace ChipCrash;
 
 constexpr uint32_t kCapacity = 64;
 
-// The device's segment mapped behind the chip's back, as a stray writer would see it.
-struct Raw {
-    TestSupport::RawSegment segment{segmentName(kDev)};
-    SegmentHeader& header() const { return *reinterpret_cast<SegmentHeader*>(segment.base()); }
-    EntryRecord& record(uint32_t index) const {
-        return reinterpret_cast<EntryRecord*>(segment.base() + header().recordsOffset)[index];
-    }
-    Bucket* buckets() const {
-        return reinterpret_cast<Bucket*>(segment.base() + header().bucketsOffset);
-    }
-    // Rewrites a record's seal so that it matches whatever the record now holds.
-    void reseal(uint32_t index, RecordState state) const {
-        EntryRecord& r = record(index);
-        Seal s = sealOf(r);
-        s.state = state;
-        s.checksum = checksumOf(r, s);
-        r.seal = uint64_t{s.meta()} << 32 | s.checksum;
-    }
-};
-
-uint32_t indexOf(uint32_t handle) {
-    return (handle & kHandleIndexMask) - 1;
-}
-
 // A chip of kCapacity with `count` entries and a default set; returns what it holds.
 Model installed(uint32_t count) {
     Device& dev = Chip::open(kDev, kCapacity);
     Model model;
     for (uint32_t n = 0; n < count; ++n) {
-        Op op{Op::Add,
-              true,
-              0,
-              kAllPipes,
-              0,
-              {static_cast<uint16_t>(n), 1, 443},
-              {Action::HitEcmp, 6, static_cast<uint16_t>(n), 9},
-              {}};
-        EXPECT_EQ(dev.entryAdd(kAllPipes, op.key, op.data, &op.handle), kSuccess);
-        model.apply(op);
+        const auto k = static_cast<uint16_t>(n);
+        EXPECT_EQ(addTo(dev, model, kAllPipes, {k, 1, 443}, {Action::HitEcmp, 6, k, 9}), kSuccess);
     }
     uint32_t handle = 0;
     EXPECT_EQ(dev.defaultEntrySet(kAllPipes, {Action::Hit, 17, 3, 4}, &handle), kSuccess);
@@ -70,43 +36,73 @@ Model installed(uint32_t count) {
 
 using ChipCorruptionTest = ChipTest::ChipFixture;
 
+TEST_F(ChipCorruptionTest, BadSegmentIsRefusedAndLeftInPlace) {
+    const struct {
+        void (*corrupt)(const Raw&);
+        const char* reason;
+    } cases[] = {
+        {[](const Raw& raw) { raw.header().magic ^= 1; }, "bad magic"},
+        {[](const Raw& raw) { raw.header().layoutVersion = 99; }, "layout version 99"},
+        {[](const Raw& raw) { raw.header().recordSize = 24; }, "sizes differ"},
+        {[](const Raw& raw) { raw.header().recordsOffset += 64; }, "offsets do not match"},
+        {[](const Raw& raw) { raw.header().deviceId = 3; }, "belongs to device 3"},
+        {[](const Raw& raw) { raw.segment.truncate(64); }, "smaller than a header"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
+        ChipTest::ChipEnvironment::wipeAll();
+        installed(0);
+        const Raw raw;
+        c.corrupt(raw);
+        try {
+            Chip::open(kDev);
+            ADD_FAILURE() << "a bad segment was accepted";
+        } catch (const SegmentError& e) {
+            EXPECT_THAT(e.what(), ::testing::HasSubstr(segmentName(kDev) + " refused: "));
+            EXPECT_THAT(e.what(), ::testing::HasSubstr(c.reason));
+        }
+        EXPECT_EQ(raw.header().capacity, kCapacity) << "the segment was not wiped";
+        Device* device = nullptr;
+        EXPECT_EQ(Chip::device(kDev, &device), kInitError) << "C entry points report it";
+    }
+}
+
+// A record damaged while the chip has it mapped reads as a hardware fault.
+TEST_F(ChipCorruptionTest, RecordDamagedUnderAnOpenChipReadsAsHardwareFault) {
+    Device& dev = Chip::open(kDev, kCapacity);
+    uint32_t handle = 0;
+    ASSERT_EQ(dev.entryAdd(kAllPipes, {4, 0, 80}, {Action::Hit, 6, 1, 2}, &handle), kSuccess);
+    Raw().record(indexOf(handle)).slot[0].rwId ^= 0x40;
+    EntryView view;
+    EXPECT_EQ(dev.entryGet(handle, kAnyPipe, &view), kHwAccessFails);
+}
+
 TEST_F(ChipCorruptionTest, BadRecordIsReportedQuarantinedAndClearedToAUsableKey) {
+    using Record = EntryRecord;
+    constexpr std::optional<RecordState> kKept, kEntry = RecordState::Entry;
     const struct {
         const char* damage;
         BadReason reason;
-        bool defaultRecord;
-        void (*corrupt)(const Raw&, uint32_t index);
+        std::optional<RecordState> resealAs;  // a seal made to match the damage
+        void (*corrupt)(Record&, const Record& previous);
+        bool defaultRecord = false;
     } cases[] = {
-        {"flipped byte", BadReason::Checksum, false,
-         [](const Raw& raw, uint32_t i) { raw.record(i).slot[0].rwId ^= 0x40; }},
-        {"flipped seal", BadReason::Checksum, false,
-         [](const Raw& raw, uint32_t i) { raw.record(i).seal ^= uint64_t{1} << 40; }},
-        {"state 7", BadReason::State, false,
-         [](const Raw& raw, uint32_t i) { raw.reseal(i, RecordState{7}); }},
-        {"default state in an entry record", BadReason::State, false,
-         [](const Raw& raw, uint32_t i) { raw.reseal(i, RecordState::Default); }},
-        {"action 5", BadReason::Action, false,
-         [](const Raw& raw, uint32_t i) {
-             raw.record(i).slot[0].action = kActionCount;
-             raw.reseal(i, RecordState::Entry);
-         }},
-        {"pipe 9", BadReason::Pipe, false,
-         [](const Raw& raw, uint32_t i) {
-             raw.record(i).pipe = 9;
-             raw.reseal(i, RecordState::Entry);
-         }},
-        {"pipe 1 in the all-pipes scope", BadReason::Pipe, false,
-         [](const Raw& raw, uint32_t i) {
-             raw.record(i).pipe = 1;
-             raw.reseal(i, RecordState::Entry);
-         }},
-        {"key of another entry", BadReason::DuplicateKey, false,
-         [](const Raw& raw, uint32_t i) {
-             raw.record(i).natKeyId = raw.record(i - 1).natKeyId;
-             raw.reseal(i, RecordState::Entry);
-         }},
-        {"default record", BadReason::Checksum, true,
-         [](const Raw& raw, uint32_t i) { raw.record(i).slot[1].prot ^= 1; }},
+        {"flipped byte", BadReason::Checksum, kKept,
+         [](Record& r, const Record&) { r.slot[0].rwId ^= 0x40; }},
+        {"flipped seal", BadReason::Checksum, kKept,
+         [](Record& r, const Record&) { r.seal ^= uint64_t{1} << 40; }},
+        {"state 7", BadReason::State, RecordState{7}, [](Record&, const Record&) {}},
+        {"default state in an entry record", BadReason::State, RecordState::Default,
+         [](Record&, const Record&) {}},
+        {"action 5", BadReason::Action, kEntry,
+         [](Record& r, const Record&) { r.slot[0].action = kActionCount; }},
+        {"pipe 9", BadReason::Pipe, kEntry, [](Record& r, const Record&) { r.pipe = 9; }},
+        {"pipe 1 in the all-pipes scope", BadReason::Pipe, kEntry,
+         [](Record& r, const Record&) { r.pipe = 1; }},
+        {"key of another entry", BadReason::DuplicateKey, kEntry,
+         [](Record& r, const Record& previous) { r.natKeyId = previous.natKeyId; }},
+        {"default record", BadReason::Checksum, kKept,
+         [](Record& r, const Record&) { r.slot[1].prot ^= 1; }, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.damage);
@@ -119,7 +115,10 @@ TEST_F(ChipCorruptionTest, BadRecordIsReportedQuarantinedAndClearedToAUsableKey)
             handle = Chip::open(kDev).defaultEntryHandle(kAllPipes);
             Chip::close(kDev);
         }
-        c.corrupt(Raw{}, index);
+        const Raw raw;
+        c.corrupt(raw.record(index), raw.record(index - 1));
+        if (c.resealAs)
+            raw.reseal(index, *c.resealAs);
 
         Device& dev = Chip::open(kDev);
         ASSERT_EQ(dev.badRecords().size(), 1u);
@@ -157,9 +156,8 @@ TEST_F(ChipCorruptionTest, BadRecordIsReportedQuarantinedAndClearedToAUsableKey)
 // active action slot.
 bool meaningChanged(const EntryRecord& before, const EntryRecord& after) {
     Seal s = sealOf(before);
-    if (before.seal != after.seal) {
+    if (before.seal != after.seal)
         return true;
-    }
     return s.state != RecordState::Free &&
            (std::memcmp(&before, &after, 8) != 0 ||
             std::memcmp(&before.slot[s.activeSlot], &after.slot[s.activeSlot], 8) != 0);
@@ -179,9 +177,7 @@ void damage(const Raw& raw, std::mt19937& rng) {
     const uint32_t bucketCount = raw.header().bucketCount;
     switch (pick(6)) {
         case 0:
-            for (uint64_t n = 1 + pick(8); n-- > 0;) {
-                base[pick(size)] ^= std::byte(1 << pick(8));
-            }
+            for (uint64_t n = 1 + pick(8); n-- > 0;) base[pick(size)] ^= std::byte(1 << pick(8));
             break;
         case 1:
             std::memset(base + pick(size - 64), 0, 1 + pick(64));
@@ -207,11 +203,8 @@ void damage(const Raw& raw, std::mt19937& rng) {
             raw.reseal(index, sealOf(r).state);
             break;
         }
-        default: {
-            const int fd = ::shm_open(segmentName(kDev).c_str(), O_RDWR, 0600);
-            EXPECT_EQ(::ftruncate(fd, static_cast<off_t>(pick(size + 8192))), 0);
-            ::close(fd);
-        }
+        default:
+            raw.segment.truncate(pick(size + 8192));
     }
 }
 
@@ -234,17 +227,13 @@ Outcome checkDamaged(const Model& model, const std::set<uint32_t>& damagedRecord
     EXPECT_FALSE(headerDamaged) << "a damaged header was accepted";
     const Recovery recovery = dev->recovery();
     std::set<uint32_t> bad;
-    for (const BadRecord& b : dev->badRecords()) {
-        bad.insert(b.index);
-    }
-    for (uint32_t index : damagedRecords) {
+    for (const BadRecord& b : dev->badRecords()) bad.insert(b.index);
+    for (uint32_t index : damagedRecords)
         EXPECT_TRUE(bad.count(index)) << "damaged record " << index << " not reported";
-    }
     uint32_t intact = 0;
     for (const auto& [placement, entry] : model.entries) {
-        if (bad.count(indexOf(entry.handle))) {
+        if (bad.count(indexOf(entry.handle)))
             continue;
-        }
         ++intact;
         EntryView view;
         EXPECT_EQ(dev->entryGet(entry.handle, kAnyPipe, &view), kSuccess);
@@ -257,13 +246,10 @@ Outcome checkDamaged(const Model& model, const std::set<uint32_t>& damagedRecord
 
     const int devNull = ::open("/dev/null", O_WRONLY);
     Driver driver(devNull, static_cast<uint32_t>(model.entries.size()), kCapacity * 2);
-    for (int i = 0; i < 300; ++i) {
-        driver.step();
-    }
+    for (int i = 0; i < 300; ++i) driver.step();
     ::close(devNull);
-    while (!dev->badRecords().empty()) {
+    while (!dev->badRecords().empty())
         EXPECT_EQ(dev->badRecordClear(dev->badRecords().back().index), kSuccess);
-    }
     Model before = readChip(*dev);
     Chip::close(kDev);
     Device& reopened = Chip::open(kDev);
@@ -302,24 +288,19 @@ TEST_F(ChipCorruptionTest, AnyDamageIsRefusedOrSurvivedAndReported) {
             if (!headerDamaged) {
                 const auto* was = reinterpret_cast<const EntryRecord*>(
                     pristine.data() + after.header().recordsOffset);
-                for (uint32_t i = 0; i < kCapacity + kDefaultRecordCount; ++i) {
-                    if (meaningChanged(was[i], after.record(i))) {
+                for (uint32_t i = 0; i < kCapacity + kDefaultRecordCount; ++i)
+                    if (meaningChanged(was[i], after.record(i)))
                         damagedRecords.insert(i);
-                    }
-                }
             }
         }
-        pid_t pid = ::fork();
-        if (pid == 0) {
+        TestSupport::ChildProcess check([&](int) {
             Outcome outcome = checkDamaged(model, damagedRecords, headerDamaged);
             ::_exit(::testing::Test::HasFailure() ? kFailed : outcome);
-        }
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != kFailed &&
-                    WEXITSTATUS(status) <= kRepaired)
-            << "seed " << seed << ": status " << status;
-        ++outcomes[WEXITSTATUS(status)];
+        });
+        const int outcome = check.exitCode();
+        ASSERT_TRUE(outcome >= 0 && outcome != kFailed && outcome <= kRepaired)
+            << "seed " << seed << ": status " << check.wait();
+        ++outcomes[outcome];
         reported += !damagedRecords.empty();
     }
     std::printf(

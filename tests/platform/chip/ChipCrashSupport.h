@@ -1,12 +1,11 @@
 // Drives a chip in a child process and checks what a kill left behind. The child
 // reports every operation through a pipe twice, before it starts (intent) and after it
 // returned (done), so the parent knows the committed state and the one operation that
-// may have been cut short, and accepts the chip only in one of those two states.
+// may have been cut short, and accepts the chip only in one of those two states. Also
+// the device segment's raw view through which the damage cases write.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -16,7 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "chip/ChipRecord.h"
 #include "chip/ChipRegistry.h"
+#include "support/ChildProcess.h"
+#include "support/RawSegment.h"
 
 namespace ChipCrash {
 
@@ -40,10 +42,8 @@ inline uint64_t keyOf(const EntryKey& k, uint16_t pipe) {
 }
 
 inline std::vector<uint16_t> scopePipes(EntryScope scope) {
-    if (scope == EntryScope::AllPipes) {
-        return {kAllPipes};
-    }
-    return {0, 1, 2, 3};
+    return scope == EntryScope::AllPipes ? std::vector<uint16_t>{kAllPipes}
+                                         : std::vector<uint16_t>{0, 1, 2, 3};
 }
 
 struct Installed {
@@ -59,63 +59,52 @@ struct Model {
     std::map<uint16_t, ActionData> defaults;
 
     void apply(const Op& op) {
-        switch (op.kind) {
-            case Op::Add:
-                entries[keyOf(op.key, op.pipe)] = {op.handle, op.data};
-                break;
-            case Op::Modify:
-                entries[keyOf(op.key, op.pipe)].data = op.data;
-                break;
-            case Op::Delete:
-                entries.erase(keyOf(op.key, op.pipe));
-                break;
-            case Op::DefaultSet:
-                defaults[op.pipe] = op.data;
-                break;
-            case Op::DefaultReset:
-                defaults[op.pipe] = ActionData{};
-                break;
-            case Op::Scope:
-                scope = op.scope;
-                break;
-        }
+        const uint64_t key = keyOf(op.key, op.pipe);
+        if (op.kind == Op::Add)
+            entries[key] = {op.handle, op.data};
+        else if (op.kind == Op::Modify)
+            entries[key].data = op.data;
+        else if (op.kind == Op::Delete)
+            entries.erase(key);
+        else if (op.kind == Op::Scope)
+            scope = op.scope;
+        else
+            defaults[op.pipe] = op.kind == Op::DefaultSet ? op.data : ActionData{};
     }
     bool operator==(const Model& o) const {
-        if (scope != o.scope || entries != o.entries) {
+        if (scope != o.scope || entries != o.entries)
             return false;
-        }
         auto defaultOf = [](const Model& m, uint16_t pipe) {
             auto found = m.defaults.find(pipe);
             return found == m.defaults.end() ? ActionData{} : found->second;
         };
-        for (uint16_t pipe : scopePipes(scope)) {
-            if (!(defaultOf(*this, pipe) == defaultOf(o, pipe))) {
+        for (uint16_t pipe : scopePipes(scope))
+            if (!(defaultOf(*this, pipe) == defaultOf(o, pipe)))
                 return false;
-            }
-        }
         return true;
     }
 };
 
+// Adds an entry in this process and, when the chip takes it, to `model`.
+inline Status addTo(Device& dev, Model& model, uint16_t pipe, EntryKey key, ActionData data) {
+    Op op{Op::Add, true, kSuccess, pipe, 0, key, data, {}};
+    op.status = dev.entryAdd(pipe, key, data, &op.handle);
+    if (op.status == kSuccess)
+        model.apply(op);
+    return op.status;
+}
+
 // The first difference between what the chip holds and what it should, for messages.
 inline std::string firstDifference(const Model& found, const Model& expected) {
-    if (found.scope != expected.scope) {
-        return "scope";
-    }
     for (const auto& [key, want] : expected.entries) {
-        auto got = found.entries.find(key);
-        if (got == found.entries.end()) {
-            return "key " + std::to_string(key) + " missing";
-        }
-        if (!(got->second == want)) {
-            return "key " + std::to_string(key) + " handle " + std::to_string(got->second.handle) +
-                   ", expected " + std::to_string(want.handle);
-        }
+        const auto got = found.entries.find(key);
+        if (got == found.entries.end() || !(got->second == want))
+            return "key " + std::to_string(key) +
+                   (got == found.entries.end() ? " missing" : " differs");
     }
-    if (found.entries.size() != expected.entries.size()) {
-        return std::to_string(found.entries.size() - expected.entries.size()) + " extra entries";
-    }
-    return found == expected ? "none" : "a default entry";
+    return found.scope != expected.scope                     ? "scope"
+           : found.entries.size() != expected.entries.size() ? "extra entries"
+                                                             : "a default entry";
 }
 
 // Everything the chip shows through its interface.
@@ -150,9 +139,7 @@ class Driver {
     }
 
     [[noreturn]] void run(uint32_t steps) {
-        for (uint32_t i = 0; i < steps; ++i) {
-            step();
-        }
+        for (uint32_t i = 0; i < steps; ++i) step();
         ::_exit(0);
     }
 
@@ -162,27 +149,23 @@ class Driver {
         op.pipe = pipes[pick(pipes.size())];
         op.data = {static_cast<Action>(pick(kActionCount)), static_cast<uint8_t>(pick(256)),
                    static_cast<uint16_t>(pick(65536)), static_cast<uint16_t>(pick(65536))};
-        if (op.data.action == Action::OnMiss) {
+        if (op.data.action == Action::OnMiss)
             op.data = {};  // the miss action carries no parameters
-        }
         uint32_t roll = pick(100);
         std::size_t victim = live_.empty() ? 0 : pick(live_.size());
         if (roll < 45 || (roll < 90 && live_.empty())) {
             op.kind = Op::Add;
             uint32_t k = pick(keySpace_);
             op.key = {static_cast<uint16_t>(k), static_cast<uint16_t>(k >> 16), 443};
-        } else if (roll < 65) {
-            op = {Op::Modify,        false,   0, live_[victim].pipe, live_[victim].handle,
-                  live_[victim].key, op.data, {}};
         } else if (roll < 90) {
-            op = {Op::Delete,        false, 0, live_[victim].pipe, live_[victim].handle,
-                  live_[victim].key, {},    {}};
+            const ActionData data = op.data;
+            op = live_[victim];
+            op.kind = roll < 65 ? Op::Modify : Op::Delete;
+            op.data = data;
         } else if (roll < 99) {
             op.kind = roll < 96 ? Op::DefaultSet : Op::DefaultReset;
         } else {
-            op.kind = Op::Scope;
-            op.scope = dev_.entryScope() == EntryScope::AllPipes ? EntryScope::SinglePipe
-                                                                 : EntryScope::AllPipes;
+            op = switchScope();
         }
         perform(op);
     }
@@ -193,14 +176,18 @@ class Driver {
             op.kind = Op::Delete;
             perform(op);
         }
+        perform(switchScope());
+    }
+
+  private:
+    Op switchScope() const {
         Op op{};
         op.kind = Op::Scope;
         op.scope = dev_.entryScope() == EntryScope::AllPipes ? EntryScope::SinglePipe
                                                              : EntryScope::AllPipes;
-        perform(op);
+        return op;
     }
 
-  private:
     void perform(Op op) {
         op.done = false;
         report(op);
@@ -214,17 +201,15 @@ class Driver {
     Status execute(Op& op) {
         switch (op.kind) {
             case Op::Add:
-                if (Status st = dev_.entryAdd(op.pipe, op.key, op.data, &op.handle)) {
+                if (Status st = dev_.entryAdd(op.pipe, op.key, op.data, &op.handle))
                     return st;
-                }
                 live_.push_back(op);
                 return kSuccess;
             case Op::Modify:
                 return dev_.entryModify(op.handle, op.pipe, op.data);
             case Op::Delete:
-                if (Status st = dev_.entryDelete(op.handle, op.pipe)) {
+                if (Status st = dev_.entryDelete(op.handle, op.pipe))
                     return st;
-                }
                 std::erase_if(live_, [&](const Op& l) { return l.handle == op.handle; });
                 return kSuccess;
             case Op::DefaultSet:
@@ -237,11 +222,7 @@ class Driver {
         return kInvalidArg;
     }
 
-    void report(const Op& op) {
-        if (::write(fd_, &op, sizeof op) != sizeof op) {
-            ::_exit(3);
-        }
-    }
+    void report(const Op& op) { TestSupport::report(fd_, op); }
 
     Device& dev_;
     int fd_;
@@ -259,37 +240,22 @@ struct ChildRun {
 
 template <class Child>
 ChildRun runChild(Model& model, uint32_t killAfterMicros, Child child) {
-    int fds[2];
-    EXPECT_EQ(::pipe(fds), 0);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(fds[0]);
-        child(fds[1]);
-        ::_exit(0);
-    }
-    ::close(fds[1]);
+    TestSupport::ChildProcess process(child);
     ChildRun run;
     std::optional<Op> pending;
-    Op op;
-    while (::read(fds[0], &op, sizeof op) == sizeof op) {
-        if (!op.done) {
-            pending = op;
-            continue;
-        }
+    for (Op op; process.read(op);) {
         pending.reset();
-        if (op.status == kSuccess) {
+        if (!op.done)
+            pending = op;
+        else if (op.status == kSuccess)
             model.apply(op);
-        }
-        if (++run.operationsDone == 1 && killAfterMicros != 0) {
+        if (op.done && ++run.operationsDone == 1 && killAfterMicros != 0) {
             ::usleep(killAfterMicros);
-            ::kill(pid, SIGKILL);
+            process.kill();
         }
     }
-    ::close(fds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    run.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
-    EXPECT_TRUE(run.killed || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) << status;
+    run.killed = process.killedBy(SIGKILL);
+    EXPECT_TRUE(run.killed || process.exitCode() == 0) << process.wait();
 
     Device& dev = Chip::open(kDev);
     EXPECT_TRUE(dev.badRecords().empty()) << "a kill left a bad record";
@@ -301,9 +267,8 @@ ChildRun runChild(Model& model, uint32_t killAfterMicros, Child child) {
         }
         Model after = model;
         after.apply(*pending);
-        if (after == found) {
+        if (after == found)
             model = after;
-        }
     }
     EXPECT_TRUE(found == model) << "the chip is neither before nor after the cut operation: "
                                 << firstDifference(found, model);
@@ -311,6 +276,28 @@ ChildRun runChild(Model& model, uint32_t killAfterMicros, Child child) {
     model = found;
     Chip::close(kDev);
     return run;
+}
+
+// The device's segment mapped behind the chip's back, as a stray writer would see it.
+struct Raw {
+    TestSupport::RawSegment segment{segmentName(kDev)};
+    SegmentHeader& header() const { return segment.at<SegmentHeader>(0); }
+    EntryRecord& record(uint32_t index) const {
+        return segment.at<EntryRecord>(header().recordsOffset + index * sizeof(EntryRecord));
+    }
+    Bucket* buckets() const { return &segment.at<Bucket>(header().bucketsOffset); }
+    // Rewrites a record's seal so that it matches whatever the record now holds.
+    void reseal(uint32_t index, RecordState state) const {
+        EntryRecord& r = record(index);
+        Seal s = sealOf(r);
+        s.state = state;
+        s.checksum = checksumOf(r, s);
+        r.seal = uint64_t{s.meta()} << 32 | s.checksum;
+    }
+};
+
+inline uint32_t indexOf(uint32_t handle) {
+    return (handle & kHandleIndexMask) - 1;
 }
 
 }  // namespace ChipCrash

@@ -27,18 +27,14 @@ class ChipEnvironment : public ::testing::Environment {
         std::string prefix = "olvtest" + std::to_string(::getpid());
         ::setenv("OLVANE_SHM_PREFIX", prefix.c_str(), 1);
         // The chip serves open sessions only; the tests pass handles 1 to kTestSessions.
-        for (uint32_t handle = 0; handle < kTestSessions;) {
-            if (Chip::sessionOpen(&handle) != Chip::kSuccess) {
+        for (uint32_t handle = 0; handle < kTestSessions;)
+            if (Chip::sessionOpen(&handle) != Chip::kSuccess)
                 break;
-            }
-        }
     }
     void TearDown() override { wipeAll(); }
 
     static void wipeAll() {
-        for (uint32_t dev = 0; dev < kDevicesUsedByTests; ++dev) {
-            Chip::wipe(dev);
-        }
+        for (uint32_t dev = 0; dev < kDevicesUsedByTests; ++dev) Chip::wipe(dev);
         Chip::TestHooks::reset();
     }
 };
@@ -60,23 +56,20 @@ class ChipFixture : public ::testing::Test {
 class SharedLibrary {
   public:
     explicit SharedLibrary(const std::string& name) : handle_(::dlopen(name.c_str(), RTLD_NOW)) {
-        if (handle_ == nullptr) {
+        if (handle_ == nullptr)
             throw std::runtime_error("dlopen " + name + ": " + ::dlerror());
-        }
     }
     ~SharedLibrary() { ::dlclose(handle_); }
     SharedLibrary(const SharedLibrary&) = delete;
     SharedLibrary& operator=(const SharedLibrary&) = delete;
 
     void* handle() const { return handle_; }
-    bool has(const char* symbol) const { return ::dlsym(handle_, symbol) != nullptr; }
 
     template <class Function>
     Function* symbol(const char* name) const {
         void* found = ::dlsym(handle_, name);
-        if (found == nullptr) {
+        if (found == nullptr)
             throw std::runtime_error(std::string("missing symbol ") + name);
-        }
         return reinterpret_cast<Function*>(found);
     }
 

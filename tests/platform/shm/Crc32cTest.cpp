@@ -1,8 +1,8 @@
-// Both CRC-32C implementations against published check values and each other.
+// Both CRC-32C implementations against the published check value and a bitwise
+// walk straight from the definition, on every length and start.
 
 #include <gtest/gtest.h>
 
-#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -22,9 +22,6 @@ std::uint32_t bitwise(const unsigned char* data, std::size_t size, std::uint32_t
 }
 
 TEST(Crc32cTest, BothImplementationsGiveTheKnownValuesAndAgreeOnEveryLengthAndStart) {
-    std::vector<unsigned char> ascending(32);
-    std::iota(ascending.begin(), ascending.end(), 0);
-    const std::vector<unsigned char> zeros(32, 0), ones(32, 0xFF);
     const std::string check = "123456789";
     std::vector<Shm::Crc32cImpl::Function> impls{&Shm::Crc32cImpl::portable};
     if (const auto hardware = Shm::Crc32cImpl::hardware())
@@ -33,9 +30,6 @@ TEST(Crc32cTest, BothImplementationsGiveTheKnownValuesAndAgreeOnEveryLengthAndSt
         std::printf("this CPU has no crc32 instruction: the portable walk alone is checked\n");
     for (const auto crc : impls) {
         EXPECT_EQ(crc(check.data(), check.size(), 0), 0xE3069283u);
-        EXPECT_EQ(crc(zeros.data(), zeros.size(), 0), 0x8A9136AAu);
-        EXPECT_EQ(crc(ones.data(), ones.size(), 0), 0x62A8AB43u);
-        EXPECT_EQ(crc(ascending.data(), ascending.size(), 0), 0x46DD794Eu);
         EXPECT_EQ(crc(check.data() + 4, 5, crc(check.data(), 4, 0)), 0xE3069283u)
             << "continuing from a partial result";
     }

@@ -131,18 +131,15 @@ TEST_F(SegmentTest, HalfMadeSegmentIsMadeAnewButALiveCreatorIsWaitedFor) {
 }
 
 TEST_F(SegmentTest, FullShmIsAClearErrorAtCreationAndLeavesNoName) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
+    TestSupport::ChildProcess child([](int) {
         ::signal(SIGXFSZ, SIG_IGN);
         const struct rlimit limit { 4096, 4096 };
         ::setrlimit(RLIMIT_FSIZE, &limit);
         const std::string message = refusal(1 << 20);
         const bool named = message.find(name + ": reserve 1048576 bytes: ") != std::string::npos;
         ::_exit(named && !Segment::unlink("segment", name) ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    });
+    EXPECT_EQ(child.exitCode(), 0);
 }
 
 }  // namespace

@@ -42,6 +42,7 @@ TEST_F(KeyManagerTest, AllocBindsAscendingKeysWithRecordsThatTakeAHandleUntilFre
     EXPECT_GT(recordOf(*keys, 2).opId(), opIdBefore);
     EXPECT_THROW(keys->sdkEntryHandleIs(3, 5), Zabro::KeyException) << "a key without a record";
     EXPECT_THROW(keys->alloc(nullptr, false), Kiv::Exception);
+    EXPECT_THROW(MbbZabroKey::zabroKeyManagerFactory(nullptr), Kiv::Exception);
     EXPECT_EQ(keys->alloc(a, true), 1u) << "reuse of the bound key";
     EXPECT_EQ(keys->alloc(a, false), 3u);
     EXPECT_EQ(keys->key(a), 3u);
@@ -120,9 +121,8 @@ TEST_F(KeyManagerTest, RecordsOutliveTheProcessThatWroteThem) {
     EXPECT_EQ(inSecondProcess([&] {
                   const auto keys = open();
                   int ours = 0;
-                  for (Kiv::U64 key : walkKeys(*keys->mbbZabroTableConfig())) {
+                  for (Kiv::U64 key : walkKeys(*keys->mbbZabroTableConfig()))
                       ours += recordOf(*keys, key).sdkEntryHandle() == 5000 + key;
-                  }
                   write(2, 7000);
                   return ours;
               }),

@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -61,20 +59,12 @@ Op nextOp(std::mt19937_64& random, const Model& model) {
 }
 
 void apply(Model& model, const Op& op, U64 allocatedKey) {
-    switch (op.kind) {
-        case Kind::Alloc:
-            model[allocatedKey] = {true, false, 0, model[allocatedKey].generation + 1};
-            break;
-        case Kind::HandleIs:
-            model[op.key].handle = op.handle;
-            model[op.key].handleSet = true;
-            break;
-        case Kind::Del:
-            model[op.key] = {false, false, 0, model[op.key].generation};
-            break;
-        case Kind::HighestIs:
-            break;
-    }
+    if (op.kind == Kind::Alloc)
+        model[allocatedKey] = {true, false, 0, model[allocatedKey].generation + 1};
+    else if (op.kind == Kind::HandleIs)
+        model[op.key] = {true, true, op.handle, model[op.key].generation};
+    else if (op.kind == Kind::Del)
+        model[op.key] = {false, false, 0, model[op.key].generation};
 }
 
 // Runs the stream on the segment until killed or `ops` are done, reporting the
@@ -84,94 +74,70 @@ void apply(Model& model, const Op& op, U64 allocatedKey) {
     for (U64 i = 0; i < ops; ++i) {
         const Op op = nextOp(random, model);
         U64 key = 0;
-        switch (op.kind) {
-            case Kind::Alloc:
-                key = config->recordAlloc().key();
-                break;
-            case Kind::HandleIs:
-                config->sdkEntryHandleIs(op.key, op.handle);
-                break;
-            case Kind::Del:
-                config->recordDel(op.key);
-                break;
-            case Kind::HighestIs:
-                config->highestAllocatedKeyIs(op.key);
-                break;
-        }
+        if (op.kind == Kind::Alloc)
+            key = config->recordAlloc().key();
+        else if (op.kind == Kind::HandleIs)
+            config->sdkEntryHandleIs(op.key, op.handle);
+        else if (op.kind == Kind::Del)
+            config->recordDel(op.key);
+        else
+            config->highestAllocatedKeyIs(op.key);
         apply(model, op, key);
-        if (::write(reports, &key, sizeof key) != sizeof key)
-            ::_exit(3);
+        TestSupport::report(reports, key);
     }
     ::_exit(0);
 }
 
-// What the segment holds now, read as a restarted process would.
-Model opened(U64& corruptions) {
-    const auto config = Zabro::mbbZabroTableConfigFactory(kDevice, kPipe, kCapacity);
-    Model found(kCapacity + 1);
-    EntryConfig cursor(0, 0, 0, 0, 0);
-    Zabro::IterHint hint;
-    for (bool more = config->first(cursor, hint); more;
-         more = config->next(cursor.key(), cursor, hint)) {
-        found[cursor.key()] = {true, cursor.handleSet(), cursor.sdkEntryHandle(),
-                               cursor.generation()};
-    }
-    for (U64 key = 1; key <= kCapacity; ++key) {
-        if (!found[key].live) {  // a free slot's generation, from the bytes
-            found[key].generation = RawSegment(config->name()).record(key - 1).generation;
-        }
-    }
-    corruptions += config->corruptionsDetected();
-    return found;
-}
-
 class KillTest : public KeySegmentTest {
   protected:
-    // Starts the stream in a child, lets `kill` decide when to stop it, then
-    // brings the model up to date and checks the reopened segment against it.
-    template <class Kill>
-    bool round(U64 ops, Kill&& kill, const std::function<void()>& inChild = {}) {
-        int fds[2];
-        EXPECT_EQ(::pipe(fds), 0);
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            ::close(fds[0]);
+    // Runs the stream in a child (after `inChild`), stops it with `signal`
+    // `pause` after its `stopAfter`th report (never when 0), brings the model
+    // up to date with every report and checks the reopened segment against it.
+    bool round(U64 ops, U64 stopAfter, int signal = SIGKILL, std::chrono::microseconds pause = {},
+               void (*inChild)() = nullptr) {
+        TestSupport::ChildProcess child([&](int reports) {
             if (inChild)
                 inChild();
-            runStream(random, model, fds[1], ops);
-        }
-        ::close(fds[1]);
-        U64 key = 0;
-        const auto readReport = [&] { return ::read(fds[0], &key, sizeof key) == sizeof key; };
-        kill(pid, readReport, [&] {
-            apply(model, nextOp(random, model), key);
-            ++committed;
+            runStream(random, model, reports, ops);
         });
-        while (readReport()) {  // reports written before it died
+        U64 key = 0;
+        for (U64 reports = 1; child.read(key); ++reports) {
             apply(model, nextOp(random, model), key);
             ++committed;
+            if (reports == stopAfter) {
+                std::this_thread::sleep_for(pause);
+                child.kill(signal);
+            }
         }
-        ::close(fds[0]);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        const bool finished = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-        if (!finished)
-            ++kills;
+        const bool finished = child.exitCode() == 0;
+        kills += !finished;
         checkAgainstModel();
         return finished;
     }
 
+    // Reads the segment as a restarted process would and compares each slot with the model.
     void checkAgainstModel() {
-        U64 corruptions = 0;
-        Model found;
+        MbbZabroTableConfig::Ptr config;
         try {
-            found = opened(corruptions);
+            config = Zabro::mbbZabroTableConfigFactory(kDevice, kPipe, kCapacity);
         } catch (const std::exception& e) {
             ++refusals;
             ADD_FAILURE() << "refused after " << committed << " operations: " << e.what();
             return;
         }
-        EXPECT_EQ(corruptions, 0u) << "after " << committed << " operations";
+        Model found(kCapacity + 1);
+        EntryConfig cursor(0, 0, 0, 0, 0);
+        Zabro::IterHint hint;
+        for (bool more = config->first(cursor, hint); more;
+             more = config->next(cursor.key(), cursor, hint)) {
+            found[cursor.key()] = {true, cursor.handleSet(), cursor.sdkEntryHandle(),
+                                   cursor.generation()};
+        }
+        const RawSegment raw(segmentName());
+        for (U64 key = 1; key <= kCapacity; ++key)
+            if (!found[key].live)  // a free slot's generation, from the bytes
+                found[key].generation = raw.record(key - 1).generation;
+        EXPECT_EQ(config->corruptionsDetected(), 0u) << "after " << committed << " operations";
         // The operation in flight is there whole or not at all.
         std::mt19937_64 peek = random;
         const Op inFlight = nextOp(peek, model);
@@ -200,31 +166,26 @@ class KillTest : public KeySegmentTest {
 
     std::mt19937_64 random{20261206};
     Model model = Model(kCapacity + 1);
-    U64 committed = 0, kills = 0, refusals = 0, lost = 0;
+    unsigned long long committed = 0, kills = 0, refusals = 0, lost = 0;
 };
 
 TEST_F(KillTest, RandomKillsAndAKillBeforeEveryStoreLoseNothingCommitted) {
     std::mt19937 when(7);
-    U64 terms = 0;
+    unsigned long long terms = 0;
     for (int i = 0; i < 200; ++i) {
         const U64 target = 1 + when() % 300;
         const auto pause = std::chrono::microseconds(when() % 100);
-        const int signal = i % 5 == 0 ? SIGTERM : SIGKILL;
-        terms += signal == SIGTERM;
-        round(1'000'000, [&](pid_t pid, auto readReport, auto committedOne) {
-            for (U64 n = 0; n < target && readReport(); ++n) committedOne();
-            std::this_thread::sleep_for(pause);
-            ::kill(pid, signal);
-        });
+        terms += i % 5 == 0;
+        round(1'000'000, target, i % 5 == 0 ? SIGTERM : SIGKILL, pause);
     }
-    const U64 randomKills = kills;
+    const unsigned long long randomKills = kills;
     // Then short streams stopped before their 1st, 2nd, ... store until one
     // runs to the end: from a fresh name (creation first), and from the
     // segment the random kills left.
     const auto start = RawSegment(segmentName()).bytes();
     const Model startModel = model;
     const auto startRandom = random;
-    U64 storePoints = 0;
+    unsigned long long storePoints = 0;
     for (const bool fresh : {true, false}) {
         for (U64 stopAt = 1;; ++stopAt, ++storePoints) {
             if (fresh) {
@@ -237,15 +198,13 @@ TEST_F(KillTest, RandomKillsAndAKillBeforeEveryStoreLoseNothingCommitted) {
             random = startRandom;
             static U64 stores, limit;
             limit = stopAt;
-            const bool finished = round(
-                20, [](pid_t, auto, auto) {},
-                [] {
-                    stores = 0;
-                    Zabro::Layout::storeHook = [] {
-                        if (++stores == limit)
-                            ::raise(SIGKILL);
-                    };
-                });
+            const bool finished = round(20, 0, SIGKILL, {}, [] {
+                stores = 0;
+                Zabro::Layout::storeHook = [] {
+                    if (++stores == limit)
+                        ::raise(SIGKILL);
+                };
+            });
             if (finished || HasFailure())
                 break;
         }
@@ -253,9 +212,7 @@ TEST_F(KillTest, RandomKillsAndAKillBeforeEveryStoreLoseNothingCommitted) {
     std::printf(
         "key segment kills: %llu random (%llu by SIGTERM), %llu before a store; "
         "%llu operations committed; refusals to open %llu, records lost or half there %llu\n",
-        static_cast<unsigned long long>(randomKills), static_cast<unsigned long long>(terms),
-        static_cast<unsigned long long>(storePoints), static_cast<unsigned long long>(committed),
-        static_cast<unsigned long long>(refusals), static_cast<unsigned long long>(lost));
+        randomKills, terms, storePoints, committed, refusals, lost);
     EXPECT_GT(storePoints, 2 * kCapacity * 6) << "the short streams cover their stores";
 }
 

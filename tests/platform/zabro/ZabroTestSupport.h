@@ -3,11 +3,7 @@
 // process, a fixture that gives each test a clean key segment and checks for
 // leaks, a raw view of a segment for fault injection, and a second process.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -15,10 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "shm/Fd.h"
+#include "support/ChildProcess.h"
 #include "support/LeakCheck.h"
 #include "support/RawSegment.h"
-#include "zabro/ZabroSegmentLayout.h"
 #include "zabro/Zabro.h"
 #include "zabro/ZabroSegmentLayout.h"
 
@@ -48,19 +43,9 @@ class RawSegment : public TestSupport::RawSegment {
 };
 
 // Runs `body` in a forked process, as a second process would run, and hands
-// back its exit status: what `body` returns, 200 when it throws.
+// back its exit code: what `body` returns, 200 when it throws.
 inline int inSecondProcess(const std::function<int()>& body) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        int status = 200;
-        try {
-            status = body();
-        } catch (...) {
-        }
-        ::_exit(status);
-    }
-    int status = 0;
-    return ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return TestSupport::ChildProcess([&](int) { ::_exit(body()); }).exitCode();
 }
 
 class KeySegmentTest : public TestSupport::LeakCheck {
@@ -77,9 +62,8 @@ class KeySegmentTest : public TestSupport::LeakCheck {
         Zabro::MbbPostcodef::EntryConfig cursor(0, 0, 0, 0, 0);
         Zabro::IterHint hint;
         for (bool found = config.first(cursor, hint); found;
-             found = config.next(cursor.key(), cursor, hint)) {
+             found = config.next(cursor.key(), cursor, hint))
             keys.push_back(cursor.key());
-        }
         return keys;
     }
 };
