@@ -115,25 +115,24 @@ inline void PrintTo(const Raised& r, std::ostream* out) {
     *out << r.cls << "(" << r.status << ", \"" << r.message << "\")";
 }
 
+#define TABLE_TEST_RAISED(Class)               \
+    catch (const BfTable::Class& e) {          \
+        return {#Class, e.status(), e.what()}; \
+    }
 template <class Step>
 Raised raised(Step&& step) {
     try {
         step();
-    } catch (const BfTable::BfTableFull& e) {
-        return {"BfTableFull", e.status(), e.what()};
-    } catch (const BfTable::BfNoSysResources& e) {
-        return {"BfNoSysResources", e.status(), e.what()};
-    } catch (const BfTable::BfNotSupported& e) {
-        return {"BfNotSupported", e.status(), e.what()};
-    } catch (const BfTable::BfDuplicateEntry& e) {
-        return {"BfDuplicateEntry", e.status(), e.what()};
-    } catch (const BfTable::BfTryAgain& e) {
-        return {"BfTryAgain", e.status(), e.what()};
-    } catch (const BfTable::BfTableException& e) {
-        return {"BfTableException", e.status(), e.what()};
     }
+    TABLE_TEST_RAISED(BfTableFull)
+    TABLE_TEST_RAISED(BfNoSysResources)
+    TABLE_TEST_RAISED(BfNotSupported)
+    TABLE_TEST_RAISED(BfDuplicateEntry)
+    TABLE_TEST_RAISED(BfTryAgain)
+    TABLE_TEST_RAISED(BfTableException)
     return {};
 }
+#undef TABLE_TEST_RAISED
 
 inline auto assertionFailed(const std::string& expression) {
     return ::testing::HasSubstr("Assertion `" + expression + "' failed");
