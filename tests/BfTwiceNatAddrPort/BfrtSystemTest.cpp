@@ -1,8 +1,7 @@
 // A BfRt table as a whole: the binding of its table objects per table type,
 // the module-wide objects each binding replaces, the entry scope and the
-// order of the three bindings; a PD table on the same chip, a table of another
-// device, the steady state, and the preconditions that the BfRt backend alone
-// states.
+// order of the three bindings; a table of another device, the steady state,
+// and the preconditions that the BfRt backend alone states.
 #include "BfrtTestSupport.h"
 
 namespace BfrtTest {
@@ -104,22 +103,6 @@ TEST_F(BfrtFixture, BindsTheThreeTableObjectsInOrderIgnoringDeviceTargetIsAndSto
     EXPECT_EQ(raised([&] { bfrtTableIs(); }).cls, "BfTryAgain");
     EXPECT_EQ(Chip::TestHooks::allocationCounts().keys.total, before.keys.total);
     EXPECT_EQ(Chip::TestHooks::allocationCounts().data.total, before.data.total);
-}
-
-// A PD table on the same device reads what the BfRt table installed, and the
-// other way round.
-TEST_F(BfrtFixture, EntriesCrossBetweenThePdAndTheBfRtBackend) {
-    bfrtTableIs();
-    ChipTest::SharedLibrary lib(ChipTest::kPdLibraryNoBfRt);
-    auto pdTable = twiceNatAddrPortTableFactory(nullptr, nullptr, lib.handle(), kSession, kDevice,
-                                                kPipe, ChipTest::kPdLibraryNoBfRt);
-    const auto viaPd = matchOf(10, 20, 30), viaBfRt = matchOf(11, 21, 31);
-    pdTable->entryIs(entryOf(viaPd, actionOf(2, 0x0102, 17, 0x0304)));
-    program(viaBfRt, actionOf(4, 0x0506, 6, 0x0708));
-    EXPECT_EQ(describe(table->entryByHandle(pdTable->helper()->sdkHandles()->entry(viaPd))),
-              described(10, 20, 30, 2, 0x0102, 17, 0x0304));
-    EXPECT_EQ(describe(pdTable->entryByHandle(handleOf(viaBfRt))),
-              described(11, 21, 31, 4, 0x0506, 6, 0x0708));
 }
 
 TEST_F(BfrtFixture, TablesOfTwoDevicesShareTheModuleObjectsAndProgramTheirOwnChips) {
