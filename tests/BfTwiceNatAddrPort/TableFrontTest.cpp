@@ -1,14 +1,11 @@
 // The restart resync walk against a scripted table config; the exported
-// factory on the chip model with either backend: backend choice, a restart in
-// a second process, the trace lines and the assertions that both backends
-// state; the table's registration and the base class's assertions.
-
-#include <sys/wait.h>
-#include <unistd.h>
+// factory on the chip model with either backend: backend choice, the trace
+// lines and the assertions that both backends state; the table's registration
+// and the base class's assertions. (A restart in a second process, on either
+// backend, is the agent suite's demo case.)
 
 #include <map>
 
-#include "BfTwiceNatAddrPort/BfrtModule.h"
 #include "TableTestSupport.h"
 
 namespace TableTest {
@@ -215,52 +212,6 @@ TEST_P(FactoryTest, BuildsTheBackendThatThePdLibraryOffers) {
         std::tuple(helper.deviceId(), helper.devPipeId(), lib.name(), lib.dlHandle(),
                    lib.sessionId(), helper.sdkHandles()->entryCount()),
         std::tuple(kDevice, 0xFFFF, pdLibraryPath(GetParam()), pdLibrary->handle(), kSession, 0u));
-}
-
-// The agent installs an entry of every action and the default entry and
-// records each handle with its key. A restarted agent, in a second process
-// with the chips mapped anew and the library's BfRt objects as after
-// loading, finds every entry with its key bound to the match it reads back.
-TEST_P(FactoryTest, ARestartedAgentFindsEveryEntry) {
-    tableIs(GetParam());
-    std::map<U32, std::string> installed;
-    for (int i = 0; i < 6; ++i) {
-        const Bf::TwiceNatAddrPortMatchSpec::PtrConst m =
-            i == 5 ? table->defaultMatchSpec() : matchOf(i, 100 + i, 200 + i);
-        const auto action = actionOf((i + 1) % 5, 40 + i, 6, 500 + i);
-        program(m, action);
-        keys->sdkEntryHandleIs(keys->key(m), handleOf(m));
-        installed[handleOf(m)] = describe(entryOf(m, action));
-    }
-    const U64 highestKey = keys->highestAllocatedKey();
-    const Backend backend = GetParam();
-
-    const pid_t child = ::fork();
-    ASSERT_NE(child, -1);
-    if (child == 0) {
-        int found = 255;
-        try {
-            for (U32 dev = 0; dev < ChipTest::kDevicesUsedByTests; ++dev) Chip::close(dev);
-            Bf::bfRtModuleObjects() = {};
-            ChipTest::SharedLibrary lib(pdLibraryPath(backend));
-            auto keys = MbbZabroKey::zabroKeyManagerFactory(kDevice, kPipe);
-            auto table = twiceNatAddrPortTableFactory(keys, nullptr, lib.handle(), kSession,
-                                                      kDevice, kPipe, pdLibraryPath(backend));
-            found = keys->highestAllocatedKey() == highestKey ? 0 : 100;
-            table->helper()->sdkHandles()->entryForEach([&](const auto& match, U32 handle) {
-                found += installed.contains(handle) &&
-                         installed[handle] == describe(table->entry(match)) &&
-                         keys->match(keys->key(match)).ptr() == match.ptr();
-                return true;
-            });
-        } catch (...) {
-        }
-        ::_exit(found);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 6)
-        << status << " (exit 6: every entry found; 100 and above: wrong highest key)";
 }
 
 TEST_P(FactoryTest, TracesEachOperationAtLevelNine) {
