@@ -18,6 +18,7 @@ TEST(StatusTextTest, EveryCodeHasItsTextAndTheRestAreUnknown) {
         {10, "Resource temporarily not available, try again later"},
         {26, "Hardware entry not found"},
         {27, "Unknown error"},
+        {28, "Unknown error"},
         {1000, "Unknown error"},
         {INT_MAX, "Unknown error"},
         {-1, "Unknown error"},
