@@ -194,5 +194,6 @@ def main():
     run(build_cmd)  # leave the build matching the restored sources
     print(" ".join(f"{k} {v}" for k, v in counts.items()))
 
+
 if __name__ == "__main__":
     main()
