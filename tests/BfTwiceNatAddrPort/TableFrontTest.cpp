@@ -1,6 +1,6 @@
 // The restart resync walk against a scripted table config; the exported
 // factory on the chip model with either backend: backend choice, the trace
-// lines and the assertions that both backends state; the table's registration
+// lines and the assertions that both backends state; the default match spec
 // and the base class's assertions. (A restart in a second process, on either
 // backend, is the agent suite's demo case.)
 
@@ -275,17 +275,11 @@ TEST_P(BackendDeathTest, ViolatedPreconditionsStopTheProcess) {
     EXPECT_DEATH(table->entryDel(m), assertionFailed("helper()->sdkHandles()->entryHas( match )"));
 }
 
-// ---- The table's registration and the base class
+// ---- The default match spec and the base class
 
-TEST_F(TableFixture, RegistersItsAttributesAndOperationsInOrderAndKeepsOneDefaultMatchSpec) {
+// One default match spec at a time: set again it stays, deleted it goes.
+TEST_F(TableFixture, KeepsOneDefaultMatchSpec) {
     tableIs(Backend::Pd);
-    Texts names;
-    for (const Kiv::AttributeInfo* a : table->kivType().attributes()) names.emplace_back(a->name);
-    for (const Kiv::OperationInfo* op : table->kivType().operations()) names.emplace_back(op->name);
-    EXPECT_EQ(names, (Texts{"helper", "zabroKeyManager", "statusManager", "useBfRt",
-                            "defaultMatchSpec", "entryIs", "entryDel", "entry", "entryByHandle",
-                            "initializeTable", "defaultMatchSpecIs", "defaultMatchSpecDel"}));
-    EXPECT_THROW(Kiv::genericSet(*table, "helper", Kiv::Value()), Kiv::AttributeException);
     const auto before = table->defaultMatchSpecDel();
     EXPECT_FALSE(table->defaultMatchSpec());
     const auto fresh = table->defaultMatchSpecIs();

@@ -177,6 +177,8 @@ TEST_F(EntryTest, BadTextIsRejectedForItsAttributeAndReleasesWhatWasRead) {
     EXPECT_EQ(std::tuple(match->references(), action->references()), std::tuple(1u, 1u));
 }
 
+// The names are the library's own; reading and the errors are the runtime's
+// enum type, which its own suite walks.
 TEST(ActionSpecTypeTest, NamesAndNumbersConvertBothWays) {
     const char* names[] = {
         "onMissActionSpec", "twiceNatAddrPortHitActionSpec", "twiceNatAddrPortHitDynamicActionSpec",
@@ -185,24 +187,15 @@ TEST(ActionSpecTypeTest, NamesAndNumbersConvertBothWays) {
         const auto value = Bf::TwiceNatAddrPortActionSpecTypeInstance(n);
         std::ostringstream out;
         out << value;
+        Kiv::CharRange range(names[n]);
+        ActionType read = Bf::onMissActionSpec;
+        Bf::sequenceToValue(range, read);
         EXPECT_EQ(std::tuple(static_cast<unsigned>(value),
                              Bf::TwiceNatAddrPortActionSpecTypeInstance(Kiv::String(names[n])),
-                             Bf::stringValue(value), Bf::valueToStrep(value), out.str()),
-                  std::tuple(n, value, names[n], names[n], names[n]));
-        for (const std::string& text : {std::string(names[n]), std::to_string(n)}) {
-            Kiv::CharRange range(text);
-            ActionType read = Bf::onMissActionSpec;
-            Bf::sequenceToValue(range, read);
-            EXPECT_EQ(read, value) << text;
-            EXPECT_TRUE(range.empty());
-        }
+                             Bf::stringValue(value), Bf::valueToStrep(value), out.str(), read),
+                  std::tuple(n, value, names[n], names[n], names[n], value));
     }
     EXPECT_THROW(Bf::TwiceNatAddrPortActionSpecTypeInstance(5u), Kiv::RangeException);
-    EXPECT_THROW(Bf::TwiceNatAddrPortActionSpecTypeInstance(Kiv::String("hitActionSpec")),
-                 Kiv::RangeException);
-    Kiv::CharRange five("5");
-    ActionType read{};
-    EXPECT_THROW(Bf::sequenceToValue(five, read), Kiv::RangeException);
 }
 
 }  // namespace
