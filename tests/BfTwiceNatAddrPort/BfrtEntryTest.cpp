@@ -18,7 +18,8 @@ INSTANTIATE_TEST_SUITE_P(Actions, BfrtActionTest, ::testing::ValuesIn(kActionCas
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Two adds (the second at the fields' largest values), a read-back, a modify
-// and a default set; the data object is bound once per binding of the table.
+// and a default set; the data object is bound once per binding of the table,
+// and no other call allocates (every allocation is a logged call).
 TEST_P(BfrtActionTest, AddReadModifyAndDefaultSetMakeExactCallsAndBindDataOncePerBinding) {
     const ActionCase& a = GetParam();
     const Texts binding = {call("dataAllocate"),

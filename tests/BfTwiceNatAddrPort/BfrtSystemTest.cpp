@@ -1,7 +1,7 @@
 // A BfRt table as a whole: the binding of its table objects per table type,
 // the module-wide objects each binding replaces, the entry scope and the
-// order of the three bindings; a table of another device, the steady state,
-// and the preconditions that the BfRt backend alone states.
+// order of the three bindings; a table of another device, and the
+// preconditions that the BfRt backend alone states.
 #include "BfrtTestSupport.h"
 
 namespace BfrtTest {
@@ -123,25 +123,6 @@ TEST_F(BfrtFixture, TablesOfTwoDevicesShareTheModuleObjectsAndProgramTheirOwnChi
     EXPECT_EQ(describe(other->entry(there)), described(1, 2, 3, 1, 1, 6, 2));
     other->entryDel(there);  // without a status manager
     EXPECT_EQ(Chip::open(kOther).entryCount(), 0u);
-}
-
-TEST_F(BfrtFixture, SteadyStateAllocatesNoBfRtObject) {
-    bfrtTableIs();
-    const auto& def = table->defaultMatchSpec();
-    for (const ActionCase& a : kActionCases) program(def, actionOf(a.type, 1, 2, 3));
-    const auto before = Chip::TestHooks::allocationCounts();
-    for (U16 n = 0; n < 5; ++n) {
-        const auto match = matchOf(n, n, n);
-        program(match, actionOf(n, n, 6, n));
-        program(match, actionOf((n + 1) % 5, n, 17, n));
-        program(def, actionOf(n));
-        ASSERT_NE(describe(table->entry(match)), "empty");
-        table->entryDel(match);
-        keys->free(keys->key(match));
-    }
-    const auto after = Chip::TestHooks::allocationCounts();
-    EXPECT_EQ(std::tuple(after.keys.total, after.data.total, after.attributes.total),
-              std::tuple(before.keys.total, before.data.total, before.attributes.total));
 }
 
 // The last binding's key and data objects serve every table object, and the runtime

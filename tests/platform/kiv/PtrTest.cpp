@@ -116,33 +116,19 @@ TEST_P(AtomicPtrTest, ConcurrentCopiesAndDropsDestroyOnceAfterEveryUse) {
 using Map = Kiv::HashMap2018<const Gadget, int>;
 using HashMapTest = TestSupport::LeakCheck;
 
-TEST_F(HashMapTest, KeysAreObjectsKeptAliveUntilEraseClearOrDestruction) {
+// Inserts, finds and erases, keys by identity and held while stored, are the
+// reference-map case's; clear and destruction release the keys.
+TEST_F(HashMapTest, ClearAndDestructionReleaseTheKeys) {
     const int destroyedBefore = gadgetsDestroyed;
     {
         Map map;
-        Gadget::Ptr a = Kiv::create<Gadget>(1u);
-        Gadget::Ptr twin = Kiv::create<Gadget>(1u);  // same fields, another object
-        EXPECT_TRUE(map.insertOrAssign(a, 10));
-        EXPECT_TRUE(map.insertOrAssign(twin, 20));
-        EXPECT_FALSE(map.insertOrAssign(a, 11));  // replaces, the stored key stays
-        EXPECT_EQ(map.size(), 2u);
-        EXPECT_EQ(*map.find(twin.ptr()), 20);
-        EXPECT_EQ(a->references(), 2u);
-        EXPECT_EQ(map.find(Kiv::create<Gadget>(1u).ptr()), nullptr);
-        const Gadget* raw = a.ptr();
-        a = twin = nullptr;
-        EXPECT_EQ(raw->serial(), 1u) << "the map keeps its keys alive";
-        int removed = 0;
-        EXPECT_TRUE(map.erase(raw, &removed));
-        EXPECT_EQ(removed, 11);
-        EXPECT_EQ(gadgetsDestroyed, destroyedBefore + 2);
-        EXPECT_FALSE(map.erase(raw));
+        map.insertOrAssign(Kiv::create<Gadget>(), 1);
         map.clear();
         EXPECT_TRUE(map.empty());
-        EXPECT_EQ(gadgetsDestroyed, destroyedBefore + 3);
+        EXPECT_EQ(gadgetsDestroyed, destroyedBefore + 1);
         map.insertOrAssign(Kiv::create<Gadget>(), 1);
     }
-    EXPECT_EQ(gadgetsDestroyed, destroyedBefore + 4);
+    EXPECT_EQ(gadgetsDestroyed, destroyedBefore + 2);
     // A map of one key visits it from the start whichever bucket it is in:
     // 200 distinct keys all but surely meet every bucket of the first 16.
     std::vector<Gadget::Ptr> keys;
