@@ -17,15 +17,16 @@ class BfrtActionTest : public BfrtFixture, public ::testing::WithParamInterface<
 INSTANTIATE_TEST_SUITE_P(Actions, BfrtActionTest, ::testing::ValuesIn(kActionCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Two adds (the second at the fields' largest values), a read-back, a modify
-// and a default set; the data object is bound once per binding of the table,
+// Two adds (the second at the fields' largest values), a read-back, a modify,
+// a default set and the deletes; the data object is bound once per binding of the table,
 // and no other call allocates (every allocation is a logged call).
 TEST_P(BfrtActionTest, AddReadModifyAndDefaultSetMakeExactCallsAndBindDataOncePerBinding) {
     const ActionCase& a = GetParam();
     const Texts binding = {call("dataAllocate"),
                            call("dataReset", "action=" + std::to_string(a.actionId))};
     bfrtTableIs();
-    const auto first = matchOf(1, 2, 3), second = matchOf(4, 5, 6);
+    // A match with all fields 0 like the default match is an ordinary entry.
+    const auto first = matchOf(0, 0, 0), second = matchOf(4, 5, 6);
     const auto& def = table->defaultMatchSpec();
     // The calls of programming `match` with the action (rwId, prot, param), ended by `last`.
     const auto expectCalls = [&](const auto& match, U16 rwId, U8 prot, U16 param, Texts head,
@@ -33,9 +34,9 @@ TEST_P(BfrtActionTest, AddReadModifyAndDefaultSetMakeExactCallsAndBindDataOncePe
         EXPECT_EQ(callsOf([&] { program(match, actionOf(a.type, rwId, prot, param)); }),
                   head + dataSets(a, rwId, prot, param) + Texts{last});
     };
-    expectCalls(first, 7, 17, 300, sets("Key", 1, {1, 2, 3}) + binding,
+    expectCalls(first, 7, 17, 300, sets("Key", 1, {0, 0, 0}) + binding,
                 call("tableEntryAdd",
-                     sessionTarget() + ", " + keyText(1, 2, 3) + ", " + dataText(a, 7, 17, 300)));
+                     sessionTarget() + ", " + keyText(0, 0, 0) + ", " + dataText(a, 7, 17, 300)));
     const U32 firstHandle = handleOf(first);
     EXPECT_NE(firstHandle, 0u);
     expectCalls(second, 0xFFFF, 255, 0xFFFF, sets("Key", 1, {4, 5, 6}),
@@ -68,27 +69,19 @@ TEST_P(BfrtActionTest, AddReadModifyAndDefaultSetMakeExactCallsAndBindDataOncePe
     table->initializeTable(table->helper());
     expectCalls(def, 9, 19, 302, binding, defaultSet);  // a new binding binds the data anew
     EXPECT_EQ(handleOf(def), defaultHandle);
+    // Deletes go by the stored handle, and only the default match object resets the default.
+    EXPECT_EQ(
+        callsOf([&] {
+            table->entryDel(first);
+            table->entryDel(def);
+        }),
+        (Texts{call("tableEntryDel", sessionTarget() + ", hdl=" + std::to_string(firstHandle)),
+               call("tableDefaultEntryReset", sessionTarget())}));
+    EXPECT_EQ(table->helper()->sdkHandles()->entryCount(), 1u);
     EXPECT_EQ(keys->calls,
-              (std::vector<Call>{{"alloc", 1, first}, {"alloc", 2, second}, {"alloc", 3, def}}));
-    EXPECT_EQ(statusManager->initStatusCount(), 5u);
-}
-
-TEST_F(BfrtFixture, DeletesByStoredHandleAndResetsTheDefaultEntryOfTheDefaultMatchObjectOnly) {
-    bfrtTableIs();
-    const auto zero = matchOf(0, 0, 0);
-    const auto& def = table->defaultMatchSpec();
-    program(zero, actionOf(kOnMiss));
-    program(def, actionOf(kOnMiss));
-    const U32 zeroHandle = handleOf(zero);
-    EXPECT_EQ(callsOf([&] {
-                  table->entryDel(zero);
-                  table->entryDel(def);
-              }),
-              (Texts{call("tableEntryDel", sessionTarget() + ", hdl=" + std::to_string(zeroHandle)),
-                     call("tableDefaultEntryReset", sessionTarget())}));
-    EXPECT_EQ(table->helper()->sdkHandles()->entryCount(), 0u);
-    EXPECT_EQ(statusManager->touches(def), 2u);
-    EXPECT_EQ(keys->calls.size(), 2u);  // deletes free no key: the agent does
+              (std::vector<Call>{{"alloc", 1, first}, {"alloc", 2, second}, {"alloc", 3, def}}))
+        << "deletes free no key: the agent does";
+    EXPECT_EQ(statusManager->initStatusCount(), 7u);
 }
 
 TEST_F(BfrtFixture, ReadBackTruncatesFieldsAndGivesUpOnUnknownActionsAndFailedReads) {
