@@ -1,8 +1,8 @@
 #pragma once
 // Pieces of the BfRt backend's suite, over TableTestSupport.h: a chip table
 // object whose chosen calls misbehave, a table object put in a device's slot
-// for a scope, the chip's ids of each action, and a fixture with the texts
-// that the chip logs for this table's calls.
+// for a scope, and a fixture with the texts that the chip logs for this
+// table's calls.
 
 #include <functional>
 #include <memory>
@@ -54,22 +54,6 @@ struct ScopedTableObject {
     std::unique_ptr<bfrt::OlvaneBfRtTable>& slot;
     Table* object;
     std::unique_ptr<bfrt::OlvaneBfRtTable> saved;
-};
-
-// The chip's ids of an action: its action id and first data field id (0 for
-// onMiss, which has none).
-struct ActionCase {
-    int type;
-    const char* name;
-    U32 actionId;
-    U32 firstField;
-};
-inline constexpr ActionCase kActionCases[] = {
-    {kOnMiss, "onMiss", 101, 0},
-    {kHit, "twiceNatAddrPortHit", 102, 11},
-    {kHitDynamic, "twiceNatAddrPortHitDynamic", 103, 21},
-    {kHitEcmp, "twiceNatAddrPortHitEcmp", 104, 31},
-    {kHitEcmpDynamic, "twiceNatAddrPortHitEcmpDynamic", 105, 41},
 };
 
 inline Texts operator+(Texts a, const Texts& b) {

@@ -1,6 +1,6 @@
 // The PD backend on the chip model: the PD call of every operation and action
-// with its exact bytes, lookup and deletion, the entry
-// scope, the failure sites, and read-backs through a scripted entry reader.
+// with its exact bytes, lookup and deletion, the entry scope, the failure sites, and read-backs
+// through a scripted entry reader.
 
 #include <dlfcn.h>
 
@@ -52,8 +52,6 @@ const std::string kPd = "p4_pd_olvane_switch_twiceNatAddrPort_";
 // The leading arguments of a PD call on kDevice (and kPipe), as the chip logs them.
 const std::string kAtTarget = "sess=7, dev_tgt=[02 00 00 00 01 00 00 00]";
 const std::string kAtDevice = "sess=7, dev_id=2, ";
-const char* const kActionNames[] = {"onMiss", "twiceNatAddrPortHit", "twiceNatAddrPortHitDynamic",
-                                    "twiceNatAddrPortHitEcmp", "twiceNatAddrPortHitEcmpDynamic"};
 
 // `pd("table_delete", "sess=7, ...")`: the call log's text of a PD call.
 std::string pd(const std::string& function, const std::string& args) {
@@ -69,12 +67,13 @@ std::string hdl(U32 handle) {
 
 class PdActionTest : public TableFixture, public ::testing::WithParamInterface<int> {};
 
-INSTANTIATE_TEST_SUITE_P(EveryAction, PdActionTest, ::testing::Range(0, 5),
-                         [](const auto& info) { return std::string(kActionNames[info.param]); });
+INSTANTIATE_TEST_SUITE_P(EveryAction, PdActionTest, ::testing::Range(0, 5), [](const auto& info) {
+    return std::string(kActionCases[info.param].name);
+});
 
 TEST_P(PdActionTest, ProgramsAndReadsBackWithTheActionsOwnFunctionsAndExactBytes) {
     const int type = GetParam();
-    const std::string name = kActionNames[type];
+    const std::string name = kActionCases[type].name;
     const bool hit = type != kOnMiss;
     // onMiss carries no action spec and reads back without values.
     const auto spec = [&](const char* bytes) {
