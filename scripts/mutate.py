@@ -11,7 +11,10 @@ With --snapshot REV it works on a copy of commit REV under DIR/src and
 builds in DIR/build, so the work tree stays untouched and can be edited
 meanwhile; files equal to the copy's are left alone, so a later snapshot
 rebuilds only what changed. `--snapshot $(git stash create)` copies the work
-tree as it is; --per-file 0 then just builds and tests it.
+tree as it is; --per-file 0 then just builds and tests it. --replay REPORT
+runs only the mutants that an earlier report marks caught, to check that they
+still are. The report is rewritten after every mutant, so a run cut short
+keeps what it found ("done" says how far it got).
 
   nice -n 19 scripts/mutate.py --seed 15 --per-file 10 \\
       --targets spine_tests pd_backend_tests \\
@@ -125,6 +128,7 @@ def main():
     ap.add_argument("--snapshot", metavar="REV", help="mutate a copy of commit REV")
     ap.add_argument("--dir", default="build-mut", help="folder of the build and the copy")
     ap.add_argument("--json", required=True, help="where to write the outcomes")
+    ap.add_argument("--replay", metavar="REPORT", help="only the mutants REPORT marks caught")
     ap.add_argument("--list", action="store_true", help="only list the mutants")
     args = ap.parse_args()
 
@@ -138,6 +142,10 @@ def main():
     if missing:
         sys.exit(f"mutate.py: no such source file: {', '.join(missing)}")
     mutants = choose(args.files, tree, args.seed, args.per_file)
+    if args.replay:
+        caught = {(m["file"], m["line"], m["new"]) for m in
+                  json.loads(Path(args.replay).read_text())["mutants"] if m["outcome"] == "caught"}
+        mutants = [m for m in mutants if (m["file"], m["line"], m["new"].strip()) in caught]
     if args.list:
         for i, m in enumerate(mutants):
             print(f"{i:3} {m['file']}:{m['line']} {m['op']}: {m['new'].strip()}")
@@ -159,6 +167,11 @@ def main():
 
     signal.signal(signal.SIGTERM, lambda *_: sys.exit("mutate.py: terminated"))
     counts = {"caught": 0, "survived": 0, "invalid": 0}
+    report = {"seed": args.seed, "per_file": args.per_file, "targets": args.targets,
+              "tests": args.tests or "every test of the targets", "snapshot": args.snapshot,
+              "replay": args.replay, "counts": counts, "done": f"0/{len(mutants)}"}
+    Path(args.json).parent.mkdir(parents=True, exist_ok=True)
+    Path(args.json).write_text(report_text(report, []))
     for i, m in enumerate(mutants):
         path = tree / m["file"]
         original = path.read_text()
@@ -174,14 +187,11 @@ def main():
         finally:
             path.write_text(original)
         counts[m["outcome"]] += 1
+        report["done"] = f"{i + 1}/{len(mutants)}"
+        Path(args.json).write_text(report_text(report, mutants[:i + 1]))
         print(f"[{i + 1}/{len(mutants)}] {m['outcome']:8} {m['file']}:{m['line']} {m['op']}"
               f" ({time.time() - start:.0f} s)", flush=True)
     run(build_cmd)  # leave the build matching the restored sources
-    report = {"seed": args.seed, "per_file": args.per_file, "targets": args.targets,
-              "tests": args.tests or "every test of the targets", "snapshot": args.snapshot,
-              "counts": counts}
-    Path(args.json).parent.mkdir(parents=True, exist_ok=True)
-    Path(args.json).write_text(report_text(report, mutants))
     print(" ".join(f"{k} {v}" for k, v in counts.items()))
 
 

@@ -1,36 +1,116 @@
-// A BfRt table among its neighbours: a PD table on the same chip, a
-// table of another device, the steady state, and the preconditions that the
-// BfRt backend alone states or that one backend suffices to show.
+// A BfRt table as a whole: the binding of its table objects per table type,
+// the module-wide objects each binding replaces, the entry scope and the
+// order of the three bindings; a table of another device, and the
+// preconditions that the BfRt backend alone states.
 #include "BfrtTestSupport.h"
 
 namespace BfrtTest {
 namespace {
 
-using ChipTest::kPdLibrary;
+using bfrt::TableType;
 
-// A PD table on the same device reads what the BfRt table installed, and the
-// other way round.
-TEST_F(BfrtFixture, EntriesCrossBetweenThePdAndTheBfRtBackend) {
-    bfrtTableIs();
-    ChipTest::SharedLibrary lib(ChipTest::kPdLibraryNoBfRt);
-    auto pdTable = twiceNatAddrPortTableFactory(nullptr, nullptr, lib.handle(), kSession, kDevice,
-                                                kPipe, ChipTest::kPdLibraryNoBfRt);
-    const auto viaPd = matchOf(10, 20, 30), viaBfRt = matchOf(11, 21, 31);
-    pdTable->entryIs(entryOf(viaPd, actionOf(2, 0x0102, 17, 0x0304)));
-    program(viaBfRt, actionOf(4, 0x0506, 6, 0x0708));
-    EXPECT_EQ(describe(table->entryByHandle(pdTable->helper()->sdkHandles()->entry(viaPd))),
-              described(10, 20, 30, 2, 0x0102, 17, 0x0304));
-    EXPECT_EQ(describe(pdTable->entryByHandle(handleOf(viaBfRt))),
-              described(11, 21, 31, 4, 0x0506, 6, 0x0708));
+struct BindingCase {
+    TableType type;
+    U16 pipe;
+    const char* replaced;      // the owners that get new objects
+    std::optional<int> scope;  // the entry scope set, if any
+};
+constexpr const char* kMatchObjects = "entryBfRtKey readBfRtKey readBfRtData ";
+
+class BfrtBindingTest : public BfrtFixture, public ::testing::WithParamInterface<BindingCase> {};
+
+INSTANTIATE_TEST_SUITE_P(
+    Types, BfrtBindingTest,
+    ::testing::Values(
+        BindingCase{TableType::MatchDirect, 1, kMatchObjects, 1},
+        BindingCase{TableType::MatchDirect, 0xFFFF, kMatchObjects, 0},
+        BindingCase{TableType::MatchIndirect, 3, kMatchObjects, 1},
+        BindingCase{TableType::MatchIndirectSelector, 0xFFFF, kMatchObjects, 0},
+        BindingCase{TableType::ActionProfile, 1, "actionProfileBfRtKey actionProfileBfRtData ", {}},
+        BindingCase{TableType::Selector, 1, "selectorBfRtKey selectorBfRtData ", {}},
+        BindingCase{TableType::Register, 1, kMatchObjects, {}}),
+    [](const auto& info) {
+        return "Type" + std::to_string(static_cast<int>(info.param.type)) + "Pipe" +
+               std::to_string(info.param.pipe);
+    });
+
+TEST_P(BfrtBindingTest, BindsByTableType) {
+    const BindingCase& c = GetParam();
+    const bool match = std::string_view(c.replaced) == kMatchObjects;
+    ScopedTableObject bound(Chip::deviceObjects(kDevice).table,
+                            std::make_unique<Chip::SimTable>(c.type, "bound"));
+    // The module-wide owners that were given new objects.
+    const auto owners = [] {
+        const Bf::BfRtModuleObjects& o = Bf::bfRtModuleObjects();
+        return std::vector<std::pair<std::string, const void*>>{
+            {"entryBfRtKey", o.entryBfRtKey.get()},
+            {"readBfRtKey", o.readBfRtKey.get()},
+            {"readBfRtData", o.readBfRtData.get()},
+            {"actionProfileBfRtKey", o.actionProfileBfRtKey.get()},
+            {"actionProfileBfRtData", o.actionProfileBfRtData.get()},
+            {"selectorBfRtKey", o.selectorBfRtKey.get()},
+            {"selectorBfRtData", o.selectorBfRtData.get()}};
+    };
+    Bf::bfRtModuleObjects().actionBfRtDataBound.fill(true);
+    const auto ownersBefore = owners();
+    const auto before = Chip::TestHooks::allocationCounts();
+
+    const auto on = [](const char* method, const std::string& args = {}) {
+        return call(method, args, "bound");
+    };
+    Texts expected = {on("tableTypeGet"), on("keyAllocate")};
+    if (match)
+        expected = expected + Texts{on("keyReset"), on("keyAllocate")};
+    expected = expected +
+               Texts{on("dataAllocate"), on("deviceTargetIs", "target=" + target(kDevice, c.pipe))};
+    if (c.scope) {
+        const std::string scope = "scope=" + std::to_string(*c.scope);
+        expected = expected +
+                   Texts{on("attributeAllocate", "type=0"),
+                         "BfRtTableAttributes::entryScopeParamsSet(" + scope + ")",
+                         on("tableAttributesSet", sessionTarget(kDevice, c.pipe) + ", " + scope)};
+    }
+    EXPECT_EQ(bindingCalls(c.pipe), expected);
+    EXPECT_EQ(bound->deviceTarget().pipe_id, c.pipe);
+    std::string replaced;
+    for (std::size_t i = 0; i < ownersBefore.size(); ++i) {
+        if (owners()[i].second != ownersBefore[i].second)
+            replaced += owners()[i].first + " ";
+    }
+    EXPECT_EQ(replaced, c.replaced);
+    for (bool flag : Bf::bfRtModuleObjects().actionBfRtDataBound)
+        EXPECT_EQ(flag, !match) << "a match table binding unbinds every action's data";
+    EXPECT_EQ(Chip::TestHooks::allocationCounts().attributes.live, before.attributes.live)
+        << "the scope object is released";
+}
+
+TEST_F(BfrtFixture, BindsTheThreeTableObjectsInOrderIgnoringDeviceTargetIsAndStopsAtAFailure) {
+    auto& objects = Chip::deviceObjects(kDevice);
+    ScopedTableObject second(objects.secondTable,
+                             std::make_unique<Chip::SimTable>(TableType::Selector, "second"));
+    ScopedTableObject third(objects.thirdTable,
+                            std::make_unique<Chip::SimTable>(TableType::ActionProfile, "third"));
+    Chip::TestHooks::faultIs("OlvaneBfRtTable::deviceTargetIs", 1, Chip::kInvalidArg);
+    Texts queries = bindingCalls();  // each after the ignored failure
+    std::erase_if(queries, [](const std::string& c) { return c.find("tableTypeGet") == c.npos; });
+    EXPECT_EQ(queries, (Texts{call("tableTypeGet"), call("tableTypeGet", {}, "second"),
+                              call("tableTypeGet", {}, "third")}));
+    EXPECT_EQ(third->deviceTarget().pipe_id, kPipe) << "each binding gets the same helper";
+
+    table = nullptr;
+    const auto before = Chip::TestHooks::allocationCounts();
+    Chip::TestHooks::faultIs("OlvaneBfRtTable::tableTypeGet", 1, Chip::kTryAgain);
+    EXPECT_EQ(raised([&] { bfrtTableIs(); }).cls, "BfTryAgain");
+    EXPECT_EQ(Chip::TestHooks::allocationCounts().keys.total, before.keys.total);
+    EXPECT_EQ(Chip::TestHooks::allocationCounts().data.total, before.data.total);
 }
 
 TEST_F(BfrtFixture, TablesOfTwoDevicesShareTheModuleObjectsAndProgramTheirOwnChips) {
     constexpr U8 kOther = kDevice + 1;
     bfrtTableIs();
-    ChipTest::SharedLibrary lib(kPdLibrary);
+    ChipTest::SharedLibrary lib(ChipTest::kPdLibrary);
     auto other = twiceNatAddrPortTableFactory(nullptr, nullptr, lib.handle(), kSession, kOther,
-                                              0xFFFF, kPdLibrary);
-
+                                              0xFFFF, ChipTest::kPdLibrary);
     const auto here = matchOf(1, 2, 3), there = matchOf(1, 2, 3);
     const auto hit = actionOf(kHit, 1, 6, 2);
     EXPECT_EQ(callsOf([&] { program(here, hit); })[3], call("dataAllocate"));
@@ -39,66 +119,36 @@ TEST_F(BfrtFixture, TablesOfTwoDevicesShareTheModuleObjectsAndProgramTheirOwnChi
     EXPECT_EQ(otherCalls.back(),
               call("tableEntryAdd", sessionTarget(kOther, 0xFFFF) + ", " + keyText(1, 2, 3) +
                                         ", data=[action=102 11:1 12:6 13:2]"));
-
     EXPECT_EQ(Chip::open(kDevice).entryCount(), 1u);
-    EXPECT_EQ(Chip::open(kOther).entryCount(), 1u);
     EXPECT_EQ(describe(other->entry(there)), described(1, 2, 3, 1, 1, 6, 2));
     other->entryDel(there);  // without a status manager
     EXPECT_EQ(Chip::open(kOther).entryCount(), 0u);
 }
 
-TEST_F(BfrtFixture, SteadyStateAllocatesNoBfRtObject) {
-    bfrtTableIs();
-    const auto& def = table->defaultMatchSpec();
-    for (const ActionCase& a : kActionCases) program(def, actionOf(a.type, 1, 2, 3));
-    const auto before = Chip::TestHooks::allocationCounts();
-    for (U16 n = 0; n < 5; ++n) {
-        const auto match = matchOf(n, n, n);
-        program(match, actionOf(n, n, 6, n));
-        program(match, actionOf((n + 1) % 5, n, 17, n));
-        program(def, actionOf(n));
-        ASSERT_NE(describe(table->entry(match)), "empty");
-        table->entryDel(match);
-        keys->free(keys->key(match));
-    }
-    const auto after = Chip::TestHooks::allocationCounts();
-    EXPECT_EQ(after.keys.total, before.keys.total);
-    EXPECT_EQ(after.data.total, before.data.total);
-    EXPECT_EQ(after.attributes.total, before.attributes.total);
-}
-
 // The last binding's key and data objects serve every table object, and the runtime
 // takes them only from the table that allocated them: a second table bound as a
 // match table (type 7 here) leaves the twiceNatAddrPort table unable to add, one
-// bound as a selector does not.
+// bound as a selector does not. A getter that offers the object runtime without a
+// table object gets the PD backend.
 TEST_F(BfrtFixture, ASecondTableBoundAsAMatchTableTakesTheEntryObjects) {
-    const struct {
-        bfrt::TableType type;
-        Raised raised;
-    } cases[] = {{bfrt::TableType::Register, {"BfTableException", 3, ""}},
-                 {bfrt::TableType::Selector, {}}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(static_cast<int>(c.type));
+    for (const auto type : {TableType::Register, TableType::Selector}) {
+        SCOPED_TRACE(static_cast<int>(type));
         ScopedTableObject second(Chip::deviceObjects(kDevice).secondTable,
-                                 std::make_unique<Chip::SimTable>(c.type, "second"));
+                                 std::make_unique<Chip::SimTable>(type, "second"));
         bfrtTableIs();
-        Raised r = raised([&] { program(matchOf(1, 2, 3), actionOf(kHit, 1, 6, 2)); });
-        r.message.clear();
-        EXPECT_EQ(r, c.raised);
-        EXPECT_EQ(Chip::open(kDevice).entryCount(), c.raised.status == 0 ? 1u : 0u);
+        const bool refused = type == TableType::Register;
+        const Raised r = raised([&] { program(matchOf(1, 2, 3), actionOf(kHit, 1, 6, 2)); });
+        EXPECT_EQ(std::tuple(r.cls, r.status),
+                  refused ? std::tuple("BfTableException", 3u) : std::tuple("nothing", 0u));
+        EXPECT_EQ(Chip::open(kDevice).entryCount(), refused ? 0u : 1u);
     }
-}
-
-// A PD library whose getter offers the object runtime without a table object gets
-// the PD backend.
-TEST_F(BfrtFixture, NoTableObjectFromTheGetterMeansThePdBackend) {
     ScopedTableObject none(Chip::deviceObjects(kDevice).table, std::unique_ptr<Chip::SimTable>());
     EXPECT_EQ(&bfrtTableIs()->kivType(), &Bf::TwiceNatAddrPortTablePd::kivTypeInfo());
 }
 
 TEST_F(BfrtFixture, ViolatedPreconditionsStopTheProcess) {
     ScopedTableObject scripted(Chip::deviceObjects(kDevice).table,
-                               std::make_unique<ScriptedBfRtTable>(bfrt::TableType::MatchDirect));
+                               std::make_unique<ScriptedBfRtTable>(TableType::MatchDirect));
     bfrtTableIs();
     const auto match = matchOf(1, 2, 3);
     table->helper()->sdkHandles()->entryIs(match, 0);

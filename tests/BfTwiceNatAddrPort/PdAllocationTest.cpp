@@ -1,5 +1,7 @@
 // The hot paths of the PD backend allocate nothing of their own: heap blocks
-// are counted by replacing the global operator new of this executable, and
+// are counted by replacing this executable's global operator new (the forms
+// that new expressions of single objects reach; the array forms reach them
+// too, except under the sanitizer, which keeps both ends of an array's life),
 // runtime objects by the allocation trackers.
 
 #include <atomic>
@@ -9,27 +11,17 @@
 #include "TableTestSupport.h"
 
 namespace {
-
 std::atomic<std::uint64_t> heapBlocks{0};
-
-void* counted(std::size_t size) {
-    heapBlocks.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-
 }  // namespace
 
-// The forms that new and delete expressions of single objects reach. The
-// array forms reach these too, except under the sanitizer, which then keeps
-// both ends of an array's life.
-void* operator new(std::size_t size) {
-    return counted(size);
-}
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     heapBlocks.fetch_add(1, std::memory_order_relaxed);
     return std::malloc(size ? size : 1);
+}
+void* operator new(std::size_t size) {
+    if (void* p = operator new(size, std::nothrow))
+        return p;
+    throw std::bad_alloc();
 }
 void operator delete(void* p) noexcept {
     std::free(p);
@@ -64,14 +56,13 @@ TEST_F(TableFixture, PdHotPathsAllocateOnlyWhatTheyCreate) {
     tableIs(Backend::Pd);
     const auto m = matchOf(1, 2, 3), absent = matchOf(4, 5, 6), warm = matchOf(7, 8, 9);
     const auto& def = table->defaultMatchSpec();
-    const auto hit = entryOf(m, actionOf(kHitEcmp, 1, 6, 2));
-    const auto onMiss = entryOf(m, actionOf(kOnMiss));
+    const auto hit = entryOf(m, actionOf(kHitEcmp, 1, 6, 2)),
+               onMiss = entryOf(m, actionOf(kOnMiss));
     const auto setDefault = entryOf(def, actionOf(kHit, 3, 4, 5));
     // First uses outside the measurement (trace handle, chip segment).
     program(warm, actionOf(kOnMiss));
     table->entry(warm);
     table->entryDel(warm);
-
     // What storing one new pair in a handle map costs by itself.
     const auto map = Bf::twiceNatAddrPortTableHandlesFactory();
     const auto pair = allocationsOf([&] { map->entryIs(absent, 1); });

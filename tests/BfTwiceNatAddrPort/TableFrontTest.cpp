@@ -1,14 +1,11 @@
 // The restart resync walk against a scripted table config; the exported
-// factory on the chip model with either backend: backend choice, a restart in
-// a second process, the trace lines and the assertions that both backends
-// state; the table's registration and the base class's assertions.
-
-#include <sys/wait.h>
-#include <unistd.h>
+// factory on the chip model with either backend: backend choice, the trace
+// lines and the assertions that both backends state; the default match spec
+// and the base class's assertions. (A restart in a second process, on either
+// backend, is the agent suite's demo case.)
 
 #include <map>
 
-#include "BfTwiceNatAddrPort/BfrtModule.h"
 #include "TableTestSupport.h"
 
 namespace TableTest {
@@ -217,72 +214,21 @@ TEST_P(FactoryTest, BuildsTheBackendThatThePdLibraryOffers) {
         std::tuple(kDevice, 0xFFFF, pdLibraryPath(GetParam()), pdLibrary->handle(), kSession, 0u));
 }
 
-// The agent installs an entry of every action and the default entry and
-// records each handle with its key. A restarted agent, in a second process
-// with the chips mapped anew and the library's BfRt objects as after
-// loading, finds every entry with its key bound to the match it reads back.
-TEST_P(FactoryTest, ARestartedAgentFindsEveryEntry) {
-    tableIs(GetParam());
-    std::map<U32, std::string> installed;
-    for (int i = 0; i < 6; ++i) {
-        const Bf::TwiceNatAddrPortMatchSpec::PtrConst m =
-            i == 5 ? table->defaultMatchSpec() : matchOf(i, 100 + i, 200 + i);
-        const auto action = actionOf((i + 1) % 5, 40 + i, 6, 500 + i);
-        program(m, action);
-        keys->sdkEntryHandleIs(keys->key(m), handleOf(m));
-        installed[handleOf(m)] = describe(entryOf(m, action));
-    }
-    const U64 highestKey = keys->highestAllocatedKey();
-    const Backend backend = GetParam();
-
-    const pid_t child = ::fork();
-    ASSERT_NE(child, -1);
-    if (child == 0) {
-        int found = 255;
-        try {
-            for (U32 dev = 0; dev < ChipTest::kDevicesUsedByTests; ++dev) Chip::close(dev);
-            Bf::bfRtModuleObjects() = {};
-            ChipTest::SharedLibrary lib(pdLibraryPath(backend));
-            auto restartedKeys = MbbZabroKey::zabroKeyManagerFactory(kDevice, kPipe);
-            auto restarted =
-                twiceNatAddrPortTableFactory(restartedKeys, nullptr, lib.handle(), kSession,
-                                             kDevice, kPipe, pdLibraryPath(backend));
-            found = restartedKeys->highestAllocatedKey() == highestKey ? 0 : 100;
-            restarted->helper()->sdkHandles()->entryForEach([&](const auto& match, U32 handle) {
-                const auto expected = installed.find(handle);
-                found += expected != installed.end() &&
-                         expected->second == describe(restarted->entry(match)) &&
-                         restartedKeys->match(restartedKeys->key(match)).ptr() == match.ptr();
-                return true;
-            });
-        } catch (...) {
-        }
-        ::_exit(found);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 6) << "6: every entry found; 100 and above: wrong highest key";
-}
-
 TEST_P(FactoryTest, TracesEachOperationAtLevelNine) {
     // Collects the library's trace lines at its level, restoring the level and sink after.
-    struct Capture {
-        Capture() : level(Bf::traceHandle().level()) {
-            Bf::traceHandle().levelIs(Bf::kTraceLevel);
-            Kiv::TraceHandle::sinkIs(
-                [this](const Kiv::TraceHandle& handle, int lineLevel, std::string_view text) {
-                    if (&handle == &Bf::traceHandle())
-                        lines.push_back(std::to_string(lineLevel) + " " + std::string(text));
-                });
-        }
-        ~Capture() {
+    Texts lines;
+    struct Restore {
+        int level;
+        ~Restore() {
             Kiv::TraceHandle::sinkIs({});
             Bf::traceHandle().levelIs(level);
         }
-        int level;
-        Texts lines;
-    } trace;
+    } restore{Bf::traceHandle().level()};
+    Bf::traceHandle().levelIs(Bf::kTraceLevel);
+    Kiv::TraceHandle::sinkIs([&](const Kiv::TraceHandle& handle, int level, std::string_view text) {
+        if (&handle == &Bf::traceHandle())
+            lines.push_back(std::to_string(level) + " " + std::string(text));
+    });
     tableIs(GetParam());
     const auto m = matchOf(1, 2, 3);
     const auto& def = table->defaultMatchSpec();
@@ -310,7 +256,7 @@ TEST_P(FactoryTest, TracesEachOperationAtLevelNine) {
          "9 BfTwiceNatAddrPort::TwiceNatAddrPortTableEntry "
          "BfTwiceNatAddrPort::TwiceNatAddrPortTable::entry(const PtrConst&) const",
          "9 entryByHandle", cls + "::entryDel(const PtrConst&), matchSpec: " + address(m.ptr())});
-    EXPECT_EQ(trace.lines, expected);
+    EXPECT_EQ(lines, expected);
 }
 
 using BackendDeathTest = FactoryTest;
@@ -329,17 +275,11 @@ TEST_P(BackendDeathTest, ViolatedPreconditionsStopTheProcess) {
     EXPECT_DEATH(table->entryDel(m), assertionFailed("helper()->sdkHandles()->entryHas( match )"));
 }
 
-// ---- The table's registration and the base class
+// ---- The default match spec and the base class
 
-TEST_F(TableFixture, RegistersItsAttributesAndOperationsInOrderAndKeepsOneDefaultMatchSpec) {
+// One default match spec at a time: set again it stays, deleted it goes.
+TEST_F(TableFixture, KeepsOneDefaultMatchSpec) {
     tableIs(Backend::Pd);
-    Texts names;
-    for (const Kiv::AttributeInfo* a : table->kivType().attributes()) names.emplace_back(a->name);
-    for (const Kiv::OperationInfo* op : table->kivType().operations()) names.emplace_back(op->name);
-    EXPECT_EQ(names, (Texts{"helper", "zabroKeyManager", "statusManager", "useBfRt",
-                            "defaultMatchSpec", "entryIs", "entryDel", "entry", "entryByHandle",
-                            "initializeTable", "defaultMatchSpecIs", "defaultMatchSpecDel"}));
-    EXPECT_THROW(Kiv::genericSet(*table, "helper", Kiv::Value()), Kiv::AttributeException);
     const auto before = table->defaultMatchSpecDel();
     EXPECT_FALSE(table->defaultMatchSpec());
     const auto fresh = table->defaultMatchSpecIs();

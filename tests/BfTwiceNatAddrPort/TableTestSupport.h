@@ -8,6 +8,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <optional>
 #include <string>
 #include <vector>
@@ -77,9 +78,21 @@ inline Bf::TwiceNatAddrPortTableEntry entryOf(
     return entry;
 }
 
-inline const char* const kActionClasses[] = {
-    "OnMissActionSpec", "TwiceNatAddrPortHitActionSpec", "TwiceNatAddrPortHitDynamicActionSpec",
-    "TwiceNatAddrPortHitEcmpActionSpec", "TwiceNatAddrPortHitEcmpDynamicActionSpec"};
+// Each action's name, and the chip's ids of it: its BfRt action id and first
+// data field id (0 for onMiss, which has none).
+struct ActionCase {
+    int type;
+    const char* name;
+    U32 actionId;
+    U32 firstField;
+};
+inline constexpr ActionCase kActionCases[] = {
+    {kOnMiss, "onMiss", 101, 0},
+    {kHit, "twiceNatAddrPortHit", 102, 11},
+    {kHitDynamic, "twiceNatAddrPortHitDynamic", 103, 21},
+    {kHitEcmp, "twiceNatAddrPortHitEcmp", 104, 31},
+    {kHitEcmpDynamic, "twiceNatAddrPortHitEcmpDynamic", 105, 41},
+};
 
 // "nat=1 src=2 dst=3 TwiceNatAddrPortHitActionSpec(1) rwId=7 prot=17 param=300":
 // the action's class, its type and its own field read through the runtime type;
@@ -99,8 +112,10 @@ inline std::string describe(const Bf::TwiceNatAddrPortTableEntry& e) {
 
 inline std::string described(U16 nat, U16 src, U16 dst, int type, U16 rwId = 0, U8 prot = 0,
                              U16 param = 0) {
-    return _fmt("nat=%u src=%u dst=%u %s(%d) rwId=%u prot=%u param=%u", nat, src, dst,
-                kActionClasses[type], type, rwId, unsigned{prot}, param);
+    std::string cls = kActionCases[type].name;  // the class: "OnMissActionSpec"
+    cls[0] = static_cast<char>(std::toupper(cls[0]));
+    return _fmt("nat=%u src=%u dst=%u %sActionSpec(%d) rwId=%u prot=%u param=%u", nat, src, dst,
+                cls.c_str(), type, rwId, unsigned{prot}, param);
 }
 
 // The class (named by the handler that caught it), status and message of the
@@ -115,25 +130,24 @@ inline void PrintTo(const Raised& r, std::ostream* out) {
     *out << r.cls << "(" << r.status << ", \"" << r.message << "\")";
 }
 
+#define TABLE_TEST_RAISED(Class)               \
+    catch (const BfTable::Class& e) {          \
+        return {#Class, e.status(), e.what()}; \
+    }
 template <class Step>
 Raised raised(Step&& step) {
     try {
         step();
-    } catch (const BfTable::BfTableFull& e) {
-        return {"BfTableFull", e.status(), e.what()};
-    } catch (const BfTable::BfNoSysResources& e) {
-        return {"BfNoSysResources", e.status(), e.what()};
-    } catch (const BfTable::BfNotSupported& e) {
-        return {"BfNotSupported", e.status(), e.what()};
-    } catch (const BfTable::BfDuplicateEntry& e) {
-        return {"BfDuplicateEntry", e.status(), e.what()};
-    } catch (const BfTable::BfTryAgain& e) {
-        return {"BfTryAgain", e.status(), e.what()};
-    } catch (const BfTable::BfTableException& e) {
-        return {"BfTableException", e.status(), e.what()};
     }
+    TABLE_TEST_RAISED(BfTableFull)
+    TABLE_TEST_RAISED(BfNoSysResources)
+    TABLE_TEST_RAISED(BfNotSupported)
+    TABLE_TEST_RAISED(BfDuplicateEntry)
+    TABLE_TEST_RAISED(BfTryAgain)
+    TABLE_TEST_RAISED(BfTableException)
     return {};
 }
+#undef TABLE_TEST_RAISED
 
 inline auto assertionFailed(const std::string& expression) {
     return ::testing::HasSubstr("Assertion `" + expression + "' failed");

@@ -3,9 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 #include "TestMatchSpec.h"
 #include "bfntable/StatusManager.h"
 #include "support/AttributeLog.h"
@@ -16,51 +13,38 @@ namespace {
 using BfnTableTest::TestMatchSpec;
 using StatusManagerTest = TestSupport::LeakCheck;
 
-TEST_F(StatusManagerTest, CountsTouchesPerMatchObjectAndMarksThemSeenSinceTheLastResync) {
-    const auto manager = BfnTableStatusManager::statusManagerFactory();
-    const auto a = TestMatchSpec::TestMatchSpecIs(7), sameValue = TestMatchSpec::TestMatchSpecIs(7);
-    manager->initStatus(a);
-    manager->initStatus(sameValue);
-    manager->resyncStatus();
-    EXPECT_FALSE(manager->seenSinceResync(a));
-    manager->initStatus(a);
-    EXPECT_TRUE(manager->seenSinceResync(a));
-    EXPECT_FALSE(manager->seenSinceResync(sameValue)) << "matches go by object, not value";
-    EXPECT_EQ(manager->touches(a), 2u) << "a resync keeps the counts";
-    EXPECT_EQ(manager->touches(TestMatchSpec::TestMatchSpecIs(7)), 0u);
-    EXPECT_EQ(manager->entryStatusCount(), 2u);
-    EXPECT_THROW(manager->initStatus(nullptr), Kiv::Exception);
-    EXPECT_EQ(manager->initStatusCount(), 3u);
-    EXPECT_EQ(a->references(), 2u);
-    EXPECT_TRUE(manager->statusDel(a));
-    EXPECT_EQ(a->references(), 1u) << "the status let go of its match";
-    EXPECT_FALSE(manager->statusDel(a));
-}
-
-TEST_F(StatusManagerTest, CountersAreReachableByNameAndNotifiedWhileNotificationIsOn) {
+// Made by name, as generic code makes it; operations by name and directly.
+TEST_F(StatusManagerTest, CountsTouchesPerMatchObjectMarksResyncEpochsAndNotifiesItsCounters) {
     const Kiv::TypeInfo* type = Kiv::TypeInfo::named("BfnTableStatusManager::StatusManager");
     ASSERT_NE(type, nullptr);
     const Kiv::PtrInterface::Ptr object = type->create();
     auto& manager = static_cast<BfnTableStatusManager::StatusManager&>(*object);
-    const auto match = TestMatchSpec::TestMatchSpecIs(3);
-    const Kiv::Value arg = Kiv::ObjectRef(match);
-    {
-        TestSupport::AttributeLog log(manager);
-        Kiv::genericCall(manager, "initStatus", {&arg, 1});
-        Kiv::genericCall(manager, "initStatus", {&arg, 1});
-        manager.resyncStatus();
-        manager.notificationIs(false);
-        manager.resyncStatus();
-        manager.notificationIs(true);
-        EXPECT_EQ(Kiv::genericCall(manager, "touches", {&arg, 1}), Kiv::Value(Kiv::U64{2}));
-        manager.statusDel(match);
-        manager.statusDel(match);  // nothing left to delete: nothing changes
-        EXPECT_EQ(log.changes, (std::vector<std::string>{"entryStatusCount", "initStatusCount",
-                                                         "initStatusCount", "resyncStatusCount",
-                                                         "entryStatusCount"}));
-    }
-    EXPECT_EQ(Kiv::genericGet(manager, "initStatusCount"), Kiv::Value(Kiv::U64{2}));
+    const auto a = TestMatchSpec::TestMatchSpecIs(7), sameValue = TestMatchSpec::TestMatchSpecIs(7);
+    const Kiv::Value arg = Kiv::ObjectRef(a);
+    TestSupport::AttributeLog log(manager);
+    Kiv::genericCall(manager, "initStatus", {&arg, 1});
+    manager.initStatus(sameValue);
+    manager.resyncStatus();
+    EXPECT_FALSE(manager.seenSinceResync(a));
+    manager.notificationIs(false);
+    manager.initStatus(a);
+    manager.notificationIs(true);
+    EXPECT_TRUE(manager.seenSinceResync(a));
+    EXPECT_FALSE(manager.seenSinceResync(sameValue)) << "matches go by object, not value";
+    EXPECT_EQ(Kiv::genericCall(manager, "touches", {&arg, 1}), Kiv::Value(Kiv::U64{2}))
+        << "a resync keeps the counts";
+    EXPECT_EQ(manager.touches(TestMatchSpec::TestMatchSpecIs(7)), 0u);
+    EXPECT_EQ(manager.entryStatusCount(), 2u);
+    EXPECT_THROW(manager.initStatus(nullptr), Kiv::Exception);
+    EXPECT_EQ(Kiv::genericGet(manager, "initStatusCount"), Kiv::Value(Kiv::U64{3}));
     EXPECT_THROW(Kiv::genericSet(manager, "initStatusCount", Kiv::U64{0}), Kiv::AttributeException);
+    EXPECT_EQ(a->references(), 3u);  // this reference, the argument's and the status's
+    EXPECT_TRUE(manager.statusDel(a));
+    EXPECT_EQ(a->references(), 2u) << "the status let go of its match";
+    EXPECT_FALSE(manager.statusDel(a));  // nothing left to delete: nothing changes
+    EXPECT_EQ(log.changes, (std::vector<std::string>{"entryStatusCount", "initStatusCount",
+                                                     "entryStatusCount", "initStatusCount",
+                                                     "resyncStatusCount", "entryStatusCount"}));
 }
 
 }  // namespace

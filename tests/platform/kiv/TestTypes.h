@@ -100,7 +100,7 @@ inline const Kiv::TypeInfo& Gadget::kivTypeInfo() {
     return type;
 }
 
-// Only the count is served: the registry hands the table out, the rest is the class's own.
+// Only the count is served: the suite checks that the attribute is a collection.
 inline std::size_t entryCount(const Kiv::PtrInterface& o) {
     return static_cast<const Widget&>(o).entries().size();
 }

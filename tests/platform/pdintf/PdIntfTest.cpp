@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <set>
 #include <string>
 
 #include "LeakCheck.h"
@@ -24,33 +23,21 @@ const bool chipEnvironment = ChipTest::registerChipEnvironment();
 
 class PdIntfTest : public TestSupport::LeakCheck {};
 
-std::string errorOf(const std::function<void()>& f) {
-    const auto e = TestSupport::thrown<Kiv::Exception>(f);
-    return e ? e->what() : "no error";
-}
-
-TEST_F(PdIntfTest, OpensTheNamedLibraryAndCallsItsFunctions) {
+// A library that is not a PD library names the first function looked up.
+TEST_F(PdIntfTest, OpensTheNamedLibraryAndCallsItsFunctionsOrSaysWhatIsMissing) {
     auto lib = Kiv::create<BfPdTwiceNatAddrPortIntf>(Kiv::U8{2}, kPdLibraryNoBfRt, nullptr, 9u);
     EXPECT_NE(lib->dlHandle(), nullptr);
-    EXPECT_EQ(lib->name(), kPdLibraryNoBfRt);
     EXPECT_EQ(lib->pd().setProperty(lib->sessionId(), 2, 1, 1), 0);
-    // A property the table does not have is refused by the library itself.
-    EXPECT_EQ(lib->pd().setProperty(lib->sessionId(), 2, 7, 1), 17);
-}
-
-TEST_F(PdIntfTest, ReportsWhatIsMissing) {
-    EXPECT_NE(errorOf([] {
-                  Kiv::create<BfPdTwiceNatAddrPortIntf>(Kiv::U8{0}, "/nonexistent/libpd.so",
-                                                        nullptr, 0u);
-              }).find("cannot open PD library '/nonexistent/libpd.so'"),
-              std::string::npos);
-    // A library that is not a PD library: the first function looked up is named.
     ChipTest::SharedLibrary other(OLVANE_PD_LIBRARY_DIR "/libchip.so");
-    EXPECT_EQ(errorOf([&] {
-                  Kiv::create<BfPdTwiceNatAddrPortIntf>(Kiv::U8{0}, "chip", other.handle(), 0u);
-              }),
-              "PD library 'chip' has no function "
-              "'p4_pd_olvane_switch_twiceNatAddrPort_set_property'");
+    const std::pair<std::function<void()>, std::string> cases[] = {
+        {[] { Kiv::create<BfPdTwiceNatAddrPortIntf>(Kiv::U8{0}, "/no/libpd.so", nullptr, 0u); },
+         "cannot open PD library '/no/libpd.so': "},
+        {[&] { Kiv::create<BfPdTwiceNatAddrPortIntf>(Kiv::U8{0}, "chip", other.handle(), 0u); },
+         "PD library 'chip' has no function 'p4_pd_olvane_switch_twiceNatAddrPort_set_property'"}};
+    for (const auto& [create, message] : cases) {
+        const auto e = TestSupport::thrown<Kiv::Exception>(create);
+        EXPECT_EQ(std::string(e ? e->what() : "").substr(0, message.size()), message);
+    }
 }
 
 TEST_F(PdIntfTest, ObjectRuntimeOnlyFromALibraryThatOffersIt) {
@@ -61,27 +48,13 @@ TEST_F(PdIntfTest, ObjectRuntimeOnlyFromALibraryThatOffersIt) {
     EXPECT_EQ(plain->bfRtTableIntf(), nullptr);
     EXPECT_EQ(plain->actionIdTwiceNatAddrPortHit(), 0u);
 
-    // The same object, given the other library's handle, binds its object runtime.
+    // The same object, given the other library's handle, binds its object runtime
+    // (the ids of every action and field are the BfRt backend's exact-call cases').
     plain->dlHandleIs(withBfRt.handle());
     ASSERT_NE(plain->bfRtTable(), nullptr);
     EXPECT_EQ(plain->bfRtTable(), Chip::deviceObjects(1).table.get());
     EXPECT_NE(plain->bfRtTableIntf(), nullptr);
     EXPECT_EQ(plain->ingMdNatKeyIdFieldId(), 1u);
-    EXPECT_EQ(plain->l4PortHdrSrcPortFieldId(), 2u);
-    EXPECT_EQ(plain->l4PortHdrDstPortFieldId(), 3u);
-
-    // Every action has its own id and each hit action its own three data fields.
-    std::set<Kiv::U32> ids;
-    for (std::size_t a = 0; a < BfPdTwiceNatAddrPortIntf::kActions; ++a) {
-        const auto& action = plain->bfRtActionIds(a);
-        ids.insert(action.actionId);
-        if (a == 0)
-            continue;
-        for (Kiv::U32 field : action.dataFieldIds) ids.insert(field);
-    }
-    EXPECT_EQ(ids.size(), 5u + 4u * 3u);
-    EXPECT_FALSE(ids.contains(0u));
-
     // Rebinding never fails and never takes away what a table built over the
     // object uses: a library without the object runtime, another library and
     // null are recorded, and the bound functions and objects stay.
