@@ -388,16 +388,19 @@ int child(const char* what, uint32_t count) {
 
 int main(int argc, char** argv) {
     using namespace TableBench;
-    if (argc == 5 && std::strcmp(argv[1], kChildFlag) == 0) {
-        const auto count = static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 10));
-        return std::strcmp(argv[3], "pd") == 0 ? child<Pd>(argv[2], count)
-                                               : child<Bfrt>(argv[2], count);
+    const bool isChild = argc == 5 && std::strcmp(argv[1], kChildFlag) == 0;
+    if (!isChild) {
+        const std::string prefix = "olvbench" + std::to_string(::getpid());
+        ::setenv("OLVANE_SHM_PREFIX", prefix.c_str(), 1);
     }
-    const std::string prefix = "olvbench" + std::to_string(::getpid());
-    ::setenv("OLVANE_SHM_PREFIX", prefix.c_str(), 1);
     uint32_t session = 0;  // the chip serves open sessions only; the PD calls here pass 1
     if (Chip::sessionOpen(&session) != 0 || session != 1) {
         return 1;
+    }
+    if (isChild) {
+        const auto count = static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 10));
+        return std::strcmp(argv[3], "pd") == 0 ? child<Pd>(argv[2], count)
+                                               : child<Bfrt>(argv[2], count);
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
