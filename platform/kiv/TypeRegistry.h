@@ -50,9 +50,15 @@ struct CollectionOps {
 };
 
 // Whether the registered name `name` reads `text`, without measuring `name` first.
+// A registered name has no NUL inside, so a text with one never matches, and
+// `name` is read no further than its end.
 inline bool nameIs(const char* name, std::string_view text) noexcept {
-    return std::char_traits<char>::compare(name, text.data(), text.size()) == 0 &&
-           name[text.size()] == '\0';
+    for (const char c : text) {
+        if (c == '\0' || *name != c)
+            return false;
+        ++name;
+    }
+    return *name == '\0';
 }
 
 struct AttributeInfo {
