@@ -26,7 +26,7 @@ inline constexpr int kTraceLevel = 9;
 // Which match spec object is installed under which SDK entry handle. Keys are
 // match spec objects compared by identity; the map keeps each key alive. The
 // handle is also kept in the match's handle slot when this map holds it, so
-// that a lookup reads the match rather than probing the map.
+// that programming an entry, which has the match at hand, need not probe.
 class BF_TWICE_NAT_ADDR_PORT_API TwiceNatAddrPortTableHandles : public Kiv::Entity {
     KIV_CLASS(TwiceNatAddrPortTableHandles)
 
@@ -50,8 +50,13 @@ class BF_TWICE_NAT_ADDR_PORT_API TwiceNatAddrPortTableHandles : public Kiv::Enti
         return h ? *h : 0;
     }
     // The stored handle, or null when `match` is absent: presence and handle
-    // in one probe.
+    // in one probe, which reads the match's address only, not the match.
     const BfnTable::BfnSdkEntryHandle* entryFind(const MatchPtrConst& match) const noexcept {
+        return entries_.find(match.ptr());
+    }
+    // The same answer read from the match's handle slot where it can be, for
+    // a caller that has the match in the cache already (programming an entry).
+    const BfnTable::BfnSdkEntryHandle* entryFindInMatch(const MatchPtrConst& match) const noexcept {
         if (match) {
             const BfnTable::MatchHandleSlot& slot = match->handleSlot();
             if (slot.owner == this)
@@ -179,7 +184,7 @@ class BF_TWICE_NAT_ADDR_PORT_API TwiceNatAddrPortTable : public Kiv::Entity {
         if (isDefaultMatch(match.ptr())) {
             return Operation::setDefault;
         }
-        const BfnTable::BfnSdkEntryHandle* handle = helper_->sdkHandles()->entryFind(match);
+        const BfnTable::BfnSdkEntryHandle* handle = helper_->sdkHandles()->entryFindInMatch(match);
         if (!handle) {
             return Operation::add;
         }
