@@ -214,6 +214,8 @@ void TwiceNatAddrPortTableBfrt::entryDel(const TwiceNatAddrPortMatchSpec::PtrCon
               "virtual void BfTwiceNatAddrPort::TwiceNatAddrPortTableBfrt::entryDel(const "
               "PtrConst&), matchSpec: "
                   << static_cast<const void*>(match.ptr()));
+    // The map's line loads while the match is read.
+    helper()->sdkHandles()->entryPrefetch(match);
     // clang-format off
     assert(helper()->sdkHandles()->entryHas( match ));
     // clang-format on

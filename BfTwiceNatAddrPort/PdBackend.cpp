@@ -246,6 +246,8 @@ void TwiceNatAddrPortTablePd::entryDel(const TwiceNatAddrPortMatchSpec::PtrConst
               "virtual void BfTwiceNatAddrPort::TwiceNatAddrPortTablePd::entryDel(const "
               "PtrConst&), matchSpec: "
                   << static_cast<const void*>(match.ptr()));
+    // The map's line loads while the match is read and the SDK deletes the entry.
+    helper()->sdkHandles()->entryPrefetch(match);
     // clang-format off
     assert(helper()->sdkHandles()->entryHas( match ));
     // clang-format on

@@ -24,7 +24,9 @@ BF_TWICE_NAT_ADDR_PORT_API inline Kiv::TraceHandle& traceHandle() {
 inline constexpr int kTraceLevel = 9;
 
 // Which match spec object is installed under which SDK entry handle. Keys are
-// match spec objects compared by identity; the map keeps each key alive.
+// match spec objects compared by identity; the map keeps each key alive. The
+// handle is also kept in the match's handle slot when this map holds it, so
+// that programming an entry, which has the match at hand, need not probe.
 class BF_TWICE_NAT_ADDR_PORT_API TwiceNatAddrPortTableHandles : public Kiv::Entity {
     KIV_CLASS(TwiceNatAddrPortTableHandles)
 
@@ -48,12 +50,26 @@ class BF_TWICE_NAT_ADDR_PORT_API TwiceNatAddrPortTableHandles : public Kiv::Enti
         return h ? *h : 0;
     }
     // The stored handle, or null when `match` is absent: presence and handle
-    // in one probe.
+    // in one probe, which reads the match's address only, not the match.
     const BfnTable::BfnSdkEntryHandle* entryFind(const MatchPtrConst& match) const noexcept {
         return entries_.find(match.ptr());
     }
-    bool entryHas(const MatchPtrConst& match) const noexcept {
-        return entries_.find(match.ptr()) != nullptr;
+    // The same answer read from the match's handle slot where it can be, for
+    // a caller that has the match in the cache already (programming an entry).
+    const BfnTable::BfnSdkEntryHandle* entryFindInMatch(const MatchPtrConst& match) const noexcept {
+        if (match) {
+            const BfnTable::MatchHandleSlot& slot = match->handleSlot();
+            if (slot.owner == this)
+                return &slot.handle;
+            if (slot.elsewhere == 0)
+                return nullptr;
+        }
+        return entries_.find(match.ptr());
+    }
+    bool entryHas(const MatchPtrConst& match) const noexcept { return entryFind(match) != nullptr; }
+    // Starts loading what entryIs or entryDel of `match` will reach in the map.
+    void entryPrefetch(const MatchPtrConst& match) const noexcept {
+        entries_.prefetch(match.ptr());
     }
     std::size_t entryCount() const noexcept { return entries_.size(); }
     // Visits the pairs in the map's own order, from `start` when it is given.
@@ -63,6 +79,8 @@ class BF_TWICE_NAT_ADDR_PORT_API TwiceNatAddrPortTableHandles : public Kiv::Enti
     }
 
   private:
+    void slotLeave(BfnTable::MatchHandleSlot& slot) const noexcept;
+
     Map entries_;
 };
 
@@ -166,7 +184,7 @@ class BF_TWICE_NAT_ADDR_PORT_API TwiceNatAddrPortTable : public Kiv::Entity {
         if (isDefaultMatch(match.ptr())) {
             return Operation::setDefault;
         }
-        const BfnTable::BfnSdkEntryHandle* handle = helper_->sdkHandles()->entryFind(match);
+        const BfnTable::BfnSdkEntryHandle* handle = helper_->sdkHandles()->entryFindInMatch(match);
         if (!handle) {
             return Operation::add;
         }
@@ -200,6 +218,9 @@ void TwiceNatAddrPortTable::install(const TwiceNatAddrPortMatchSpec::PtrConst& m
     TwiceNatAddrPortTableHandles& handles = *helper_->sdkHandles();
     const BfnTable::BfnSdkEntryHandle default_hdl =
         op == Operation::setDefault ? handles.entry(match) : 0;
+    // The map's line loads while the key is allocated and the SDK adds the entry.
+    if (default_hdl == 0)
+        handles.entryPrefetch(match);
     KeyManager* keys = zabroKeyManager_.ptr();
     const bool allocates = keys && default_hdl == 0;
     const Zabro::MbbPostcodef::EntryKey key = allocates ? keys->alloc(match, false) : 0;

@@ -78,6 +78,12 @@ const Kiv::TypeInfo& TwiceNatAddrPortTableHandles::kivTypeInfo() {
 
 TwiceNatAddrPortTableHandles::~TwiceNatAddrPortTableHandles() {
     notificationIs(false);
+    // The matches may outlive the map: their slots must not name it.
+    entries_.forEach([this](const MatchRef& match, BfnTable::BfnSdkEntryHandle) {
+        if (match)
+            slotLeave(match->handleSlot());
+        return true;
+    });
     entries_.clear();
 }
 
@@ -91,15 +97,36 @@ TwiceNatAddrPortTableHandles::Ptr twiceNatAddrPortTableHandlesFactory() {
 
 void TwiceNatAddrPortTableHandles::entryIs(const MatchPtrConst& match,
                                            BfnTable::BfnSdkEntryHandle sdkHandle) {
-    entries_.insertOrAssign(match, sdkHandle);
+    if (entries_.insertOrAssign(match, sdkHandle) && match) {
+        BfnTable::MatchHandleSlot& slot = match->handleSlot();
+        if (slot.owner)
+            ++slot.elsewhere;
+        else
+            slot.owner = this;
+    }
+    if (match && match->handleSlot().owner == this)
+        match->handleSlot().handle = sdkHandle;
     attributeChanged("entry");
 }
 
 BfnTable::BfnSdkEntryHandle TwiceNatAddrPortTableHandles::entryDel(const MatchPtrConst& match) {
     BfnTable::BfnSdkEntryHandle removed = 0;
-    if (entries_.erase(match.ptr(), &removed))
+    if (entries_.erase(match.ptr(), &removed)) {
+        if (match)
+            slotLeave(match->handleSlot());
         attributeChanged("entry");
+    }
     return removed;
+}
+
+// The match leaves this map: its slot frees up when this map held it.
+void TwiceNatAddrPortTableHandles::slotLeave(BfnTable::MatchHandleSlot& slot) const noexcept {
+    if (slot.owner == this) {
+        slot.owner = nullptr;
+        slot.handle = 0;
+    } else {
+        --slot.elsewhere;
+    }
 }
 
 // ---- Helper

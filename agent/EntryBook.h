@@ -25,6 +25,8 @@ class EntryBook {
     const MatchPtr* find(MatchKey key) const;
     void insert(MatchKey key, const MatchPtr& match) { entries_[key] = match; }
     void erase(MatchKey key) { entries_.erase(key); }
+    // Room for `count` entries, so that a run of adds does not rehash.
+    void reserve(std::size_t count) { entries_.reserve(count); }
     std::size_t size() const noexcept { return entries_.size(); }
     // In key order.
     std::vector<std::pair<MatchKey, MatchPtr>> entries() const;

@@ -4,6 +4,9 @@ namespace NatAgent {
 
 namespace {
 
+// An add line has three key fields, the action and its parameters.
+constexpr std::size_t kUsualFields = 8;
+
 bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r';
 }
@@ -68,6 +71,7 @@ std::optional<ParsedLine> parseLine(std::string_view text, unsigned line) {
                         "' (expected add, del or default)");
     }
     ParsedLine parsed{line, *verb, {}};
+    parsed.fields.reserve(kUsualFields);
     for (std::string_view word = nextWord(rest); !word.empty(); word = nextWord(rest)) {
         const std::size_t eq = word.find('=');
         if (eq == std::string_view::npos) {

@@ -109,7 +109,7 @@ void Planner::buildMatch(LineCheck& check) const {
     for (const Kiv::AttributeInfo* key : schema_.keyFields()) {
         const std::string& value = *check.line.field(key->name);
         try {
-            Kiv::genericSetStrep(*match, key->name, value);
+            Kiv::genericSetStrep(*match, *key, value);
         } catch (const Kiv::Exception& e) {
             check.problem(std::string(key->name) + "=" + value + ": " + e.what());
         }
@@ -123,7 +123,7 @@ void Planner::buildAction(LineCheck& check) const {
     for (const Kiv::AttributeInfo* param : check.action->params) {
         const std::string& value = *check.line.field(param->name);
         try {
-            Kiv::genericSetStrep(*action, param->name, value);
+            Kiv::genericSetStrep(*action, *param, value);
         } catch (const Kiv::Exception& e) {
             check.problem(std::string(param->name) + "=" + value + ": " + e.what());
         }

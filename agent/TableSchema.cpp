@@ -82,7 +82,7 @@ TableSchema::TableSchema() : matchType_(&needType(kMatchSpecType)) {
 
 const Kiv::AttributeInfo* TableSchema::keyField(std::string_view name) const noexcept {
     for (const Kiv::AttributeInfo* attribute : keyFields_) {
-        if (name == attribute->name) {
+        if (Kiv::nameIs(attribute->name, name)) {
             return attribute;
         }
     }
@@ -108,7 +108,7 @@ const ActionInfo& TableSchema::action(Kiv::U8 type) const {
 const Kiv::AttributeInfo* TableSchema::param(const ActionInfo& action,
                                              std::string_view name) const noexcept {
     for (const Kiv::AttributeInfo* attribute : action.params) {
-        if (name == attribute->name) {
+        if (Kiv::nameIs(attribute->name, name)) {
             return attribute;
         }
     }

@@ -41,14 +41,46 @@ StatusManager::Ptr statusManagerFactory() {
 
 StatusManager::~StatusManager() {
     notificationIs(false);
+    while (linked_) unlink(*linked_);
+}
+
+// A first touch: into the match's slot when it is free, else into the map.
+StatusManager::EntryStatus& StatusManager::statusAdd(
+    const BfnTable::MatchSpecBase::PtrConst& match) {
+    BfnTable::MatchStatusSlot& slot = match->statusSlot();
+    if (slot.owner)
+        return *others_.tryInsert(match, EntryStatus{}).first;
+    match->newRef();
+    slot = {this, EntryStatus{}, nullptr, linked_};
+    if (linked_)
+        linked_->statusSlot().prev = match.ptr();
+    linked_ = match.ptr();
+    ++linkedCount_;
+    return slot.status;
+}
+
+// Frees the match's slot and lets go of the manager's reference.
+void StatusManager::unlink(const BfnTable::MatchSpecBase& match) noexcept {
+    BfnTable::MatchStatusSlot& slot = match.statusSlot();
+    if (slot.prev)
+        slot.prev->statusSlot().next = slot.next;
+    else
+        linked_ = slot.next;
+    if (slot.next)
+        slot.next->statusSlot().prev = slot.prev;
+    slot = {};
+    --linkedCount_;
+    match.deleteRef();
 }
 
 void StatusManager::initStatus(const BfnTable::MatchSpecBase::PtrConst& match) {
     if (!match)
         throw Kiv::Exception("StatusManager::initStatus: null match");
-    auto [status, inserted] = statuses_.tryInsert(match, EntryStatus{});
-    if (inserted)
+    EntryStatus* status = const_cast<EntryStatus*>(entryStatus(match.ptr()));
+    if (!status) {
+        status = &statusAdd(match);
         attributeChanged("entryStatusCount");
+    }
     ++status->touches;
     status->epoch = resyncStatusCount_;
     ++initStatusCount_;
@@ -61,7 +93,13 @@ void StatusManager::resyncStatus() {
 }
 
 bool StatusManager::statusDel(const BfnTable::MatchSpecBase::PtrConst& match) {
-    const bool erased = statuses_.erase(match.ptr());
+    bool erased;
+    if (match && match->statusSlot().owner == this) {
+        unlink(*match);
+        erased = true;
+    } else {
+        erased = others_.erase(match.ptr());
+    }
     if (erased)
         attributeChanged("entryStatusCount");
     return erased;

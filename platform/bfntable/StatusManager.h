@@ -7,6 +7,10 @@
 // A resync starts a new epoch in O(1): an entry counts as seen when the epoch
 // of its last touch is the current one. Statuses are kept until the agent
 // drops them with statusDel, since a delete is itself a touch worth showing.
+//
+// The status lives in the match object's status slot, which the manager
+// claims on the first touch; a match whose slot another manager holds gets
+// its status in this manager's own map instead.
 
 #include "bfntable/BfnTable.h"
 #include "kiv/Kiv.h"
@@ -20,10 +24,7 @@ class StatusManager : public Kiv::Entity {
     using Ptr = Dorvu::Ptr<StatusManager>;
     using PtrConst = Dorvu::Ptr<const StatusManager>;
 
-    struct EntryStatus {
-        Kiv::U64 touches = 0;
-        Kiv::U64 epoch = 0;  // resyncStatusCount when last touched
-    };
+    using EntryStatus = BfnTable::EntryStatus;  // epoch: resyncStatusCount when last touched
 
     static Ptr StatusManagerIs();
     StatusManager() = default;
@@ -31,7 +32,7 @@ class StatusManager : public Kiv::Entity {
 
     Kiv::U64 initStatusCount() const noexcept { return initStatusCount_; }
     Kiv::U64 resyncStatusCount() const noexcept { return resyncStatusCount_; }
-    Kiv::U64 entryStatusCount() const noexcept { return statuses_.size(); }
+    Kiv::U64 entryStatusCount() const noexcept { return linkedCount_ + others_.size(); }
 
     // Records a touch of `match`'s entry. A null match is a caller error and throws.
     void initStatus(const BfnTable::MatchSpecBase::PtrConst& match);
@@ -42,13 +43,22 @@ class StatusManager : public Kiv::Entity {
 
     // Null when `match` has no status.
     const EntryStatus* entryStatus(const BfnTable::MatchSpecBase* match) const noexcept {
-        return statuses_.find(match);
+        if (match && match->statusSlot().owner == this)
+            return &match->statusSlot().status;
+        return others_.empty() ? nullptr : others_.find(match);
     }
     Kiv::U64 touches(const BfnTable::MatchSpecBase::PtrConst& match) const;
     bool seenSinceResync(const BfnTable::MatchSpecBase::PtrConst& match) const;
 
   private:
-    Kiv::HashMap2018<const BfnTable::MatchSpecBase, EntryStatus> statuses_;
+    EntryStatus& statusAdd(const BfnTable::MatchSpecBase::PtrConst& match);
+    void unlink(const BfnTable::MatchSpecBase& match) noexcept;
+
+    // The matches whose slot this manager holds, each with a reference.
+    const BfnTable::MatchSpecBase* linked_ = nullptr;
+    Kiv::U64 linkedCount_ = 0;
+    // The matches whose slot another manager holds; the map keeps them alive.
+    Kiv::HashMap2018<const BfnTable::MatchSpecBase, EntryStatus> others_;
     Kiv::U64 initStatusCount_ = 0;
     Kiv::U64 resyncStatusCount_ = 0;
 };

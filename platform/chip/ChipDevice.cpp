@@ -254,16 +254,31 @@ uint32_t Device::defaultRecordIndex(uint16_t entryPipe) const {
     return capacity_ + (entryPipe == kAllPipes ? kPipeCount : entryPipe);
 }
 
+bool Device::listed(uint16_t pipe, uint32_t i) const {
+    const EntryRecord& r = records_[i];
+    return r.pipe == pipe && sealOf(r).state == RecordState::Entry && !isBad_[i];
+}
+
 std::vector<uint32_t> Device::entryHandles(uint16_t pipe) const {
     std::vector<uint32_t> handles;
     handles.reserve(entryCount());
     for (uint32_t i = 0; i < capacity_; ++i) {
-        const EntryRecord& r = records_[i];
-        if (r.pipe == pipe && sealOf(r).state == RecordState::Entry && !isBad_[i]) {
+        if (listed(pipe, i)) {
             handles.push_back(handleOf(i));
         }
     }
     return handles;
+}
+
+uint32_t Device::entryHandlesAfter(uint16_t pipe, uint32_t handle, uint32_t n,
+                                   uint32_t* out) const {
+    uint32_t count = 0;
+    for (uint32_t i = handle; i < capacity_ && count < n; ++i) {
+        if (listed(pipe, i)) {
+            out[count++] = handleOf(i);
+        }
+    }
+    return count;
 }
 
 Status Device::liveRecord(uint32_t handle, uint32_t pipe, EntryRecord** out) const {

@@ -116,6 +116,13 @@ class Device {
     // (kAllPipes for the all-pipes scope), default entries excluded, in record order,
     // and the handle of the default entry of that pipe's scope.
     std::vector<uint32_t> entryHandles(uint16_t pipe) const;
+    // Up to `n` handles of the listed entries of `pipe` after `handle` (from
+    // the first when 0), in record order, into `out`; how many were written.
+    uint32_t entryHandlesAfter(uint16_t pipe, uint32_t handle, uint32_t n, uint32_t* out) const;
+    // Whether `handle` is a listed entry of `pipe`: live, not damaged, not a default.
+    bool listedEntry(uint16_t pipe, uint32_t handle) const {
+        return handle != 0 && handle <= capacity_ && listed(pipe, handle - 1);
+    }
     uint32_t defaultEntryHandle(uint16_t pipe) const { return handleOf(defaultRecordIndex(pipe)); }
 
     // Records found bad at open, in record order. Their handles read as kHwAccessFails,
@@ -127,6 +134,7 @@ class Device {
     const Recovery& recovery() const { return recovery_; }
 
   private:
+    bool listed(uint16_t pipe, uint32_t recordIndex) const;
     explicit Device(Shm::Segment segment);
     // Derives the free records and entry count, finds bad records and repairs the
     // buckets and the scope.

@@ -2,7 +2,6 @@
 // order: what the PD listing functions and the table object's listing calls share.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -14,29 +13,21 @@ inline Status firstEntryHandle(const Device& device, uint16_t pipe, uint32_t* ha
     if (handle == nullptr) {
         return kInvalidArg;
     }
-    const std::vector<uint32_t> handles = device.entryHandles(pipe);
-    if (handles.empty()) {
-        return kObjectNotFound;
-    }
-    *handle = handles.front();
-    return kSuccess;
+    return device.entryHandlesAfter(pipe, 0, 1, handle) == 1 ? kSuccess : kObjectNotFound;
 }
 
 // Up to `n` handles of the entries after `handle`; kObjectNotFound when `handle` names
-// no entry of the scope.
+// no entry of the scope. Walks on from `handle`, so that listing a table in
+// pieces reads each record once.
 inline Status nextEntryHandles(const Device& device, uint16_t pipe, uint32_t handle, uint32_t n,
                                uint32_t* next, uint32_t* returned) {
     if ((next == nullptr && n > 0) || returned == nullptr) {
         return kInvalidArg;
     }
-    const std::vector<uint32_t> handles = device.entryHandles(pipe);
-    const auto at = std::find(handles.begin(), handles.end(), handle);
-    if (at == handles.end()) {
+    if (!device.listedEntry(pipe, handle)) {
         return kObjectNotFound;
     }
-    const auto count = std::min<std::size_t>(n, static_cast<std::size_t>(handles.end() - at - 1));
-    std::copy_n(at + 1, count, next);
-    *returned = static_cast<uint32_t>(count);
+    *returned = device.entryHandlesAfter(pipe, handle, n, next);
     return kSuccess;
 }
 

@@ -107,7 +107,7 @@ std::vector<const OperationInfo*> TypeInfo::operations() const {
 const AttributeInfo* TypeInfo::attribute(std::string_view name) const noexcept {
     for (const TypeInfo* t = this; t; t = t->base_) {
         for (const auto& a : t->attributes_) {
-            if (name == a.name)
+            if (nameIs(a.name, name))
                 return &a;
         }
     }
@@ -117,7 +117,7 @@ const AttributeInfo* TypeInfo::attribute(std::string_view name) const noexcept {
 const OperationInfo* TypeInfo::operation(std::string_view name) const noexcept {
     for (const TypeInfo* t = this; t; t = t->base_) {
         for (const auto& o : t->operations_) {
-            if (name == o.name)
+            if (nameIs(o.name, name))
                 return &o;
         }
     }
@@ -168,7 +168,10 @@ void genericSet(PtrInterface& object, std::string_view attribute, const Value& v
 }
 
 void genericSetStrep(PtrInterface& object, std::string_view attribute, std::string_view text) {
-    const AttributeInfo& info = needAttribute(object, attribute);
+    genericSetStrep(object, needAttribute(object, attribute), text);
+}
+
+void genericSetStrep(PtrInterface& object, const AttributeInfo& info, std::string_view text) {
     CharRange range(text);
     Value value;
     try {

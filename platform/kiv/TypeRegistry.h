@@ -49,6 +49,18 @@ struct CollectionOps {
                     const std::function<bool(const Value& key, const Value& value)>& visit);
 };
 
+// Whether the registered name `name` reads `text`, without measuring `name` first.
+// A registered name has no NUL inside, so a text with one never matches, and
+// `name` is read no further than its end.
+inline bool nameIs(const char* name, std::string_view text) noexcept {
+    for (const char c : text) {
+        if (c == '\0' || *name != c)
+            return false;
+        ++name;
+    }
+    return *name == '\0';
+}
+
 struct AttributeInfo {
     const char* name;
     AttrType type;
@@ -114,6 +126,8 @@ void genericSet(PtrInterface& object, std::string_view attribute, const Value& v
 // Sets an attribute from text read by the attribute's type: numbers in decimal
 // or 0x hexadecimal, enum names or numbers, true/false, object references.
 void genericSetStrep(PtrInterface& object, std::string_view attribute, std::string_view text);
+// The same for an attribute already looked up in the object's type.
+void genericSetStrep(PtrInterface& object, const AttributeInfo& info, std::string_view text);
 Value genericCall(PtrInterface& object, std::string_view operation,
                   std::span<const Value> args = {});
 const CollectionOps& genericCollection(const PtrInterface& object, std::string_view attribute);

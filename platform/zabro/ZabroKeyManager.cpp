@@ -71,18 +71,23 @@ ZabroKeyManager::ZabroKeyManager(U8 deviceId, U16 pipeId, U64 capacity)
           Zabro::MbbZabroTableConfig::MbbZabroTableConfigIs(deviceId, pipeId, capacity)) {}
 
 ZabroKeyManager::ZabroKeyManager(const Zabro::MbbZabroTableConfig::Ptr& tableConfig)
-    : tableConfig_(needConfig(tableConfig)), matchOfSlot_(tableConfig_->capacity(), nullptr) {}
+    : tableConfig_(needConfig(tableConfig)), matchOfSlot_(tableConfig_->capacity()) {}
 
 ZabroKeyManager::~ZabroKeyManager() {
     notificationIs(false);
+    // The matches may outlive the manager: their slots must not name it.
+    for (const MatchPtrConst& match : matchOfSlot_) {
+        if (match && match->keySlot().owner == this)
+            match->keySlot() = {};
+    }
 }
 
 ZabroKeyManager::EntryKey ZabroKeyManager::alloc(const MatchPtrConst& match, bool reuseBound) {
     if (!match)
         throw Kiv::Exception("ZabroKeyManager::alloc: null match");
     if (reuseBound) {
-        if (const EntryKey* bound = keyOfMatch_.find(match.ptr()))
-            return *bound;
+        if (const EntryKey bound = key(match))
+            return bound;
     }
     const EntryKey key = tableConfig_->recordAlloc().key();
     bind(key, match);
@@ -115,30 +120,41 @@ void ZabroKeyManager::sdkEntryHandleIs(EntryKey key, U32 handle) {
 }
 
 ZabroKeyManager::EntryKey ZabroKeyManager::key(const MatchPtrConst& match) const noexcept {
-    const EntryKey* bound = keyOfMatch_.find(match.ptr());
+    if (match && match->keySlot().owner == this)
+        return match->keySlot().key;
+    const EntryKey* bound = keyOfOthers_.empty() ? nullptr : keyOfOthers_.find(match.ptr());
     return bound ? *bound : 0;
 }
 
 ZabroKeyManager::MatchPtrConst ZabroKeyManager::match(EntryKey key) const noexcept {
     if (key == 0 || key > matchOfSlot_.size())
         return nullptr;
-    return MatchPtrConst(matchOfSlot_[key - 1]);
+    return matchOfSlot_[key - 1];
 }
 
 // One match per key and one key per match: a rebinding drops both old links.
 void ZabroKeyManager::bind(EntryKey key, const MatchPtrConst& match) {
-    if (const EntryKey* old = keyOfMatch_.find(match.ptr()))
-        matchOfSlot_[*old - 1] = nullptr;
+    if (const EntryKey old = this->key(match))
+        unbindKey(old);
     unbindKey(key);
-    keyOfMatch_.insertOrAssign(match, key);
-    matchOfSlot_[key - 1] = match.ptr();
+    BfnTable::MatchKeySlot& slot = match->keySlot();
+    if (!slot.owner)
+        slot = {this, key};
+    else
+        keyOfOthers_.insertOrAssign(match, key);
+    matchOfSlot_[key - 1] = match;
+    ++boundCount_;
 }
 
 void ZabroKeyManager::unbindKey(EntryKey key) noexcept {
-    const BfnTable::MatchSpecBase*& bound = matchOfSlot_[key - 1];
+    MatchPtrConst& bound = matchOfSlot_[key - 1];
     if (!bound)
         return;
-    keyOfMatch_.erase(bound);
+    if (bound->keySlot().owner == this)
+        bound->keySlot() = {};
+    else
+        keyOfOthers_.erase(bound.ptr());
+    --boundCount_;
     bound = nullptr;
 }
 

@@ -57,7 +57,7 @@ class ZabroKeyManager : public Kiv::PtrInterface {
     virtual void highestAllocatedKeyIs(EntryKey key) { tableConfig_->highestAllocatedKeyIs(key); }
     Kiv::U64 recordCount() const noexcept { return tableConfig_->recordCount(); }
     // Keys bound to a match object in this process.
-    Kiv::U64 boundKeyCount() const noexcept { return keyOfMatch_.size(); }
+    Kiv::U64 boundKeyCount() const noexcept { return boundCount_; }
 
     // A new non-zero key for `match`, with a record whose SDK handle is still
     // unset. With `reuseBound` a match that has a key already gets that key
@@ -84,10 +84,12 @@ class ZabroKeyManager : public Kiv::PtrInterface {
     void unbindKey(EntryKey key) noexcept;
 
     Zabro::MbbZabroTableConfig::Ptr tableConfig_;
-    // Holds the reference that keeps a bound match alive.
-    Kiv::HashMap2018<const BfnTable::MatchSpecBase, EntryKey> keyOfMatch_;
-    // Indexed by slot (key - 1); the match objects are those keyOfMatch_ holds.
-    std::vector<const BfnTable::MatchSpecBase*> matchOfSlot_;
+    // Indexed by slot (key - 1); holds the reference that keeps a bound match alive.
+    std::vector<MatchPtrConst> matchOfSlot_;
+    Kiv::U64 boundCount_ = 0;
+    // A bound match's key is in its key slot, unless another key manager
+    // holds that slot: then it is here.
+    Kiv::HashMap2018<const BfnTable::MatchSpecBase, EntryKey> keyOfOthers_;
 };
 
 ZabroKeyManager::Ptr zabroKeyManagerFactory(const Zabro::MbbZabroTableConfig::Ptr& tableConfig);

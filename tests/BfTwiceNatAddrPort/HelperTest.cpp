@@ -99,5 +99,26 @@ TEST_F(HandleMapTest, KeysAreObjectsNotValuesAndTheMapHoldsThemAndReportsEachCha
     EXPECT_EQ(log.changes, Texts(5, "entry")) << "four writes and one delete; none for absent";
 }
 
+// The first map to hold a match keeps its handle in the match, a second map
+// in its own storage; neither sees the other's, and the first one's death
+// frees the match for the next.
+TEST_F(HandleMapTest, MapsSharingAMatchKeepTheirOwnHandles) {
+    auto first = Bf::twiceNatAddrPortTableHandlesFactory();
+    const auto second = Bf::twiceNatAddrPortTableHandlesFactory();
+    const auto a = matchOf(1, 2, 3), b = matchOf(4, 5, 6);
+    first->entryIs(a, 5);
+    first->entryIs(b, 8);
+    second->entryIs(a, 6);
+    EXPECT_FALSE(second->entryHas(b));
+    first = nullptr;
+    EXPECT_EQ(std::tuple(second->entry(a), a->references(), b->references()),
+              std::tuple(6u, 2u, 1u));
+    const auto third = Bf::twiceNatAddrPortTableHandlesFactory();
+    EXPECT_FALSE(third->entryHas(a));
+    third->entryIs(a, 7);
+    EXPECT_EQ(second->entryDel(a), 6u);
+    EXPECT_EQ(std::tuple(second->entryHas(a), third->entry(a)), std::tuple(false, 7u));
+}
+
 }  // namespace
 }  // namespace TableTest

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "TestMatchSpec.h"
 #include "bfntable/StatusManager.h"
 #include "support/AttributeLog.h"
@@ -45,6 +47,28 @@ TEST_F(StatusManagerTest, CountsTouchesPerMatchObjectMarksResyncEpochsAndNotifie
     EXPECT_EQ(log.changes, (std::vector<std::string>{"entryStatusCount", "initStatusCount",
                                                      "entryStatusCount", "initStatusCount",
                                                      "resyncStatusCount", "entryStatusCount"}));
+}
+
+// The first manager to touch a match keeps its status in the match, a second
+// one in its own map; neither sees the other's, and the first one's death
+// lets go of its matches and frees them for the next.
+TEST_F(StatusManagerTest, ManagersSharingAMatchKeepTheirOwnStatuses) {
+    auto first = BfnTableStatusManager::statusManagerFactory();
+    const auto second = BfnTableStatusManager::statusManagerFactory();
+    const auto a = TestMatchSpec::TestMatchSpecIs(1), b = TestMatchSpec::TestMatchSpecIs(2);
+    first->initStatus(a);
+    first->initStatus(b);
+    second->initStatus(a);
+    second->initStatus(a);
+    EXPECT_EQ(std::tuple(first->touches(a), second->touches(a), second->touches(b)),
+              std::tuple(1u, 2u, 0u));
+    first = nullptr;
+    EXPECT_EQ(std::tuple(a->references(), b->references()), std::tuple(2u, 1u));
+    const auto third = BfnTableStatusManager::statusManagerFactory();
+    third->initStatus(a);
+    EXPECT_TRUE(second->statusDel(a));
+    EXPECT_EQ(std::tuple(second->touches(a), third->touches(a), second->entryStatusCount()),
+              std::tuple(0u, 1u, 0u));
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "TestMatchSpec.h"
 #include "ZabroTestSupport.h"
 #include "support/Thrown.h"
@@ -59,6 +61,30 @@ TEST_F(KeyManagerTest, AllocBindsAscendingKeysWithRecordsThatTakeAHandleUntilFre
     EXPECT_EQ(keys->alloc(b, false), 4u) << "new keys follow the highest";
     EXPECT_THROW(keys->free(0), Zabro::KeyException);
     EXPECT_THROW(keys->free(ZabroKeyManager::kDefaultCapacity + 1), Zabro::KeyException);
+}
+
+// The first manager to bind a match keeps its key in the match, a second one
+// in its own map; neither sees the other's, and the first one's death frees
+// the match for the next binding.
+TEST_F(KeyManagerTest, ManagersSharingAMatchKeepTheirOwnKeys) {
+    auto first = open();
+    const auto second = ZabroKeyManager::ZabroKeyManagerIs(first->mbbZabroTableConfig());
+    const auto a = match(1), b = match(2);
+    first->alloc(a, false);  // 1
+    first->alloc(b, false);  // 2
+    EXPECT_EQ(second->key(a), 0u);
+    second->alloc(a, false);  // 3
+    EXPECT_EQ(second->alloc(a, false), 4u);
+    EXPECT_EQ(std::tuple(first->key(a), second->key(a), second->match(3)),
+              std::tuple(1u, 4u, nullptr));
+    first = nullptr;
+    EXPECT_EQ(std::tuple(a->references(), b->references()), std::tuple(3u, 1u))
+        << "the second one holds a through its key vector and its map";
+    EXPECT_EQ(second->key(a), 4u);
+    second->free(4);
+    EXPECT_EQ(std::tuple(second->key(a), second->boundKeyCount()), std::tuple(0u, 0u));
+    EXPECT_EQ(second->alloc(a, false), 5u);
+    EXPECT_EQ(std::tuple(second->key(a), second->match(5)), std::tuple(5u, a));
 }
 
 TEST_F(KeyManagerTest, PopulateAfterRestartBindsMatchesAndDropsEntriesGoneFromHardware) {
