@@ -16,21 +16,17 @@ BackgroundAgent::BackgroundAgent(std::vector<std::string> args, const std::strin
                                  const std::string& out, const std::string& err) {
     args.insert(args.begin(), NATAGENT_BINARY);
     std::vector<char*> argv;
-    for (std::string& arg : args) {
-        argv.push_back(arg.data());
-    }
+    for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
-    if ((pid_ = ::fork()) < 0) {
+    if ((pid_ = ::fork()) < 0)
         throw std::runtime_error("cannot start " NATAGENT_BINARY);
-    }
     if (pid_ == 0) {  // only calls safe after a fork from here on
         int fd = 0;
         for (const std::string* path : {&in, &out, &err}) {
             const int flags = fd == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC;
             const int opened = ::open(path->c_str(), flags | O_CLOEXEC, 0600);
-            if (opened < 0 || ::dup2(opened, fd++) < 0) {
+            if (opened < 0 || ::dup2(opened, fd++) < 0)
                 ::_exit(126);
-            }
         }
         ::execv(NATAGENT_BINARY, argv.data());
         ::_exit(127);
@@ -42,16 +38,14 @@ std::optional<int> BackgroundAgent::reap(int options) {
     pid_t done = 0;
     while (!status_ && (done = ::waitpid(pid_, &status, options)) < 0 && errno == EINTR) {
     }
-    if (done == pid_) {
+    if (done == pid_)
         status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
     return status_;
 }
 
 int BackgroundAgent::stop(int signal) {
-    if (!poll()) {
+    if (!poll())
         ::kill(pid_, signal);
-    }
     return wait();
 }
 
@@ -106,17 +100,14 @@ std::vector<std::string> AgentFixture::shownEntries(const std::vector<std::strin
     EXPECT_EQ(shown.status, 0) << shown.err;
     std::vector<std::string> entries;
     std::istringstream in(shown.out);
-    for (std::string line; std::getline(in, line);) {
+    for (std::string line; std::getline(in, line);)
         entries.push_back(line.substr(0, line.find(",\"handle\":")));
-    }
     return entries;
 }
 
 std::string lines(const std::vector<std::string>& text) {
     std::string joined;
-    for (const std::string& line : text) {
-        joined += line + "\n";
-    }
+    for (const std::string& line : text) joined += line + "\n";
     return joined;
 }
 
@@ -128,9 +119,8 @@ std::string readFile(const std::filesystem::path& path) {
 
 ::testing::AssertionResult hasPart(const char* textExpression, const char*, const std::string& text,
                                    const std::string& part) {
-    if (contains(text, part)) {
+    if (contains(text, part))
         return ::testing::AssertionSuccess();
-    }
     return ::testing::AssertionFailure() << textExpression << " lacks \"" << part << "\":\n"
                                          << text;
 }
@@ -140,9 +130,7 @@ std::string rows(const std::string& text) {
     std::string result = "\n";
     for (std::string line; std::getline(in, line); result += "\n") {
         std::istringstream words(line);
-        for (std::string word, blank; words >> word; blank = " ") {
-            result += blank + word;
-        }
+        for (std::string word, blank; words >> word; blank = " ") result += blank + word;
     }
     return result;
 }

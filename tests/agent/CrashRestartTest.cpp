@@ -29,13 +29,12 @@ struct Table {
 
     void apply(const std::string& line) {
         const unsigned key = static_cast<unsigned>(std::atoi(line.c_str() + line.find('=') + 1));
-        if (line.starts_with("default ")) {
+        if (line.starts_with("default "))
             defaultLine = line;
-        } else if (line.starts_with("del ")) {
+        else if (line.starts_with("del "))
             entries.erase(key);
-        } else if (!line.starts_with("#")) {
+        else if (!line.starts_with("#"))
             entries[key] = line;
-        }
     }
 };
 
@@ -106,11 +105,9 @@ TEST_P(CrashRestartTest, KilledAnywhereTheAgentRestartsWithNothingCommittedLost)
     std::size_t done = 0;
     for (unsigned cycle = 0; done < stream.size() && !HasFailure(); ++cycle) {
         const bool last = kills_ >= kKills;  // the rest runs to its end
-        const auto from = stream.begin() + static_cast<std::ptrdiff_t>(done);
-        const std::vector<std::string> chunk(
-            from, last
-                      ? stream.end()
-                      : from + static_cast<std::ptrdiff_t>(std::min(kChunk, stream.size() - done)));
+        const std::size_t rest = stream.size() - done, size = last ? rest : std::min(kChunk, rest);
+        const std::vector<std::string> chunk(stream.begin() + std::ptrdiff_t(done),
+                                             stream.begin() + std::ptrdiff_t(done + size));
         const std::string file = writeFile("stream.txt", lines(chunk));
         if (cycle % 10 == 9) {
             killAfter(BackgroundAgent(withBackend({"audit", "--repair"}), "/dev/null"), 2000);
@@ -135,25 +132,20 @@ TEST_P(CrashRestartTest, KilledAnywhereTheAgentRestartsWithNothingCommittedLost)
         // the latest such line is where the stream goes on.
         Table shown;
         std::istringstream in(agent({"show"}).out);
-        for (std::string line; std::getline(in, line);) {
-            shown.apply(line);
-        }
+        for (std::string line; std::getline(in, line);) shown.apply(line);
         Table probe = model;
         std::optional<std::size_t> applied;
         for (std::size_t k = 0; k <= chunk.size(); ++k) {
             applied = probe == shown ? std::optional(k) : applied;
-            if (k < chunk.size()) {
+            if (k < chunk.size())
                 probe.apply(chunk[k]);
-            }
         }
         if (!applied) {
             ++lost_;
             ADD_FAILURE() << "the table is no state of the stream after line " << done;
             break;
         }
-        for (std::size_t k = 0; k < *applied; ++k) {
-            model.apply(chunk[k]);
-        }
+        for (std::size_t k = 0; k < *applied; ++k) model.apply(chunk[k]);
         done += *applied;
         ASSERT_LT(cycle, 20 * kKills) << "the stream makes no progress";
     }

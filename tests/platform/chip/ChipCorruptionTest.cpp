@@ -210,11 +210,10 @@ void damage(const Raw& raw, std::mt19937& rng) {
 
 enum Outcome { kOpened = 0, kFailed = 1, kRefused = 2, kRepaired = 3 };
 
-// Opens the damaged chip and checks it: refused exactly when the header's checked
-// words or the size changed;
-// otherwise every damaged record reported and every other entry intact and findable.
-// Then runs operations over it, clears the bad records and checks that a reopen finds
-// nothing left to repair.
+// Opens the damaged chip: refused exactly when the header's checked words or the size
+// changed, otherwise every damaged record reported and every other entry intact and
+// findable. Then operations run over it, the bad records are cleared and a reopen must
+// find nothing left to repair.
 Outcome checkDamaged(const Model& model, const std::set<uint32_t>& damagedRecords,
                      bool headerDamaged) {
     Device* dev = nullptr;
@@ -264,11 +263,7 @@ Outcome checkDamaged(const Model& model, const std::set<uint32_t>& damagedRecord
 TEST_F(ChipCorruptionTest, AnyDamageIsRefusedOrSurvivedAndReported) {
     constexpr uint32_t kSeeds = 600;
     Model model = installed(48);
-    std::vector<std::byte> pristine;
-    {
-        Raw raw;
-        pristine.assign(raw.segment.base(), raw.segment.base() + raw.segment.size());
-    }
+    const std::vector<std::byte> pristine = Raw().segment.bytes();
     uint32_t outcomes[4] = {}, reported = 0;
     for (uint32_t seed = 1; seed <= kSeeds; ++seed) {
         ::shm_unlink(segmentName(kDev).c_str());

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <optional>
@@ -71,17 +72,16 @@ struct Model {
         else
             defaults[op.pipe] = op.kind == Op::DefaultSet ? op.data : ActionData{};
     }
+    // Defaults count only on the scope's pipes; one never set is the miss action.
     bool operator==(const Model& o) const {
-        if (scope != o.scope || entries != o.entries)
-            return false;
         auto defaultOf = [](const Model& m, uint16_t pipe) {
             auto found = m.defaults.find(pipe);
             return found == m.defaults.end() ? ActionData{} : found->second;
         };
-        for (uint16_t pipe : scopePipes(scope))
-            if (!(defaultOf(*this, pipe) == defaultOf(o, pipe)))
-                return false;
-        return true;
+        return scope == o.scope && entries == o.entries &&
+               std::ranges::all_of(scopePipes(scope), [&](uint16_t pipe) {
+                   return defaultOf(*this, pipe) == defaultOf(o, pipe);
+               });
     }
 };
 
@@ -190,10 +190,10 @@ class Driver {
 
     void perform(Op op) {
         op.done = false;
-        report(op);
+        TestSupport::report(fd_, op);
         op.status = execute(op);
         op.done = true;
-        report(op);
+        TestSupport::report(fd_, op);
     }
 
     uint32_t pick(std::size_t n) { return static_cast<uint32_t>(rng_() % n); }
@@ -221,8 +221,6 @@ class Driver {
         }
         return kInvalidArg;
     }
-
-    void report(const Op& op) { TestSupport::report(fd_, op); }
 
     Device& dev_;
     int fd_;

@@ -1,9 +1,6 @@
-// A key segment killed at any moment opens again with every committed record
-// as it was. A child process runs a long stream of operations and reports each
-// one it finished through a pipe; the parent kills it (at random moments, and
-// before each single store of a short stream in turn), reopens the segment
-// and compares every slot with what the reports say, allowing the one
-// operation in flight to be there whole or not at all.
+// A key segment killed at any moment (at random, and before each store of a short
+// stream in turn) opens again with every committed record as it was; the one
+// operation in flight is there whole or not at all.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -126,13 +123,8 @@ class KillTest : public KeySegmentTest {
             return;
         }
         Model found(kCapacity + 1);
-        EntryConfig cursor(0, 0, 0, 0, 0);
-        Zabro::IterHint hint;
-        for (bool more = config->first(cursor, hint); more;
-             more = config->next(cursor.key(), cursor, hint)) {
-            found[cursor.key()] = {true, cursor.handleSet(), cursor.sdkEntryHandle(),
-                                   cursor.generation()};
-        }
+        for (const EntryConfig& r : walk(*config))
+            found[r.key()] = {true, r.handleSet(), r.sdkEntryHandle(), r.generation()};
         const RawSegment raw(segmentName());
         for (U64 key = 1; key <= kCapacity; ++key)
             if (!found[key].live)  // a free slot's generation, from the bytes

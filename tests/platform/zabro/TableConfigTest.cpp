@@ -27,13 +27,6 @@ class TableConfigTest : public KeySegmentTest {
         for (Kiv::U64 i = 0; i < keys; ++i) config->recordAlloc();
         return config;
     }
-    // The message of the corruption that `request` throws; the test fails when it throws none.
-    template <class F>
-    static std::string corruption(F&& request) {
-        const auto e = TestSupport::thrown<Dorvu::CorruptionDetectedException>(request);
-        return e ? e->msg() : "";
-    }
-
     EntryConfig cursor{0, 0, 0, 0, 0};
     IterHint hint;
 };
@@ -126,10 +119,12 @@ TEST_F(TableConfigTest, CorruptRecordThrowsOnDirectRequestsAndIsNeverHandedOutFr
     config->doCorruptionDetected("reported by someone else");
     EXPECT_EQ(config->quarantinedRecords(), 0u) << "nothing detected, nothing isolated";
     RawSegment(segmentName()).record(0).opId ^= 1;
-    const std::string onFind = corruption([&] { config->recordFind(1, cursor); });
-    EXPECT_NE(onFind.find("slot 0 (key 1)"), std::string::npos) << onFind;
+    const auto onFind = TestSupport::thrown<Dorvu::CorruptionDetectedException>(
+        [&] { config->recordFind(1, cursor); });
+    ASSERT_TRUE(onFind);
+    EXPECT_NE(onFind->msg().find("slot 0 (key 1)"), std::string::npos) << onFind->msg();
     EXPECT_THROW(config->sdkEntryHandleIs(1, 4), Dorvu::CorruptionDetectedException);
-    config->doCorruptionDetected(onFind);
+    config->doCorruptionDetected(onFind->msg());
     EXPECT_EQ(walkKeys(*config), (std::vector<Kiv::U64>{2, 3}));
     EXPECT_FALSE(config->recordFind(1, cursor));
     EXPECT_THROW(config->sdkEntryHandleIs(1, 4), Zabro::KeyException);

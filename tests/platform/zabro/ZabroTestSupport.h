@@ -56,14 +56,20 @@ class KeySegmentTest : public TestSupport::LeakCheck {
     static std::string segmentName() {
         return Zabro::MbbZabroTableConfig::segmentName(kDevice, kPipe);
     }
-    // The keys a full walk visits, in order.
-    static std::vector<Kiv::U64> walkKeys(const Zabro::MbbZabroTableConfig& config) {
-        std::vector<Kiv::U64> keys;
+    // The records a full walk visits, in order, and their keys.
+    static std::vector<Zabro::MbbPostcodef::EntryConfig> walk(
+        const Zabro::MbbZabroTableConfig& config) {
+        std::vector<Zabro::MbbPostcodef::EntryConfig> records;
         Zabro::MbbPostcodef::EntryConfig cursor(0, 0, 0, 0, 0);
         Zabro::IterHint hint;
         for (bool found = config.first(cursor, hint); found;
              found = config.next(cursor.key(), cursor, hint))
-            keys.push_back(cursor.key());
+            records.push_back(cursor);
+        return records;
+    }
+    static std::vector<Kiv::U64> walkKeys(const Zabro::MbbZabroTableConfig& config) {
+        std::vector<Kiv::U64> keys;
+        for (const auto& record : walk(config)) keys.push_back(record.key());
         return keys;
     }
 };
