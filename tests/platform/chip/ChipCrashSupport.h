@@ -129,13 +129,11 @@ class Driver {
   public:
     Driver(int fd, uint32_t seed, uint32_t keySpace)
         : dev_(Chip::open(kDev)), fd_(fd), rng_(seed), keySpace_(keySpace) {
-        for (uint16_t pipe : scopePipes(dev_.entryScope())) {
-            for (uint32_t h : dev_.entryHandles(pipe)) {
-                EntryView view;
-                dev_.entryGet(h, kAnyPipe, &view);
-                live_.push_back({Op::Add, true, kSuccess, pipe, h, view.key, view.data, {}});
-            }
-        }
+        EntryView view;
+        for (uint16_t pipe : scopePipes(dev_.entryScope()))
+            for (uint32_t h : dev_.entryHandles(pipe))
+                if (dev_.entryGet(h, kAnyPipe, &view) == kSuccess)
+                    live_.push_back({Op::Add, true, kSuccess, pipe, h, view.key, view.data, {}});
     }
 
     [[noreturn]] void run(uint32_t steps) {
