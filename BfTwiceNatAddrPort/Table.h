@@ -67,6 +67,8 @@ class BF_TWICE_NAT_ADDR_PORT_API TwiceNatAddrPortTableHandles : public Kiv::Enti
         return entries_.find(match.ptr());
     }
     bool entryHas(const MatchPtrConst& match) const noexcept { return entryFind(match) != nullptr; }
+    // Room for `count` entries in an empty map, so a resync never grows it.
+    void entryReserve(std::size_t count) { entries_.reserve(count); }
     // Starts loading what entryIs or entryDel of `match` will reach in the map.
     void entryPrefetch(const MatchPtrConst& match) const noexcept {
         entries_.prefetch(match.ptr());

@@ -295,6 +295,7 @@ void resyncFromKeyManager(const TwiceNatAddrPortTable& table,
     assert(zabroKeyManager->mbbZabroTableConfig());
     auto& config = *zabroKeyManager->mbbZabroTableConfig();
     TwiceNatAddrPortTableHandles& handles = *table.helper()->sdkHandles();
+    handles.entryReserve(config.recordCount());
 
     Zabro::IterHint hint;
     Zabro::MbbPostcodef::EntryConfig cursor(Zabro::MbbPostcodef::EntryKey{0},

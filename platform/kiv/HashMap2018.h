@@ -67,6 +67,20 @@ class HashMap2018 {
             __builtin_prefetch(&cur_.slots[cur_.home(key)]);
     }
 
+    // Sizes an empty map for `count` pairs, so that filling it (as a restart
+    // does, knowing how many it will insert) never grows it. Does nothing to
+    // a map that holds pairs.
+    void reserve(std::size_t count) {
+        if (size_ != 0 || old_.slots)
+            return;
+        std::size_t slots = kInitialSlots;
+        while (count * 4 > slots * 3) slots *= 2;
+        if (slots > cur_.capacity()) {
+            cur_.release();
+            cur_.allocate(slots);
+        }
+    }
+
     // Inserts the pair when `key` is absent; a present key keeps its value.
     // The value now stored under `key`, and true when the pair was inserted.
     std::pair<V*, bool> tryInsert(const Key& key, V value) {
