@@ -17,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <random>
 
 #include "BenchSupport.h"
 
@@ -209,6 +210,31 @@ TABLE_BENCH_ALL(BM_DeleteRandom)
 TABLE_BENCH_ALL(BM_ReadBack, , false, false)
 TABLE_BENCH_ALL(BM_ReadBack, , true, false)
 TABLE_BENCH_ALL(BM_ReadBack, , false, true)
+
+// ---- The yardstick for the far-apart rows: one load that misses every
+// cache, measured as a walk of a random cycle through 64K objects of 128
+// bytes (the caller's match objects take about as much room). An operation
+// whose caller hands it a match it has not touched lately pays at least one.
+void BM_DependentMiss(benchmark::State& state) {
+    constexpr std::size_t kObjects = 65536, kStrideWords = 128 / sizeof(std::size_t);
+    std::vector<std::size_t> memory(kObjects * kStrideWords);
+    std::vector<std::size_t> cycle(kObjects);
+    for (std::size_t i = 0; i < kObjects; ++i) cycle[i] = i;
+    std::mt19937_64 random(7);
+    std::shuffle(cycle.begin() + 1, cycle.end(), random);
+    for (std::size_t i = 0; i < kObjects; ++i)
+        memory[cycle[i] * kStrideWords] = cycle[(i + 1) % kObjects] * kStrideWords;
+    std::size_t at = 0;
+    Stopwatch cpu;  // CPU time, as every lib_ns and raw_ns
+    cpu.start();
+    for (auto _ : state) {
+        at = memory[at];
+        benchmark::DoNotOptimize(at);
+    }
+    cpu.stop();
+    state.counters["miss_ns"] = cpu.nanoseconds() / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_DependentMiss);
 
 // ---- Measurements made in a fresh process: this program run again with
 // `--child WHAT BACKEND COUNT`, which prints its figures on one line. A fresh
