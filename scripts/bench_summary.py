@@ -10,7 +10,7 @@ import sys
 COUNTERS = ["lib_ns", "raw_ns", "overhead_ns", "ratio", "adds_per_s", "raw_adds_per_s", "worst_add_us",
             "worst_add_one_fill_us", "chip_attach_us",
             "bookkeeping_B_per_entry", "heap_B_per_entry", "keys_shm_B_per_entry",
-            "key_manager_open_us", "miss_ns", "entries_per_s", "parse_ms", "ratio_to_parse"]
+            "key_manager_open_us", "miss_ns", "objects_ns", "entries_per_s", "parse_ms", "ratio_to_parse"]
 
 
 def load(folder):
@@ -61,6 +61,7 @@ def main():
         ("entryByHandle overhead ns, random, 64K", "BM_ReadBack<Pd, Bare, false, false>/65536", "BM_ReadBack<Bfrt, Bare, false, false>/65536", "overhead_ns"),
         ("entry(match) overhead ns, random, 64K", "BM_ReadBack<Pd, Bare, false, true>/65536", "BM_ReadBack<Bfrt, Bare, false, true>/65536", "overhead_ns"),
         ("one cache-missing load ns (yardstick)", "BM_DependentMiss", "BM_DependentMiss", "miss_ns"),
+        ("read-back objects ns, made and dropped (yardstick)", "BM_ReadBackObjects", "BM_ReadBackObjects", "objects_ns"),
         ("adds/s with both managers, 64K fill", "BM_Fill<Pd>/65536/iterations:1/manual_time", "BM_Fill<Bfrt>/65536/iterations:1/manual_time", "adds_per_s"),
         ("raw chip adds/s, 64K fill (yardstick)", "BM_Fill<Pd>/65536/iterations:1/manual_time", "BM_Fill<Bfrt>/65536/iterations:1/manual_time", "raw_adds_per_s"),
         ("worst single add us, 64K fill, fastest of 3", "BM_Fill<Pd>/65536/iterations:1/manual_time", "BM_Fill<Bfrt>/65536/iterations:1/manual_time", "worst_add_us"),

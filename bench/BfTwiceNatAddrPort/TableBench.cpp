@@ -236,6 +236,26 @@ void BM_DependentMiss(benchmark::State& state) {
 }
 BENCHMARK(BM_DependentMiss);
 
+// ---- The yardstick for the read-back rows: what a read-back must make
+// whatever the SDK answers, a new match object and a new action object in a
+// new entry, built and dropped.
+void BM_ReadBackObjects(benchmark::State& state) {
+    Stopwatch cpu;
+    cpu.start();
+    for (auto _ : state) {
+        auto match = Bf::twiceNatAddrPortMatchSpecFactory();
+        match->ingMdNatKeyIdIs(7);
+        match->l4PortHdrSrcPortIs(1000);
+        match->l4PortHdrDstPortIs(443);
+        Bf::TwiceNatAddrPortTableEntry entry(match);
+        entry.actionIs(Bf::actionSpecOf(Bf::twiceNatAddrPortHitActionSpec, 1, 6, 2));
+        benchmark::DoNotOptimize(entry);
+    }
+    cpu.stop();
+    state.counters["objects_ns"] = cpu.nanoseconds() / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_ReadBackObjects);
+
 // ---- Measurements made in a fresh process: this program run again with
 // `--child WHAT BACKEND COUNT`, which prints its figures on one line. A fresh
 // process starts with a cold cache and an untouched heap, as an agent does.

@@ -66,10 +66,16 @@ constexpr std::size_t kChunkSize = 64 * 1024;
 constexpr std::size_t kGranule = 16;
 constexpr std::size_t kClasses = kMaxSlotSize / kGranule;
 constexpr std::size_t kMaxSlots = kChunkSize / kGranule;
+// The reciprocal's rounding adds less than offset * slotSize / 2^32 to a
+// quotient, under one part in 64 of a slot while both stay this small.
+static_assert(kChunkSize <= (1u << 16) && kMaxSlotSize <= (1u << 10));
 
 struct ChunkHeader {
     std::uint32_t slotSize;
     std::uint32_t slotCount;
+    // ceil(2^32 / slotSize): offset * reciprocal / 2^32 is the slot index,
+    // a multiply where a divide would cost several times as much.
+    std::uint32_t reciprocal;
     std::uint32_t carved;  // slots handed out from the chunk's untouched tail so far
     std::array<std::uint64_t, kMaxSlots / 64> live;
 };
@@ -98,15 +104,17 @@ Slabs& slabs() {
 
 // Locks only when objects may be shared across threads.
 class MaybeLock {
-public:
+  public:
     explicit MaybeLock(std::mutex& m) : m_(Dorvu::threadSafePtrs() ? &m : nullptr) {
-        if (m_) m_->lock();
+        if (m_)
+            m_->lock();
     }
     ~MaybeLock() {
-        if (m_) m_->unlock();
+        if (m_)
+            m_->unlock();
     }
 
-private:
+  private:
     std::mutex* m_;
 };
 
@@ -115,9 +123,9 @@ ChunkHeader* chunkOf(const void* p) {
 }
 
 std::size_t slotIndex(const ChunkHeader* chunk, const void* p) {
-    const auto offset = reinterpret_cast<std::uintptr_t>(p) -
-                        reinterpret_cast<std::uintptr_t>(chunk) - kHeaderSize;
-    return offset / chunk->slotSize;
+    const auto offset =
+        reinterpret_cast<std::uintptr_t>(p) - reinterpret_cast<std::uintptr_t>(chunk) - kHeaderSize;
+    return static_cast<std::size_t>((std::uint64_t{offset} * chunk->reciprocal) >> 32);
 }
 
 void markLive(ChunkHeader* chunk, std::size_t index, bool live) {
@@ -131,9 +139,12 @@ void markLive(ChunkHeader* chunk, std::size_t index, bool live) {
 
 ChunkHeader* newChunk(Slabs& s, std::size_t slotSize) {
     void* memory = std::aligned_alloc(kChunkSize, kChunkSize);
-    if (!memory) throw std::bad_alloc();
+    if (!memory)
+        throw std::bad_alloc();
     auto* chunk = ::new (memory) ChunkHeader{};
     chunk->slotSize = static_cast<std::uint32_t>(slotSize);
+    chunk->reciprocal =
+        static_cast<std::uint32_t>(((std::uint64_t{1} << 32) + slotSize - 1) / slotSize);
     chunk->slotCount = static_cast<std::uint32_t>((kChunkSize - kHeaderSize) / slotSize);
     KIV_POISON(reinterpret_cast<char*>(memory) + kHeaderSize, kChunkSize - kHeaderSize);
     s.chunks.insert(reinterpret_cast<std::uintptr_t>(memory));
@@ -143,8 +154,10 @@ ChunkHeader* newChunk(Slabs& s, std::size_t slotSize) {
 }  // namespace
 
 void* allocate(std::size_t bytes) {
-    if (bytes == 0) bytes = 1;
-    if (bytes > kMaxSlotSize) return ::operator new(bytes);
+    if (bytes == 0)
+        bytes = 1;
+    if (bytes > kMaxSlotSize)
+        return ::operator new(bytes);
     const std::size_t cls = (bytes - 1) / kGranule;
     const std::size_t slotSize = (cls + 1) * kGranule;
     Slabs& s = slabs();
@@ -171,8 +184,10 @@ void* allocate(std::size_t bytes) {
 }
 
 void deallocate(void* p, std::size_t bytes) noexcept {
-    if (!p) return;
-    if (bytes == 0) bytes = 1;
+    if (!p)
+        return;
+    if (bytes == 0)
+        bytes = 1;
     if (bytes > kMaxSlotSize) {
         ::operator delete(p);
         return;
@@ -193,14 +208,18 @@ bool isLiveSlot(const void* p) noexcept {
     Slabs& s = slabs();
     MaybeLock lock(s.mutex);
     const auto base = reinterpret_cast<std::uintptr_t>(chunkOf(p));
-    if (!s.chunks.contains(base)) return false;
+    if (!s.chunks.contains(base))
+        return false;
     const ChunkHeader* chunk = chunkOf(p);
     const auto address = reinterpret_cast<std::uintptr_t>(p);
-    if (address < base + kHeaderSize) return false;
+    if (address < base + kHeaderSize)
+        return false;
     const auto offset = address - base - kHeaderSize;
-    if (offset % chunk->slotSize != 0) return false;
+    if (offset % chunk->slotSize != 0)
+        return false;
     const std::size_t index = offset / chunk->slotSize;
-    if (index >= chunk->carved) return false;
+    if (index >= chunk->carved)
+        return false;
     return (chunk->live[index / 64] >> (index % 64)) & 1;
 }
 
