@@ -66,8 +66,9 @@ constexpr std::size_t kChunkSize = 64 * 1024;
 constexpr std::size_t kGranule = 16;
 constexpr std::size_t kClasses = kMaxSlotSize / kGranule;
 constexpr std::size_t kMaxSlots = kChunkSize / kGranule;
-// The reciprocal's rounding adds less than offset * slotSize / 2^32 to a
-// quotient, under one part in 64 of a slot while both stay this small.
+// Rounding the reciprocal up adds less than offset / 2^32 to a quotient, and
+// a quotient's fraction is at most 1 - 1 / slotSize: the index is exact while
+// offset * slotSize < 2^32, as it is for slots up to 1 KiB in a 64 KiB chunk.
 static_assert(kChunkSize <= (1u << 16) && kMaxSlotSize <= (1u << 10));
 
 struct ChunkHeader {
