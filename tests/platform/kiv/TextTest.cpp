@@ -1,5 +1,4 @@
-// Text support: the CharRange cursor, enum names and numbers, and object
-// reference texts.
+// Text support: the CharRange cursor, enum names and numbers, object reference texts.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -18,8 +17,7 @@ using Kiv::RangeException;
 using ::testing::HasSubstr;
 using namespace std::string_literals;
 
-// The RangeException that `parse` raises (an empty one when it raises none,
-// which fails the test).
+// The RangeException that `parse` raises (an empty one, failing the test, if none).
 template <class F>
 RangeException rangeError(F&& parse) {
     return TestSupport::thrown<RangeException>(parse).value_or(RangeException("", 0));
@@ -85,14 +83,11 @@ TEST(CharRangeTest, RethrowFromDeserializeAttrNamesTheInnermostAttribute) {
             Kiv::rethrowFromDeserializeAttr("entry");
         }
     });
-    EXPECT_EQ(e.message(),
-              "attribute 'port': expected an unsigned number but found 'x' at offset 1");
-    EXPECT_EQ(e.attribute(), "port");
-    EXPECT_EQ(e.offset(), 1u);
+    EXPECT_EQ(std::tuple(e.message(), e.attribute(), e.offset()),
+              std::tuple("attribute 'port': expected an unsigned number but found 'x' at offset 1",
+                         "port", 1u));
 }
 
-// What the attribute requests by text do not show (TypeRegistryTest has the
-// errors of a set by name or number).
 TEST(EnumTypeTest, NamesAndNumbersConvertBothWaysAndOthersAreRejected) {
     for (Kiv::U8 v = 0; v < kColor.size(); ++v)
         EXPECT_EQ(kColor.valueOf(std::string_view(kColor.strep(v))), v);
@@ -122,8 +117,7 @@ class ReferenceTextTest : public TestSupport::LeakCheck {
     }
 };
 
-// Every bad reference is rejected before anything is read through it; under
-// the address sanitizer a read of the freed slot would also be reported.
+// Bad references are rejected before anything is read through them (ASan would see that).
 TEST_F(ReferenceTextTest, PrintedReferenceReadsBackAndStaleForgedOrWrongTypeOnesAreRejected) {
     Widget::Ptr widget = Kiv::create<Widget>();
     const auto* base = reinterpret_cast<const char*>(widget.ptr());
