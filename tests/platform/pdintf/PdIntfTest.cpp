@@ -1,6 +1,5 @@
-// The PD interface object: binding the PD functions by name, clear errors for
-// a library or function that is not there, and the object runtime taken from
-// the PD library only when it offers one.
+// The PD interface object: PD functions bound by name, errors naming what is missing, and
+// the object runtime only from a PD library that offers it.
 
 #include <gtest/gtest.h>
 
@@ -48,16 +47,13 @@ TEST_F(PdIntfTest, ObjectRuntimeOnlyFromALibraryThatOffersIt) {
     EXPECT_EQ(plain->bfRtTableIntf(), nullptr);
     EXPECT_EQ(plain->actionIdTwiceNatAddrPortHit(), 0u);
 
-    // The same object, given the other library's handle, binds its object runtime
-    // (the ids of every action and field are the BfRt backend's exact-call cases').
+    // Given the other library's handle it binds the object runtime (ids: the BfRt suites').
     plain->dlHandleIs(withBfRt.handle());
     ASSERT_NE(plain->bfRtTable(), nullptr);
     EXPECT_EQ(plain->bfRtTable(), Chip::deviceObjects(1).table.get());
     EXPECT_NE(plain->bfRtTableIntf(), nullptr);
     EXPECT_EQ(plain->ingMdNatKeyIdFieldId(), 1u);
-    // Rebinding never fails and never takes away what a table built over the
-    // object uses: a library without the object runtime, another library and
-    // null are recorded, and the bound functions and objects stay.
+    // Rebinding to a plain library, another one or null is recorded; what is bound stays.
     ChipTest::SharedLibrary other(OLVANE_PD_LIBRARY_DIR "/libchip.so");
     bfrt::OlvaneBfRtTable* const table = plain->bfRtTable();
     for (void* handle : {withoutBfRt.handle(), other.handle(), static_cast<void*>(nullptr)}) {
