@@ -68,7 +68,7 @@ TEST_P(PdActionTest, ProgramsAndReadsBackWithTheActionsOwnFunctionsAndExactBytes
     const int type = GetParam();
     const std::string name = kActionCases[type].name;
     const bool hit = type != kOnMiss;
-    // onMiss carries no action spec and reads back without values.
+    // onMiss carries no action spec and reads back no values.
     const auto spec = [&](const char* bytes) {
         return hit ? std::string(", action=") + bytes : "";
     };
@@ -165,9 +165,12 @@ TEST_P(PdFailureTest, RaisesAndLeavesTheBookkeepingAsItWas) {
     if (site == Site::againDefault || site == Site::resetDefault)
         program(def, actionOf(kOnMiss));
     const auto& handles = *table->helper()->sdkHandles();
-    const std::size_t pairs = handles.entryCount();
-    const U32 mHandle = handleOf(m), defaultHandle = handleOf(def);
-    const U64 inits = statusManager->initStatusCount(), records = keys->recordCount();
+    const auto state = [&] {
+        return std::tuple(handles.entryCount(), handleOf(m), handleOf(def), handles.entryHas(other),
+                          keys->recordCount());
+    };
+    const auto before = state();
+    const U64 inits = statusManager->initStatusCount();
     keys->calls.clear();
     const std::function<void()> steps[] = {[&] { program(other, actionOf(kHit)); },
                                            [&] { program(m, actionOf(kHitEcmp)); },
@@ -178,13 +181,9 @@ TEST_P(PdFailureTest, RaisesAndLeavesTheBookkeepingAsItWas) {
 
     Chip::TestHooks::faultIs(function, 1, 4);
     EXPECT_EQ(raised(steps[int(site)]), expected);
-    EXPECT_EQ(handles.entryCount(), pairs);
-    EXPECT_EQ(handleOf(m), mHandle);
-    EXPECT_EQ(handleOf(def), defaultHandle);
-    EXPECT_FALSE(handles.entryHas(other));
+    EXPECT_EQ(state(), before);
     const bool installs = site == Site::add || site == Site::firstDefault;
     EXPECT_EQ(keys->calls.size(), installs ? 2u : 0u);  // a key got and given back
-    EXPECT_EQ(keys->recordCount(), records);
     const bool deletes = site == Site::erase || site == Site::resetDefault;
     EXPECT_EQ(statusManager->initStatusCount(), inits + (deletes ? 1 : 0));
     if (deletes) {  // the entry is still there, and a second try calls the SDK again
