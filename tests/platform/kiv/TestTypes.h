@@ -54,7 +54,6 @@ class Widget : public Gadget {
     void colorIs(Color color) { color_ = color; }
     Gadget::PtrConst peer() const { return peer_; }
     void peerIs(const Gadget::PtrConst& peer) { peer_ = peer; }
-    Entries& entries() { return entries_; }
     const Entries& entries() const { return entries_; }
 
     Kiv::U32 add(Kiv::U16 a, Kiv::U16 b) const { return Kiv::U32{a} + b; }
