@@ -102,8 +102,8 @@ TEST_F(EntryTest, EntriesAreEqualExactlyWhenTheyHoldTheSameObjectsAndNeverHashab
     const auto match = matchOf(1, 2, 3);
     const auto action = actionOf(kHit, 4, 5, 6);
     const TwiceNatAddrPortTableEntry entry = entryOf(match, action);
-    EXPECT_EQ(match->references(), 2u);  // the entry holds both objects
-    EXPECT_EQ(action->references(), 2u);
+    EXPECT_EQ(std::tuple(match->references(), action->references()), std::tuple(2u, 2u))
+        << "the entry holds both objects";
     EXPECT_TRUE(entry.isEq(entryOf(match, action)));
     EXPECT_FALSE(entry == entryOf(match, actionOf(kHit, 4, 5, 6)));
     EXPECT_FALSE(entry == entryOf(matchOf(1, 2, 3), action));
@@ -168,20 +168,18 @@ TEST_F(EntryTest, BadTextIsRejectedForItsAttributeAndReleasesWhatWasRead) {
 }
 
 TEST(ActionSpecTypeTest, NamesAndNumbersConvertBothWays) {
-    const char* names[] = {
-        "onMissActionSpec", "twiceNatAddrPortHitActionSpec", "twiceNatAddrPortHitDynamicActionSpec",
-        "twiceNatAddrPortHitEcmpActionSpec", "twiceNatAddrPortHitEcmpDynamicActionSpec"};
     for (unsigned n = 0; n < 5; ++n) {
+        const std::string name = std::string(kActionCases[n].name) + "ActionSpec";
         const auto value = Bf::TwiceNatAddrPortActionSpecTypeInstance(n);
         std::ostringstream out;
         out << value;
-        Kiv::CharRange range(names[n]);
+        Kiv::CharRange range(name);
         ActionType read = Bf::onMissActionSpec;
         Bf::sequenceToValue(range, read);
         EXPECT_EQ(std::tuple(static_cast<unsigned>(value),
-                             Bf::TwiceNatAddrPortActionSpecTypeInstance(Kiv::String(names[n])),
+                             Bf::TwiceNatAddrPortActionSpecTypeInstance(name),
                              Bf::stringValue(value), Bf::valueToStrep(value), out.str(), read),
-                  std::tuple(n, value, names[n], names[n], names[n], value));
+                  std::tuple(n, value, name, name, name, value));
     }
     EXPECT_THROW(Bf::TwiceNatAddrPortActionSpecTypeInstance(5u), Kiv::RangeException);
 }
