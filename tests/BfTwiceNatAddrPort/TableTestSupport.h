@@ -187,6 +187,7 @@ class TableFixture : public TestSupport::LeakCheck {
         Zabro::MbbZabroTableConfig::segmentWipe(kDevice, kPipe);
     }
 
+    // Destroyed in reverse: the table first, the PD library last.
     std::optional<ChipTest::SharedLibrary> pdLibrary;
     RecordingKeyManager::Ptr keys;
     BfnTableStatusManager::StatusManager::Ptr statusManager =
