@@ -1,6 +1,4 @@
-// Programming, deleting and reading entries of a BfRt table: the exact calls
-// of each action, the reuse of the key and data objects, the read-back and
-// the failure sites.
+// Entries of a BfRt table: each action's exact calls, read-backs and failure sites.
 #include <algorithm>
 #include <functional>
 #include <map>
@@ -17,23 +15,21 @@ class BfrtActionTest : public BfrtFixture, public ::testing::WithParamInterface<
 INSTANTIATE_TEST_SUITE_P(Actions, BfrtActionTest, ::testing::ValuesIn(kActionCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Two adds (the second at the fields' largest values), a read-back, a modify,
-// a default set and the deletes; the data object is bound once per binding of the table,
-// and no other call allocates (every allocation is a logged call).
+// Two adds (the second at the largest values), a read-back, a modify, default sets and
+// deletes; the data object is bound once per binding and nothing else allocates.
 TEST_P(BfrtActionTest, AddReadModifyAndDefaultSetMakeExactCallsAndBindDataOncePerBinding) {
     const ActionCase& a = GetParam();
     const Texts binding = {call("dataAllocate"),
                            call("dataReset", "action=" + std::to_string(a.actionId))};
     bfrtTableIs();
-    // A match with all fields 0 like the default match is an ordinary entry.
     const auto first = matchOf(0, 0, 0), second = matchOf(4, 5, 6);
     const auto& def = table->defaultMatchSpec();
-    // The calls of programming `match` with the action (rwId, prot, param), ended by `last`.
     const auto expectCalls = [&](const auto& match, U16 rwId, U8 prot, U16 param, Texts head,
                                  const std::string& last) {
         EXPECT_EQ(callsOf([&] { program(match, actionOf(a.type, rwId, prot, param)); }),
                   head + dataSets(a, rwId, prot, param) + Texts{last});
     };
+    // All fields 0 like the default match: an ordinary entry.
     expectCalls(first, 7, 17, 300, sets("Key", 1, {0, 0, 0}) + binding,
                 call("tableEntryAdd",
                      sessionTarget() + ", " + keyText(0, 0, 0) + ", " + dataText(a, 7, 17, 300)));
@@ -107,9 +103,8 @@ TEST_F(BfrtFixture, ReadBackTruncatesFieldsAndGivesUpOnUnknownActionsAndFailedRe
     EXPECT_EQ(describe(read), "empty");
 }
 
-// ---- Failure sites: each check of each path, with a status that tells the
-// call check (10: BfTryAgain) and the operation check (4: BfDuplicateEntry)
-// from each other and from the PD check.
+// ---- Failure sites: the call check raises 10 as BfTryAgain, the operation check 4 as
+// BfDuplicateEntry, which tells them from each other and from the PD check.
 
 struct Site {
     const char* op;
@@ -150,8 +145,7 @@ INSTANTIATE_TEST_SUITE_P(Sites, BfrtFailureTest, ::testing::ValuesIn(kSites), []
     return name;
 });
 
-// Every operation but Bind runs on a table with one entry installed and the
-// action twiceNatAddrPortHitEcmp, which is not bound yet when it starts.
+// Each operation but Bind runs on one installed entry with HitEcmp not yet bound.
 TEST_P(BfrtFailureTest, RaisesItsSitesExceptionAndKeepsTheStateAsItWas) {
     const Site& site = GetParam();
     const std::string op = site.op;
@@ -179,16 +173,12 @@ TEST_P(BfrtFailureTest, RaisesItsSitesExceptionAndKeepsTheStateAsItWas) {
         {"ResetDefault", [&] { table->entryDel(def); }},
         {"Read", [&] { table->entryByHandle(handle); }}};
 
-    const U32 status = site.operation ? 4 : 10;
-    Chip::TestHooks::faultIs(site.call, 1, static_cast<Chip::Status>(status));
-    EXPECT_EQ(
-        raised(operations.at(op)),
-        site.operation
-            ? (Raised{"BfDuplicateEntry", 4,
-                      site.operation + std::string("() failed: Already exists")})
-            : (Raised{"BfTryAgain", 10,
-                      "BFRT call failed: Resource temporarily not available, try again later"}));
-    EXPECT_EQ(Chip::TestHooks::faultsPending(site.call), 0u) << "the site was reached";
+    Chip::TestHooks::faultIs(site.call, 1, site.operation ? 4 : 10);
+    EXPECT_EQ(raised(operations.at(op)),
+              site.operation ? (Raised{"BfDuplicateEntry", 4,
+                                       site.operation + std::string("() failed: Already exists")})
+                             : (Raised{"BfTryAgain", 10,
+                                       std::string("BFRT call failed: ") + Bf::sdkStatusText(10)}));
     EXPECT_EQ(keys->recordCount(), records) << "no key is left allocated, none freed";
     const bool deleting = op == "Delete" || op == "ResetDefault";
     EXPECT_EQ(statusManager->initStatusCount(), inits + (deleting ? 1 : 0));
@@ -204,11 +194,8 @@ TEST_P(BfrtFailureTest, RaisesItsSitesExceptionAndKeepsTheStateAsItWas) {
             << "a failed delete has taken the match out already";
         EXPECT_FALSE(handles.entryHas(def) || handles.entryHas(fresh));
     }
-    // A retry succeeds (a data object whose binding failed is bound anew); a failed
-    // delete cannot be retried, its match having left the map.
-    if (!deleting) {
-        EXPECT_EQ(raised(operations.at(op)), Raised{}) << "a retry succeeds";
-    }
+    // A failed binding is bound anew; a failed delete's match has left the map.
+    EXPECT_EQ(deleting ? Raised{} : raised(operations.at(op)), Raised{}) << "a retry succeeds";
 }
 
 }  // namespace

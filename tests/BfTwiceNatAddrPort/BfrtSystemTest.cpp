@@ -1,7 +1,5 @@
-// A BfRt table as a whole: the binding of its table objects per table type,
-// the module-wide objects each binding replaces, the entry scope and the
-// order of the three bindings; a table of another device, and the
-// preconditions that the BfRt backend alone states.
+// A BfRt table as a whole: binding per table type, the module-wide objects, the three
+// table objects, another device's table, the BfRt backend's own preconditions.
 #include "BfrtTestSupport.h"
 
 namespace BfrtTest {
@@ -39,18 +37,15 @@ TEST_P(BfrtBindingTest, BindsByTableType) {
     const bool match = std::string_view(c.replaced) == kMatchObjects;
     ScopedTableObject bound(Chip::deviceObjects(kDevice).table,
                             std::make_unique<Chip::SimTable>(c.type, "bound"));
-    // The module-wide owners that were given new objects.
-    const auto owners = [] {
+#define OWNER(name) std::pair<std::string, const void*>(#name, o.name.get())
+    const auto owners = [] {  // the module-wide owners
         const Bf::BfRtModuleObjects& o = Bf::bfRtModuleObjects();
-        return std::vector<std::pair<std::string, const void*>>{
-            {"entryBfRtKey", o.entryBfRtKey.get()},
-            {"readBfRtKey", o.readBfRtKey.get()},
-            {"readBfRtData", o.readBfRtData.get()},
-            {"actionProfileBfRtKey", o.actionProfileBfRtKey.get()},
-            {"actionProfileBfRtData", o.actionProfileBfRtData.get()},
-            {"selectorBfRtKey", o.selectorBfRtKey.get()},
-            {"selectorBfRtData", o.selectorBfRtData.get()}};
+        return std::vector{OWNER(entryBfRtKey),          OWNER(readBfRtKey),
+                           OWNER(readBfRtData),          OWNER(actionProfileBfRtKey),
+                           OWNER(actionProfileBfRtData), OWNER(selectorBfRtKey),
+                           OWNER(selectorBfRtData)};
     };
+#undef OWNER
     Bf::bfRtModuleObjects().actionBfRtDataBound.fill(true);
     const auto ownersBefore = owners();
     const auto before = Chip::TestHooks::allocationCounts();
@@ -73,10 +68,8 @@ TEST_P(BfrtBindingTest, BindsByTableType) {
     EXPECT_EQ(bindingCalls(c.pipe), expected);
     EXPECT_EQ(bound->deviceTarget().pipe_id, c.pipe);
     std::string replaced;
-    for (std::size_t i = 0; i < ownersBefore.size(); ++i) {
-        if (owners()[i].second != ownersBefore[i].second)
-            replaced += owners()[i].first + " ";
-    }
+    for (std::size_t i = 0; i < ownersBefore.size(); ++i)
+        replaced += owners()[i].second != ownersBefore[i].second ? owners()[i].first + " " : "";
     EXPECT_EQ(replaced, c.replaced);
     for (bool flag : Bf::bfRtModuleObjects().actionBfRtDataBound)
         EXPECT_EQ(flag, !match) << "a match table binding unbinds every action's data";
@@ -101,8 +94,9 @@ TEST_F(BfrtFixture, BindsTheThreeTableObjectsInOrderIgnoringDeviceTargetIsAndSto
     const auto before = Chip::TestHooks::allocationCounts();
     Chip::TestHooks::faultIs("OlvaneBfRtTable::tableTypeGet", 1, Chip::kTryAgain);
     EXPECT_EQ(raised([&] { bfrtTableIs(); }).cls, "BfTryAgain");
-    EXPECT_EQ(Chip::TestHooks::allocationCounts().keys.total, before.keys.total);
-    EXPECT_EQ(Chip::TestHooks::allocationCounts().data.total, before.data.total);
+    const auto after = Chip::TestHooks::allocationCounts();
+    EXPECT_EQ(std::pair(after.keys.total, after.data.total),
+              std::pair(before.keys.total, before.data.total));
 }
 
 TEST_F(BfrtFixture, TablesOfTwoDevicesShareTheModuleObjectsAndProgramTheirOwnChips) {
@@ -125,11 +119,9 @@ TEST_F(BfrtFixture, TablesOfTwoDevicesShareTheModuleObjectsAndProgramTheirOwnChi
     EXPECT_EQ(Chip::open(kOther).entryCount(), 0u);
 }
 
-// The last binding's key and data objects serve every table object, and the runtime
-// takes them only from the table that allocated them: a second table bound as a
-// match table (type 7 here) leaves the twiceNatAddrPort table unable to add, one
-// bound as a selector does not. A getter that offers the object runtime without a
-// table object gets the PD backend.
+// The last binding's key and data objects serve every table object, and only the table
+// that allocated them takes them: a second match table (type 7) leaves this one unable
+// to add, a selector does not. The object runtime without a table object gets PD.
 TEST_F(BfrtFixture, ASecondTableBoundAsAMatchTableTakesTheEntryObjects) {
     for (const auto type : {TableType::Register, TableType::Selector}) {
         SCOPED_TRACE(static_cast<int>(type));

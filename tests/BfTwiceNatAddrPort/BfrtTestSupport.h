@@ -1,8 +1,6 @@
 #pragma once
-// Pieces of the BfRt backend's suite, over TableTestSupport.h: a chip table
-// object whose chosen calls misbehave, a table object put in a device's slot
-// for a scope, and a fixture with the texts that the chip logs for this
-// table's calls.
+// The BfRt suites' pieces: a misbehaving chip table object, a scoped table object
+// in a device's slot, and a fixture with the chip's log texts of this table's calls.
 
 #include <functional>
 #include <memory>
@@ -20,8 +18,7 @@ class ScriptedBfRtTable : public Chip::SimTable {
   public:
     using SimTable::SimTable;
 
-    // Changes what a successful tableEntryGet read: the chip's key and data
-    // objects keep their values in the open, also values the setters refuse.
+    // Rewrites what a successful tableEntryGet read, also to values the setters refuse.
     std::function<void(Chip::SimKey&, Chip::SimData&)> afterRead;
     // attributeAllocate reports success without giving an object.
     bool attributesWithheld = false;
@@ -42,8 +39,7 @@ class ScriptedBfRtTable : public Chip::SimTable {
     }
 };
 
-// Puts a table object in one of a device's slots for the scope. The device
-// objects live as long as the process, so the original goes back afterwards.
+// A table object in a device's (process-long) slot for the scope; the original goes back after.
 template <class Table>
 struct ScopedTableObject {
     ScopedTableObject(std::unique_ptr<bfrt::OlvaneBfRtTable>& slot, std::unique_ptr<Table> table)
@@ -61,14 +57,12 @@ inline Texts operator+(Texts a, const Texts& b) {
     return a;
 }
 
-// A blank chip and key segment per test, and the texts that the chip logs for
-// the calls of this table.
 class BfrtFixture : public TableFixture {
   protected:
     const Bf::TwiceNatAddrPortTable::Ptr& bfrtTableIs(U16 pipe = kPipe) {
         return tableIs(Backend::Bfrt, pipe);
     }
-    // The calls of building a BfRt table without the id lookups of the PD interface object.
+    // The calls of building a BfRt table, less the PD interface object's id lookups.
     Texts bindingCalls(U16 pipe = kPipe) {
         Texts calls = callsOf([&] { bfrtTableIs(pipe); });
         std::erase_if(calls, [](const std::string& c) { return c.find("IdGet(") != c.npos; });
@@ -99,7 +93,6 @@ class BfrtFixture : public TableFixture {
         return _fmt("key=[1:%llu 2:%llu 3:%llu]", (unsigned long long)natKeyId,
                     (unsigned long long)src, (unsigned long long)dst);
     }
-    // A hit action's three data setValue calls; none for onMiss.
     static Texts dataSets(const ActionCase& a, U64 rwId, U64 prot, U64 param) {
         return a.firstField ? sets("Data", a.firstField, {rwId, prot, param}) : Texts{};
     }

@@ -1,8 +1,6 @@
-// The hot paths of the PD backend allocate nothing of their own: heap blocks
-// are counted by replacing this executable's global operator new (the forms
-// that new expressions of single objects reach; the array forms reach them
-// too, except under the sanitizer, which keeps both ends of an array's life),
-// runtime objects by the allocation trackers.
+// The PD backend's hot paths allocate nothing of their own: heap blocks counted by this
+// executable's operator new (single-object forms: ASan keeps the array ones), runtime
+// objects by the allocation trackers.
 
 #include <atomic>
 #include <cstdlib>
@@ -45,11 +43,11 @@ std::pair<std::uint64_t, U64> allocationsOf(Step&& step) {
     const U64 objectsBefore = objects();
     const std::uint64_t heap = heapBlocks.load();
     step();
-    const std::uint64_t heapAfter = heapBlocks.load();
+    const std::uint64_t heapAfter = heapBlocks.load();  // before objects() allocates
     return {heapAfter - heap, objects() - objectsBefore};
 }
 
-// Without key and status manager, which every operation must do without too.
+// Without key and status manager, which every operation must also do without.
 TEST_F(TableFixture, PdHotPathsAllocateOnlyWhatTheyCreate) {
     keys = nullptr;
     statusManager = nullptr;

@@ -1,10 +1,8 @@
-// The restart resync walk against a scripted table config; the exported
-// factory on the chip model with either backend: backend choice, the trace
-// lines and the assertions that both backends state; the default match spec
-// and the base class's assertions. (A restart in a second process, on either
-// backend, is the agent suite's demo case.)
+// The restart resync walk over a scripted table config; the exported factory on
+// the chip model with either backend (choice, trace lines, assertions).
 
 #include <map>
+#include <memory>
 
 #include "TableTestSupport.h"
 
@@ -16,9 +14,7 @@ using Bf::TwiceNatAddrPortTableEntry;
 using EntryConfig = Zabro::MbbPostcodef::EntryConfig;
 using ZabroTest::ScriptedTableConfig;
 
-// A table whose read-back is a script: entryByHandle gives an entry whose
-// match has the handle as its key id, or the empty entry when `readable` is
-// off, and logs the handles asked for.
+// Reads back an entry whose key id is the handle (empty unless `readable`), logging the handles.
 class ScriptedTable : public TwiceNatAddrPortTable {
   public:
     using TwiceNatAddrPortTable::TwiceNatAddrPortTable;
@@ -39,24 +35,21 @@ class ScriptedTable : public TwiceNatAddrPortTable {
     bool readable = true;
     U32 corruptRead = 0;  // the read-back of this handle throws
     mutable std::vector<U32> asked;
-    // At initializeTable: the helper given, the default match, reads and status resyncs so far.
+    // At initializeTable: the helper, the default match, reads and status resyncs so far.
     std::tuple<const void*, const void*, std::size_t, U64> initialized;
 };
-
-// ---- The restart resync walk, run by startTable.
 
 EntryConfig record(Zabro::MbbPostcodef::EntryKey key, U32 handle) {
     return EntryConfig(key, 0, handle, EntryConfig::kFlagHandleSet, 1);
 }
 
-// Records are read back in order until the corruption, if any.
 struct WalkCase {
     const char* name;
     std::vector<EntryConfig> records;
     bool readable;
-    std::optional<std::size_t> corruptAt;
-    Texts keyManagerCalls;             // populate and highestAllocatedKeyIs
-    std::map<std::string, U32> pairs;  // the handle map afterwards: match key id or "null"
+    std::optional<std::size_t> corruptAt;  // the records are read back up to it
+    Texts keyManagerCalls;                 // populate and highestAllocatedKeyIs
+    std::map<std::string, U32> pairs;      // the handle map afterwards: match key id or "null"
 };
 void PrintTo(const WalkCase& c, std::ostream* out) {
     *out << c.name;
@@ -93,8 +86,7 @@ class ResyncTest : public TestSupport::LeakCheck {
     ResyncTest() { Zabro::MbbZabroTableConfig::segmentWipe(kDevice, kScriptPipe); }
     ~ResyncTest() override { Zabro::MbbZabroTableConfig::segmentWipe(kDevice, kScriptPipe); }
 
-    // A scripted table over the case's records, with or without each manager,
-    // started as the factory starts a table.
+    // A scripted table over the case's records, started as the factory starts one.
     void start(const WalkCase& c, bool withKeys = true, bool withStatus = true, U32 corruptRead = 0,
                bool withoutConfig = false) {
         config = ScriptedTableConfig::ScriptedTableConfigIs(kDevice, kScriptPipe, c.records,
@@ -172,8 +164,7 @@ TEST_F(ResyncTest, NullManagersSkipTheirCallsOnly) {
     EXPECT_EQ(keys->highestAllocatedKey(), 9u);
 }
 
-// Only the map's own requests end the walk on corruption; the same exception
-// from a read-back is no map failure and leaves the factory unchanged.
+// Only the config's own corruption ends the walk quietly; a read-back's passes out.
 TEST_F(ResyncTest, CorruptionFromAReadBackPassesOut) {
     EXPECT_THROW(start(kWalkCases[0], true, true, /*corruptRead=*/90),
                  Dorvu::CorruptionDetectedException);
@@ -183,13 +174,10 @@ TEST_F(ResyncTest, CorruptionFromAReadBackPassesOut) {
 }
 
 using ResyncDeathTest = ResyncTest;
-
 TEST_F(ResyncDeathTest, AKeyManagerWithoutTableConfigStopsTheProcess) {
     EXPECT_DEATH(start(kWalkCases[0], true, true, 0, /*withoutConfig=*/true),
                  assertionFailed("zabroKeyManager->mbbZabroTableConfig()"));
 }
-
-// ---- The exported factory on the chip model, for each backend.
 
 class FactoryTest : public TableFixture, public ::testing::WithParamInterface<Backend> {};
 
@@ -201,10 +189,8 @@ TEST_P(FactoryTest, BuildsTheBackendThatThePdLibraryOffers) {
     const Kiv::TypeInfo& expected = GetParam() == Backend::Pd
                                         ? Bf::TwiceNatAddrPortTablePd::kivTypeInfo()
                                         : Bf::TwiceNatAddrPortTableBfrt::kivTypeInfo();
-    EXPECT_EQ(&table->kivType(), &expected);
-    EXPECT_TRUE(table->useBfRt());
-    EXPECT_EQ(table->zabroKeyManager(), keys);
-    EXPECT_EQ(table->statusManager(), statusManager);
+    EXPECT_TRUE(&table->kivType() == &expected && table->useBfRt() &&
+                table->zabroKeyManager() == keys && table->statusManager() == statusManager);
     EXPECT_EQ(statusManager->resyncStatusCount(), 1u);
     const auto& helper = *table->helper();
     const auto& lib = *helper.pdLib();
@@ -212,18 +198,19 @@ TEST_P(FactoryTest, BuildsTheBackendThatThePdLibraryOffers) {
         std::tuple(helper.deviceId(), helper.devPipeId(), lib.name(), lib.dlHandle(),
                    lib.sessionId(), helper.sdkHandles()->entryCount()),
         std::tuple(kDevice, 0xFFFF, pdLibraryPath(GetParam()), pdLibrary->handle(), kSession, 0u));
+    // One default match spec at a time: set again it stays, deleted it goes.
+    const auto before = table->defaultMatchSpecDel();
+    EXPECT_FALSE(table->defaultMatchSpec());
+    const auto fresh = table->defaultMatchSpecIs();
+    EXPECT_TRUE(fresh != before && table->defaultMatchSpecIs() == fresh);
 }
 
 TEST_P(FactoryTest, TracesEachOperationAtLevelNine) {
-    // Collects the library's trace lines at its level, restoring the level and sink after.
     Texts lines;
-    struct Restore {
-        int level;
-        ~Restore() {
-            Kiv::TraceHandle::sinkIs({});
-            Bf::traceHandle().levelIs(level);
-        }
-    } restore{Bf::traceHandle().level()};
+    const std::shared_ptr<void> restore(nullptr, [level = Bf::traceHandle().level()](void*) {
+        Kiv::TraceHandle::sinkIs({});
+        Bf::traceHandle().levelIs(level);
+    });
     Bf::traceHandle().levelIs(Bf::kTraceLevel);
     Kiv::TraceHandle::sinkIs([&](const Kiv::TraceHandle& handle, int level, std::string_view text) {
         if (&handle == &Bf::traceHandle())
@@ -244,18 +231,19 @@ TEST_P(FactoryTest, TracesEachOperationAtLevelNine) {
         (GetParam() == Backend::Pd ? "Pd" : "Bfrt");
     const std::string entryIs =
         cls + "::entryIs(const BfTwiceNatAddrPort::TwiceNatAddrPortTableEntry&), matchSpec: ";
-    Texts expected = {"9 initializeTable"};
+    Texts expected = {"9 initializeTable",
+                      entryIs + address(m.ptr()) + ", action: twiceNatAddrPortHitEcmpActionSpec",
+                      "9 Adding new entry",
+                      entryIs + address(m.ptr()) + ", action: onMissActionSpec",
+                      "9 Modifying existing entry",
+                      entryIs + address(def.ptr()) + ", action: onMissActionSpec",
+                      "9 Setting default action",
+                      "9 BfTwiceNatAddrPort::TwiceNatAddrPortTableEntry "
+                      "BfTwiceNatAddrPort::TwiceNatAddrPortTable::entry(const PtrConst&) const",
+                      "9 entryByHandle",
+                      cls + "::entryDel(const PtrConst&), matchSpec: " + address(m.ptr())};
     if (GetParam() == Backend::Bfrt)
-        expected.push_back("9 initBfRtTable");
-    expected.insert(
-        expected.end(),
-        {entryIs + address(m.ptr()) + ", action: twiceNatAddrPortHitEcmpActionSpec",
-         "9 Adding new entry", entryIs + address(m.ptr()) + ", action: onMissActionSpec",
-         "9 Modifying existing entry", entryIs + address(def.ptr()) + ", action: onMissActionSpec",
-         "9 Setting default action",
-         "9 BfTwiceNatAddrPort::TwiceNatAddrPortTableEntry "
-         "BfTwiceNatAddrPort::TwiceNatAddrPortTable::entry(const PtrConst&) const",
-         "9 entryByHandle", cls + "::entryDel(const PtrConst&), matchSpec: " + address(m.ptr())});
+        expected.insert(expected.begin() + 1, "9 initBfRtTable");
     EXPECT_EQ(lines, expected);
 }
 
@@ -273,18 +261,6 @@ TEST_P(BackendDeathTest, ViolatedPreconditionsStopTheProcess) {
     EXPECT_DEATH(program(nullptr, onMiss), assertionFailed("entry.match() != NULL"));
     EXPECT_DEATH(program(m, unknown), assertionFailed("0"));
     EXPECT_DEATH(table->entryDel(m), assertionFailed("helper()->sdkHandles()->entryHas( match )"));
-}
-
-// ---- The default match spec and the base class
-
-// One default match spec at a time: set again it stays, deleted it goes.
-TEST_F(TableFixture, KeepsOneDefaultMatchSpec) {
-    tableIs(Backend::Pd);
-    const auto before = table->defaultMatchSpecDel();
-    EXPECT_FALSE(table->defaultMatchSpec());
-    const auto fresh = table->defaultMatchSpecIs();
-    EXPECT_NE(fresh, before);
-    EXPECT_EQ(table->defaultMatchSpecIs(), fresh);
 }
 
 TEST(TableDeathTest, BaseClassOperationsANullMatchAndAnEmptyPdLibPathStopTheProcess) {

@@ -1,14 +1,10 @@
 #pragma once
-// Shared by the table library's suites: TableFixture (blank chips and key
-// segment, leak check, a table built by the exported factory with a logging
-// key manager), builders of specs and entries, entries as text (describe),
-// the exception a step raised (raised) and the matcher of a failed assert.
-// Including it registers ChipTest::ChipEnvironment once per test executable.
+// The table suites' fixture (blank chips, leak check, a factory-built table),
+// builders, entries as text and the exception a step raised.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,7 +28,6 @@ using Texts = std::vector<std::string>;
 using ActionType = Bf::TwiceNatAddrPortActionSpecType;
 using ZabroTest::RecordingKeyManager;
 
-// The action types.
 inline constexpr int kOnMiss = Bf::onMissActionSpec;
 inline constexpr int kHit = Bf::twiceNatAddrPortHitActionSpec;
 inline constexpr int kHitDynamic = Bf::twiceNatAddrPortHitDynamicActionSpec;
@@ -45,8 +40,7 @@ inline constexpr U32 kSession = 7;
 
 [[maybe_unused]] inline const bool kChipEnvironment = ChipTest::registerChipEnvironment();
 
-// The factory builds the backend from what the PD library offers: the BfRt
-// table when it has the object runtime, the PD table when it has not.
+// The factory picks BfRt when the PD library has the object runtime, PD when not.
 enum class Backend { Pd, Bfrt };
 
 inline const char* pdLibraryPath(Backend backend) {
@@ -78,8 +72,7 @@ inline Bf::TwiceNatAddrPortTableEntry entryOf(
     return entry;
 }
 
-// Each action's name, and the chip's ids of it: its BfRt action id and first
-// data field id (0 for onMiss, which has none).
+// Each action's name, BfRt action id and first data field id (0: onMiss has none).
 struct ActionCase {
     int type;
     const char* name;
@@ -94,9 +87,8 @@ inline constexpr ActionCase kActionCases[] = {
     {kHitEcmpDynamic, "twiceNatAddrPortHitEcmpDynamic", 105, 41},
 };
 
-// "nat=1 src=2 dst=3 TwiceNatAddrPortHitActionSpec(1) rwId=7 prot=17 param=300":
-// the action's class, its type and its own field read through the runtime type;
-// "empty" for the empty entry, "half" for an entry with one reference only.
+// "nat=1 src=2 dst=3 TwiceNatAddrPortHitActionSpec(1) rwId=7 prot=17 param=300" (class and
+// own field through the runtime type); "empty", or "half" with one reference only.
 inline std::string describe(const Bf::TwiceNatAddrPortTableEntry& e) {
     if (!e.match() || !e.action())
         return e.isDefaultValue() ? "empty" : "half";
@@ -112,14 +104,12 @@ inline std::string describe(const Bf::TwiceNatAddrPortTableEntry& e) {
 
 inline std::string described(U16 nat, U16 src, U16 dst, int type, U16 rwId = 0, U8 prot = 0,
                              U16 param = 0) {
-    std::string cls = kActionCases[type].name;  // the class: "OnMissActionSpec"
-    cls[0] = static_cast<char>(std::toupper(cls[0]));
-    return _fmt("nat=%u src=%u dst=%u %sActionSpec(%d) rwId=%u prot=%u param=%u", nat, src, dst,
-                cls.c_str(), type, rwId, unsigned{prot}, param);
+    const char* cls = kActionCases[type].name;  // the class: "OnMissActionSpec"
+    return _fmt("nat=%u src=%u dst=%u %c%sActionSpec(%d) rwId=%u prot=%u param=%u", nat, src, dst,
+                cls[0] - 'a' + 'A', cls + 1, type, rwId, unsigned{prot}, param);
 }
 
-// The class (named by the handler that caught it), status and message of the
-// table exception that a step raised; "nothing" when it raised none.
+// The class, status and message of the table exception a step raised; "nothing": none.
 struct Raised {
     std::string cls = "nothing";
     U32 status = 0;
@@ -153,9 +143,7 @@ inline auto assertionFailed(const std::string& expression) {
     return ::testing::HasSubstr("Assertion `" + expression + "' failed");
 }
 
-// Each test starts on blank chips and a blank key segment of kDevice/kPipe,
-// with the chip's hooks off, and must leave no runtime object behind (the
-// fixture's own references are dropped before the count is taken).
+// Blank chips and key segment of kDevice/kPipe per test; no runtime object left behind.
 class TableFixture : public TestSupport::LeakCheck {
   protected:
     TableFixture() {
@@ -163,12 +151,9 @@ class TableFixture : public TestSupport::LeakCheck {
         keys = RecordingKeyManager::RecordingKeyManagerIs(
             Zabro::mbbZabroTableConfigFactory(kDevice, kPipe));
     }
-    // The members then go, the table first and the PD library last.
     ~TableFixture() override { blank(); }
 
-    // Opens the PD library of `backend` (kept open by the fixture) and builds
-    // `table` through the exported factory with the fixture's managers; the
-    // key manager's log starts empty.
+    // `table` from the exported factory over `backend`'s PD library; the key log starts empty.
     const Bf::TwiceNatAddrPortTable::Ptr& tableIs(Backend backend, U16 pipe = kPipe) {
         table = nullptr;
         pdLibrary.reset();
@@ -189,7 +174,7 @@ class TableFixture : public TestSupport::LeakCheck {
         const Bf::TwiceNatAddrPortMatchSpec::PtrConst& match) const {
         return table->helper()->sdkHandles()->entry(match);
     }
-    // The chip calls that `step` made, as the chip's call log shows them.
+    // The chip's log of the calls that `step` made.
     template <class Step>
     static Texts callsOf(Step&& step) {
         ChipTest::ScopedCallLog log;
@@ -202,6 +187,7 @@ class TableFixture : public TestSupport::LeakCheck {
         Zabro::MbbZabroTableConfig::segmentWipe(kDevice, kPipe);
     }
 
+    // Destroyed in reverse: the table first, the PD library last.
     std::optional<ChipTest::SharedLibrary> pdLibrary;
     RecordingKeyManager::Ptr keys;
     BfnTableStatusManager::StatusManager::Ptr statusManager =

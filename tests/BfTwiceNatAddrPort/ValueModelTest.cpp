@@ -1,6 +1,4 @@
-// Spec classes (creation, defaults, attributes in declaration order), the
-// identity rules of entries, the entry's text form and parser, and the action
-// type's names.
+// Spec classes, entry identity, the entry's text form and parser, the action type's names.
 
 #include <functional>
 #include <sstream>
@@ -25,9 +23,7 @@ void PrintTo(const SpecClass& c, std::ostream* out) {
     *out << c.name;
 }
 
-// Both creation functions of a class: the class-level one named after the
-// class, the namespace-level one with a lower-case initial. (The type's own,
-// found by name, is the third.)
+// The class-level and the namespace-level creation function of a class.
 // clang-format off
 #define SPEC_CLASS(Class, factory, actionType, ...)                                   \
     SpecClass{#Class, [] { return Kiv::PtrInterface::Ptr(Bf::Class::Class##Is()); },   \
@@ -60,8 +56,7 @@ class SpecClassTest : public TestSupport::LeakCheck,
 INSTANTIATE_TEST_SUITE_P(AllClasses, SpecClassTest, ::testing::ValuesIn(specClasses()),
                          ::testing::PrintToStringParamName());
 
-// Through each creation function: the class's type, actionType at its own value
-// and every other field 0, and each field by name keeping its own value.
+// Through each creation function and by type name: the type, the defaults, each field by name.
 TEST_P(SpecClassTest, CreatesObjectsWithDefaultsAndAttributesInDeclarationOrder) {
     const SpecClass& c = GetParam();
     Texts expected = c.actionType >= 0 ? Texts{"actionType", "prot", "rwId"} : Texts{};
@@ -107,8 +102,8 @@ TEST_F(EntryTest, EntriesAreEqualExactlyWhenTheyHoldTheSameObjectsAndNeverHashab
     const auto match = matchOf(1, 2, 3);
     const auto action = actionOf(kHit, 4, 5, 6);
     const TwiceNatAddrPortTableEntry entry = entryOf(match, action);
-    EXPECT_EQ(match->references(), 2u);  // the entry holds both objects
-    EXPECT_EQ(action->references(), 2u);
+    EXPECT_EQ(std::tuple(match->references(), action->references()), std::tuple(2u, 2u))
+        << "the entry holds both objects";
     EXPECT_TRUE(entry.isEq(entryOf(match, action)));
     EXPECT_FALSE(entry == entryOf(match, actionOf(kHit, 4, 5, 6)));
     EXPECT_FALSE(entry == entryOf(matchOf(1, 2, 3), action));
@@ -121,33 +116,26 @@ std::string textOf(const Kiv::PtrInterface* match, const Kiv::PtrInterface* acti
            ", 'action': " + Kiv::valueToStrepOfRawPtr(action) + "})";
 }
 
-// The RangeException that parsing `text` raises.
-Kiv::RangeException parseError(const std::string& text) {
-    return TestSupport::thrown<Kiv::RangeException>(
-               [&] { TwiceNatAddrPortTableEntry::strepToValue(text); })
-        .value_or(Kiv::RangeException("", 0));
-}
-
 TEST_F(EntryTest, PrintedEntryParsesBackToTheSameObjects) {
     for (int type = 0; type < 5; ++type) {
         const auto entry = entryOf(matchOf(1, 2, 3), actionOf(type, 4, 5, 6));
         const Kiv::String text = Bf::valueToStrep(entry);
-        EXPECT_EQ(text, textOf(entry.match().ptr(), entry.action().ptr()));
         std::ostringstream printed;
         printed << entry;
-        EXPECT_EQ(printed.str(), text);
-        EXPECT_EQ(Kiv::ValueTraits<TwiceNatAddrPortTableEntry>::to(entry), Kiv::Value(text));
-        EXPECT_TRUE(TwiceNatAddrPortTableEntry::strepToValue(text) == entry) << type;
-        EXPECT_TRUE(Kiv::ValueTraits<TwiceNatAddrPortTableEntry>::from(text, "test") == entry);
+        EXPECT_EQ(
+            std::tuple(text, printed.str(),
+                       Kiv::ValueTraits<TwiceNatAddrPortTableEntry>::to(entry)),
+            std::tuple(textOf(entry.match().ptr(), entry.action().ptr()), text, Kiv::Value(text)));
+        EXPECT_TRUE(TwiceNatAddrPortTableEntry::strepToValue(text) == entry &&
+                    Kiv::ValueTraits<TwiceNatAddrPortTableEntry>::from(text, "test") == entry)
+            << type;
     }
     const Kiv::String empty = Bf::valueToStrep(TwiceNatAddrPortTableEntry());
     EXPECT_EQ(empty, kHead + "'match': None, 'action': None})");
     EXPECT_TRUE(TwiceNatAddrPortTableEntry::strepToValue(empty).isDefaultValue());
 }
 
-// A bad reference names its attribute and releases what was read before it; a
-// missing literal or trailing text is the runtime's error unchanged (no
-// attribute), while parsing from a range stops before the trailing text.
+// A bad reference names its attribute and releases what was read; a syntax error names none.
 TEST_F(EntryTest, BadTextIsRejectedForItsAttributeAndReleasesWhatWasRead) {
     const auto entry = entryOf(matchOf(1, 2, 3), actionOf(kHit));
     const Kiv::PtrInterface *match = entry.match().ptr(), *action = entry.action().ptr();
@@ -167,7 +155,9 @@ TEST_F(EntryTest, BadTextIsRejectedForItsAttributeAndReleasesWhatWasRead) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        const Kiv::RangeException e = parseError(c.text);
+        const Kiv::RangeException e = TestSupport::thrown<Kiv::RangeException>([&] {
+                                          TwiceNatAddrPortTableEntry::strepToValue(c.text);
+                                      }).value_or(Kiv::RangeException("", 0));
         EXPECT_EQ(e.attribute(), c.attribute);
         EXPECT_THAT(e.message(), ::testing::HasSubstr(c.message));
     }
@@ -177,23 +167,19 @@ TEST_F(EntryTest, BadTextIsRejectedForItsAttributeAndReleasesWhatWasRead) {
     EXPECT_EQ(std::tuple(match->references(), action->references()), std::tuple(1u, 1u));
 }
 
-// The names are the library's own; reading and the errors are the runtime's
-// enum type, which its own suite walks.
 TEST(ActionSpecTypeTest, NamesAndNumbersConvertBothWays) {
-    const char* names[] = {
-        "onMissActionSpec", "twiceNatAddrPortHitActionSpec", "twiceNatAddrPortHitDynamicActionSpec",
-        "twiceNatAddrPortHitEcmpActionSpec", "twiceNatAddrPortHitEcmpDynamicActionSpec"};
     for (unsigned n = 0; n < 5; ++n) {
+        const std::string name = std::string(kActionCases[n].name) + "ActionSpec";
         const auto value = Bf::TwiceNatAddrPortActionSpecTypeInstance(n);
         std::ostringstream out;
         out << value;
-        Kiv::CharRange range(names[n]);
+        Kiv::CharRange range(name);
         ActionType read = Bf::onMissActionSpec;
         Bf::sequenceToValue(range, read);
         EXPECT_EQ(std::tuple(static_cast<unsigned>(value),
-                             Bf::TwiceNatAddrPortActionSpecTypeInstance(Kiv::String(names[n])),
+                             Bf::TwiceNatAddrPortActionSpecTypeInstance(name),
                              Bf::stringValue(value), Bf::valueToStrep(value), out.str(), read),
-                  std::tuple(n, value, names[n], names[n], names[n], value));
+                  std::tuple(n, value, name, name, name, value));
     }
     EXPECT_THROW(Bf::TwiceNatAddrPortActionSpecTypeInstance(5u), Kiv::RangeException);
 }

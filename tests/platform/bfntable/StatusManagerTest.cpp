@@ -1,5 +1,4 @@
-// The status manager: touches counted per match object, resync epochs, and
-// its counters reached by name and notified while notification is on.
+// The status manager: touches per match object, resync epochs, counters by name and notified.
 
 #include <gtest/gtest.h>
 
@@ -49,9 +48,8 @@ TEST_F(StatusManagerTest, CountsTouchesPerMatchObjectMarksResyncEpochsAndNotifie
                                                      "resyncStatusCount", "entryStatusCount"}));
 }
 
-// The first manager to touch a match keeps its status in the match, a second
-// one in its own map; neither sees the other's, and the first one's death
-// lets go of its matches and frees them for the next.
+// The first manager keeps its status in the match, a second in its own map; the first
+// one's death lets go of its matches and frees them for the next.
 TEST_F(StatusManagerTest, ManagersSharingAMatchKeepTheirOwnStatuses) {
     auto first = BfnTableStatusManager::statusManagerFactory();
     const auto second = BfnTableStatusManager::statusManagerFactory();

@@ -1,7 +1,6 @@
 #pragma once
-// A minimal match spec for the platform's suites: one value field, so that
-// tests can build two objects with equal values and show that identity, not
-// value, is what the key and status managers go by.
+// A match spec with one value field: two equal objects show that the key and status
+// managers go by identity, not value.
 
 #include "bfntable/BfnTable.h"
 

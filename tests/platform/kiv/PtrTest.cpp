@@ -1,5 +1,4 @@
-// Counted references, object lifetime, the tracked slab allocator and the
-// creation path, in the plain and in the thread-safe counting mode; and
+// Counted references, lifetime, slab and creation path in both counting modes;
 // Kiv::HashMap2018, whose keys are objects held by counted references.
 
 #include <gtest/gtest.h>
@@ -18,7 +17,7 @@ namespace {
 using Kiv::SlabAllocator::isLiveSlot;
 using Kiv::SlabAllocator::liveSlots;
 
-// Runs the test in the counting mode of the parameter and restores the mode after.
+// In the counting mode of the parameter, restored after.
 class PtrTest : public TestSupport::LeakCheck, public ::testing::WithParamInterface<bool> {
   protected:
     void SetUp() override { Dorvu::threadSafePtrsIs(GetParam()); }
@@ -60,8 +59,7 @@ TEST_P(PtrTest, ObjectDiesExactlyWhenTheLastReferenceGoes) {
     EXPECT_FALSE(isLiveSlot(raw));
 }
 
-// The fixture checks that no object or slot is left behind.
-TEST_P(PtrTest, ThrowingConstructorLeavesTrackerAndSlabAsTheyWere) {
+TEST_P(PtrTest, ThrowingConstructorLeavesTrackerAndSlabAsTheyWere) {  // the fixture checks the slab
     EXPECT_THROW(Kiv::create<Sprocket>(true), std::runtime_error);
     EXPECT_EQ(Sprocket::memAllocationTracker_.liveBytes(), 0u);
 }
@@ -70,25 +68,16 @@ class AtomicPtrTest : public PtrTest {};
 INSTANTIATE_TEST_SUITE_P(Modes, AtomicPtrTest, ::testing::Values(true),
                          [](const auto&) { return "Atomic"; });
 
-// Runs `work(t)` on four threads that start together.
+// Runs `work(t)` on four threads.
 template <class F>
 void onFourThreads(F work) {
-    std::atomic<bool> go{false};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&go, &work, t] {
-            while (!go) std::this_thread::yield();
-            work(t);
-        });
-    }
-    go = true;
-    for (auto& t : threads) t.join();
+    std::vector<std::jthread> threads;
+    for (int t = 0; t < 4; ++t) threads.emplace_back(work, t);
 }
 
-// The threads copy and drop references over and over, so that a lost update shows
-// in the count; then each reads the object and drops its last copy, so that the last
-// drop happens on whichever thread finishes last. The destructor writes the field the
-// others read: without ordering on the count the thread sanitizer reports a race.
+// Copies and drops show a lost update in the count; then the last drop, on whichever
+// thread ends last, destroys what the others read: a race for the thread sanitizer
+// unless the count orders them.
 TEST_P(AtomicPtrTest, ConcurrentCopiesAndDropsDestroyOnceAfterEveryUse) {
     for (int round = 0; round < 10; ++round) {
         const int destroyedBefore = gadgetsDestroyed;
@@ -116,8 +105,6 @@ TEST_P(AtomicPtrTest, ConcurrentCopiesAndDropsDestroyOnceAfterEveryUse) {
 using Map = Kiv::HashMap2018<const Gadget, int>;
 using HashMapTest = TestSupport::LeakCheck;
 
-// Inserts, finds and erases, keys by identity and held while stored, are the
-// reference-map case's; clear and destruction release the keys.
 TEST_F(HashMapTest, ClearAndDestructionReleaseTheKeys) {
     const int destroyedBefore = gadgetsDestroyed;
     {
@@ -129,8 +116,7 @@ TEST_F(HashMapTest, ClearAndDestructionReleaseTheKeys) {
         map.insertOrAssign(Kiv::create<Gadget>(), 1);
     }
     EXPECT_EQ(gadgetsDestroyed, destroyedBefore + 2);
-    // A map of one key visits it from the start whichever bucket it is in:
-    // 200 distinct keys all but surely meet every bucket of the first 16.
+    // A map of one key visits it from the start: 200 keys all but surely meet 16 buckets.
     std::vector<Gadget::Ptr> keys;
     for (int i = 0; i < 200; ++i) {
         Map single;
@@ -141,11 +127,9 @@ TEST_F(HashMapTest, ClearAndDestructionReleaseTheKeys) {
     }
 }
 
-// Inserts, replacements and erases in a fixed pseudo-random mix, through
-// several growths, checked after every step against a reference map: finds,
-// size, and that a walk visits every pair once, and from a key in the middle
-// exactly the rest, also while the old table is still draining; from a
-// gadget that is no key it visits nothing. The null key rides along.
+// A pseudo-random mix of inserts and erases (null key included) through growths, against a
+// reference map: finds and size each step; now and then a walk visits each pair once, and
+// from the middle key exactly the rest, from a non-key nothing, also while draining.
 TEST_F(HashMapTest, StaysEqualToAReferenceMapThroughGrowthAndErase) {
     Map map;
     std::map<const Gadget*, int> expected;
@@ -163,10 +147,8 @@ TEST_F(HashMapTest, StaysEqualToAReferenceMapThroughGrowthAndErase) {
             int removed = -1;
             const bool erased = map.erase(raw, &removed);
             ASSERT_EQ(erased, expected.count(raw) == 1) << step;
-            if (erased) {
-                EXPECT_EQ(removed, expected[raw]);
-                expected.erase(raw);
-            }
+            EXPECT_EQ(removed, erased ? expected[raw] : -1);
+            expected.erase(raw);
         } else {
             const bool inserted =
                 useNull ? map.insertOrAssign(none, step) : map.insertOrAssign(key, step);
@@ -176,10 +158,7 @@ TEST_F(HashMapTest, StaysEqualToAReferenceMapThroughGrowthAndErase) {
         ASSERT_EQ(map.size(), expected.size()) << step;
         const Gadget* probe = pool[next() % pool.size()].ptr();
         const int* found = map.find(probe);
-        ASSERT_EQ(found != nullptr, expected.count(probe) == 1) << step;
-        if (found) {
-            ASSERT_EQ(*found, expected[probe]) << step;
-        }
+        ASSERT_EQ(found ? *found : -1, expected.count(probe) ? expected[probe] : -1) << step;
         if (step % 997 != 0)
             continue;
         std::vector<const Gadget*> order;

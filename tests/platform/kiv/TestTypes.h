@@ -1,7 +1,6 @@
 #pragma once
-// Small runtime classes that the suites exercise the runtime with: a base
-// class, a derived one with every kind of attribute, and an unrelated one.
-// They register when the test program loads, as a library's classes do.
+// Runtime classes for the suites: a base, a derived one with every kind of attribute and
+// an unrelated one; they register when the program loads, as a library's classes do.
 
 #include <atomic>
 #include <stdexcept>
@@ -13,8 +12,7 @@ namespace KivTest {
 enum class Color : Kiv::U8 { red, green, blue };
 inline const Kiv::EnumType kColor("KivTest::Color", {"red", "green", "blue"});
 
-// Destructions of Gadget objects (and of everything derived from it).
-inline std::atomic<int> gadgetsDestroyed{0};
+inline std::atomic<int> gadgetsDestroyed{0};  // also of derived objects
 
 class Gadget : public Kiv::Entity {
     KIV_CLASS(Gadget)
@@ -56,7 +54,6 @@ class Widget : public Gadget {
     void colorIs(Color color) { color_ = color; }
     Gadget::PtrConst peer() const { return peer_; }
     void peerIs(const Gadget::PtrConst& peer) { peer_ = peer; }
-    Entries& entries() { return entries_; }
     const Entries& entries() const { return entries_; }
 
     Kiv::U32 add(Kiv::U16 a, Kiv::U16 b) const { return Kiv::U32{a} + b; }
@@ -74,8 +71,7 @@ class Widget : public Gadget {
     Entries entries_;
 };
 
-// Unrelated to Gadget; its type has no creation function, and its constructor
-// throws when asked to.
+// Unrelated to Gadget; no creation function; its constructor throws when asked to.
 class Sprocket : public Kiv::PtrInterface {
     KIV_CLASS(Sprocket)
   public:
@@ -100,7 +96,7 @@ inline const Kiv::TypeInfo& Gadget::kivTypeInfo() {
     return type;
 }
 
-// Only the count is served: the suite checks that the attribute is a collection.
+// Only the count: the suite checks that the attribute is a collection.
 inline std::size_t entryCount(const Kiv::PtrInterface& o) {
     return static_cast<const Widget&>(o).entries().size();
 }

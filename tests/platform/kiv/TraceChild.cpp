@@ -1,7 +1,5 @@
-// A helper process for the trace tests, whose settings come from the environment
-// once per process. Usage: kiv_trace_child NAME:LEVEL:TEXT...
-// For each argument it writes TEXT on handle NAME at LEVEL through KIV_TRACE, first
-// creating the handle and printing "NAME=<its level>" on stdout when NAME is new.
+// The trace tests' fresh process: kiv_trace_child NAME:LEVEL:TEXT... traces each TEXT on
+// handle NAME at LEVEL, printing "NAME=<its level>" when it creates the handle.
 
 #include <cstdio>
 #include <cstring>

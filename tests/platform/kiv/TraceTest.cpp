@@ -1,6 +1,7 @@
-// Trace handles: lines appear only for levels that are on, set by the API or
-// by the environment (KIV_TRACE, KIV_TRACE_FILE) of a fresh process.
+// Trace lines only for levels that are on, set by the API or by KIV_TRACE (and
+// KIV_TRACE_FILE) in a fresh process.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -15,6 +16,9 @@
 
 namespace KivTest {
 namespace {
+
+using ::testing::AllOf;
+using ::testing::HasSubstr;
 
 // Settings of -1, 0 and 9 are tried through KIV_TRACE below.
 TEST(TraceTest, LinesAreBuiltAndWrittenOnlyForLevelsThatAreOn) {
@@ -37,25 +41,27 @@ TEST(TraceTest, LinesAreBuiltAndWrittenOnlyForLevelsThatAreOn) {
     EXPECT_EQ(built, 3) << "a message was built for a level that is off";
 }
 
-// Runs the helper with exactly `env` as its environment; hands back what it wrote on
-// stdout and stderr, in order.
+// What the helper, run with exactly `env` as its environment, wrote on stdout and stderr.
 std::string runChild(const std::string& env, const std::string& args) {
     const std::string command = "env -i " + env + " " KIV_TRACE_CHILD " " + args + " 2>&1";
     FILE* pipe = ::popen(command.c_str(), "r");
     std::string out;
     char buffer[256];
-    for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+    for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
         out.append(buffer, n);
-    }
     EXPECT_EQ(pipe ? ::pclose(pipe) : -1, 0) << command;
     return out;
 }
 
-// Trace lines start with a UTC timestamp and the process id; both vary, so
-// they are checked for their form and taken off.
+// Takes off each line's UTC timestamp and process id, checking their form.
 std::string withoutStamps(const std::string& text) {
     static const std::regex stamp(R"((^|\n)\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z \d+ )");
     return std::regex_replace(text, stamp, "$1");
+}
+std::string fileText(const std::string& path) {
+    std::stringstream text;
+    text << std::ifstream(path).rdbuf();
+    return text.str();
 }
 
 TEST(TraceEnvironmentTest, SettingsAreReadFromKivTraceAndLinesGoToKivTraceFile) {
@@ -79,30 +85,20 @@ TEST(TraceEnvironmentTest, SettingsAreReadFromKivTraceAndLinesGoToKivTraceFile) 
     std::ofstream(path) << "earlier line\n";
     EXPECT_EQ(runChild("KIV_TRACE=Alpha=9 KIV_TRACE_FILE=" + path, "Alpha:9:first Alpha:1:second"),
               "Alpha=9\n");
-    std::stringstream file;
-    file << std::ifstream(path).rdbuf();
-    EXPECT_EQ(withoutStamps(file.str()), "earlier line\nAlpha[9]: first\nAlpha[1]: second\n")
+    EXPECT_EQ(withoutStamps(fileText(path)), "earlier line\nAlpha[9]: first\nAlpha[1]: second\n")
         << "appended, each line stamped";
-    ::unlink(path.c_str());
-    // A file that cannot be opened, and a symbolic link, which is not
-    // followed: the lines go to stderr, saying why, and the link's target
-    // stays as it was.
+    // An unopenable file, and a symbolic link (not followed): the lines go to stderr, saying why.
     const std::string link = path + ".link";
     std::ofstream(path) << "target\n";
     ASSERT_EQ(::symlink(path.c_str(), link.c_str()), 0);
     for (const auto& [file, why] :
          {std::pair<std::string, std::string>{"/nonexistent/trace", "No such file"},
           {link, "a symbolic link, not followed"}}) {
-        const std::string unopenable =
-            withoutStamps(runChild("KIV_TRACE=Alpha=9 KIV_TRACE_FILE=" + file, "Alpha:9:kept"));
-        EXPECT_NE(unopenable.find("kiv: cannot open KIV_TRACE_FILE " + file + ": " + why),
-                  std::string::npos)
-            << unopenable;
-        EXPECT_NE(unopenable.find("Alpha[9]: kept"), std::string::npos) << unopenable;
+        EXPECT_THAT(runChild("KIV_TRACE=Alpha=9 KIV_TRACE_FILE=" + file, "Alpha:9:kept"),
+                    AllOf(HasSubstr("kiv: cannot open KIV_TRACE_FILE " + file + ": " + why),
+                          HasSubstr("Alpha[9]: kept")));
     }
-    std::stringstream target;
-    target << std::ifstream(path).rdbuf();
-    EXPECT_EQ(target.str(), "target\n");
+    EXPECT_EQ(fileText(path), "target\n") << "the link's target is untouched";
     ::unlink(link.c_str());
     ::unlink(path.c_str());
 }
