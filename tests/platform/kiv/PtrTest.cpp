@@ -184,5 +184,20 @@ TEST_F(HashMapTest, StaysEqualToAReferenceMapThroughGrowthAndErase) {
     for (const Gadget::Ptr& g : pool) EXPECT_EQ(g->references(), 1u + expected.count(g.ptr()));
 }
 
+// A map reserved while empty takes its pairs without growing; one that holds
+// pairs keeps its size.
+TEST_F(HashMapTest, ReserveSizesOnlyAnEmptyMapAndAvoidsGrowth) {
+    std::vector<Gadget::Ptr> keys;
+    for (int i = 0; i < 3000; ++i) keys.push_back(Kiv::create<Gadget>());
+    Map map;
+    map.reserve(keys.size());
+    const std::size_t reserved = map.slotBytes();
+    for (int i = 0; i < 3000; ++i) map.insertOrAssign(keys[i], i);
+    EXPECT_EQ(map.slotBytes(), reserved);
+    map.reserve(100000);
+    EXPECT_EQ(map.slotBytes(), reserved);
+    for (int i = 0; i < 3000; ++i) ASSERT_EQ(*map.find(keys[i].ptr()), i);
+}
+
 }  // namespace
 }  // namespace KivTest
