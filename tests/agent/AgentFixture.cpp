@@ -43,26 +43,14 @@ std::optional<int> BackgroundAgent::reap(int options) {
     return status_;
 }
 
-int BackgroundAgent::stop(int signal) {
-    if (!poll())
-        ::kill(pid_, signal);
-    return wait();
-}
-
-namespace {
-
 // Every chip and key-record segment a test may have made, gone.
-void wipe() {
-    for (unsigned device = 0; device < 2; ++device) {
+static void wipe() {
+    for (Kiv::U8 device = 0; device < 2; ++device) {
         Chip::wipe(device);
-        for (unsigned pipe : {0xFFFFu, 0u, 1u, 2u, 3u}) {
-            Zabro::MbbZabroTableConfig::segmentWipe(static_cast<Kiv::U8>(device),
-                                                    static_cast<Kiv::U16>(pipe));
-        }
+        for (Kiv::U16 pipe : {0xFFFF, 0, 1, 2, 3})
+            Zabro::MbbZabroTableConfig::segmentWipe(device, pipe);
     }
 }
-
-}  // namespace
 
 void AgentFixture::SetUp() {
     static std::atomic<unsigned> counter{0};
@@ -115,14 +103,6 @@ std::string readFile(const std::filesystem::path& path) {
     std::stringstream text;
     text << std::ifstream(path).rdbuf();
     return text.str();
-}
-
-::testing::AssertionResult hasPart(const char* textExpression, const char*, const std::string& text,
-                                   const std::string& part) {
-    if (contains(text, part))
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << textExpression << " lacks \"" << part << "\":\n"
-                                         << text;
 }
 
 std::string rows(const std::string& text) {

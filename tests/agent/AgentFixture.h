@@ -1,9 +1,7 @@
 #pragma once
-// The agent's suites run natagent as its own process. Each test has a
-// shared-memory prefix of its own, in this process's environment and so in
-// every agent's (chips and key records never meet another test's), and a
-// folder for the agents' files; it reaches the chip and the key records
-// directly for sabotage and checks.
+// The agent's suites run natagent as its own process. Each test has its own
+// shared-memory prefix (so it meets no other test's segments) and folder,
+// and reaches the chip and the key records directly for sabotage and checks.
 
 #include <gtest/gtest.h>
 #include <sys/types.h>
@@ -28,8 +26,7 @@ struct AgentResult {
     std::string err;
 };
 
-// natagent started with `args` and its standard streams on these files;
-// killed when this goes.
+// natagent started with `args` and its standard streams on these files; killed when this goes.
 class BackgroundAgent {
   public:
     BackgroundAgent(std::vector<std::string> args, const std::string& in,
@@ -40,7 +37,11 @@ class BackgroundAgent {
 
     pid_t pid() const { return pid_; }
     std::optional<int> poll() { return reap(WNOHANG); }  // the status once it has ended
-    int stop(int signal);  // sends `signal` unless it has ended; the status
+    int stop(int signal) {  // sends `signal` unless it has ended; the status
+        if (!poll())
+            ::kill(pid_, signal);
+        return wait();
+    }
     int wait() { return reap(0).value_or(-1); }
 
   private:
@@ -51,8 +52,8 @@ class BackgroundAgent {
 
 class AgentFixture : public ::testing::Test {
   public:
-    // The chip of `device` in this process; close it before the agent writes to it.
-    Chip::Device& chip(unsigned device = 0) { return Chip::open(device); }
+    // The chip of device 0 in this process; close it before the agent writes to it.
+    Chip::Device& chip() { return Chip::open(0); }
     // The key records of device 0, all pipes, opened in this process.
     Zabro::MbbZabroTableConfig::Ptr keyRecords() {
         return Zabro::mbbZabroTableConfigFactory(0, 0xFFFF);
@@ -62,9 +63,8 @@ class AgentFixture : public ::testing::Test {
     void SetUp() override;
     void TearDown() override;
 
-    // natagent with `input` on its standard input.
+    // natagent with `input` on its standard input; agent() puts the test's backend first.
     AgentResult run(const std::vector<std::string>& args, const std::string& input = "");
-    // The same with the test's backend before `args`.
     AgentResult agent(std::vector<std::string> args, const std::string& input = "") {
         return run(withBackend(std::move(args)), input);
     }
@@ -93,7 +93,7 @@ class AgentBackendTest : public AgentFixture, public ::testing::WithParamInterfa
     INSTANTIATE_TEST_SUITE_P(Backends, suite, ::testing::ValuesIn(kBackends), \
                              [](const auto& info) { return std::string(info.param); })
 
-// "add <key fields> <action fields>" for entry `i` of a small test table.
+// The key fields, and the add line, of entry `i` of a small test table.
 inline std::string keyFields(unsigned i) {
     return "ingMdNatKeyId=" + std::to_string(i) + " l4PortHdrSrcPort=" + std::to_string(1024 + i) +
            " l4PortHdrDstPort=80";
@@ -109,11 +109,16 @@ inline bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 // EXPECT_HAS(text, part): a failure shows the whole text.
-::testing::AssertionResult hasPart(const char* textExpression, const char*, const std::string& text,
-                                   const std::string& part);
+inline ::testing::AssertionResult hasPart(const char* textExpression, const char*,
+                                          const std::string& text, const std::string& part) {
+    if (contains(text, part))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << textExpression << " lacks \"" << part << "\":\n"
+                                         << text;
+}
 #define EXPECT_HAS(text, part) EXPECT_PRED_FORMAT2(::AgentTest::hasPart, text, part)
-// `text` with the blanks of each line made single spaces, none at either end,
-// and a newline first: a row with words A and B is then "\nA B\n" in it.
+// `text` with each line's blanks made single spaces, none at either end, and a
+// newline first: a row with words A and B is then "\nA B\n" in it.
 std::string rows(const std::string& text);
 // `command` run by the shell: its exit status, -1 when it did not exit.
 int shell(const std::string& command);

@@ -18,8 +18,6 @@ using ::testing::StrEq;
 using MatchSpec = p4_pd_olvane_switch_twiceNatAddrPort_match_spec_t;
 using Handle = p4_pd_entry_hdl_t;
 
-[[maybe_unused]] const bool kEnvironment = registerChipEnvironment();
-
 constexpr uint8_t kDev = 2;
 constexpr p4_pd_dev_target_t kAll{kDev, 0xFFFF, 0};
 constexpr MatchSpec kMatch{1, 2, 3};

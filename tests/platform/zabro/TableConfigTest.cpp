@@ -246,7 +246,6 @@ TEST_F(TableConfigTest, DamagedCountersAndJournalOpenWithEveryRecordIntact) {
 // alone and every other record as it was. Never a signal.
 TEST_F(TableConfigTest, SeededDamageIsRefusedOrReportedRecordByRecord) {
     constexpr Kiv::U64 kSlots = 16;
-    const auto inHeader = [](std::size_t at) { return at < sizeof(Zabro::Layout::HeaderImage); };
     const std::size_t journalSlotAt =
         Zabro::Layout::kCountersOffset + offsetof(Zabro::Layout::CountersImage, journalSlot);
     unsigned refused = 0, remade = 0, reported = 0;
@@ -260,22 +259,19 @@ TEST_F(TableConfigTest, SeededDamageIsRefusedOrReportedRecordByRecord) {
             for (Kiv::U64 key = 2; key <= kSlots; key += 2)
                 config->sdkEntryHandleIs(key, 100 + key);
             for (Kiv::U64 key = 1; key <= kSlots; key += 3) config->recordDel(key);
-            for (Kiv::U64 key = 1; key <= kSlots; ++key)
-                if (config->recordFind(key, cursor))
-                    before.push_back(cursor);
+            before = walk(*config);
         }
         std::set<Kiv::U64> damaged;
-        bool header = false, journal = false, truncated = false;
+        bool header = false, journal = false;
+        const bool truncated = seed % 10 == 9;
         {
             RawSegment raw(segmentName());
-            if (seed % 10 == 9) {
+            if (truncated)
                 raw.truncate(random() % raw.size());
-                truncated = true;
-            }
             for (unsigned flips = 1 + random() % 3; !truncated && flips > 0; --flips) {
                 const std::size_t at = random() % raw.size();
                 raw.base()[at] ^= std::byte(1 + random() % 255);
-                header |= inHeader(at);
+                header |= at < sizeof(Zabro::Layout::HeaderImage);
                 journal |= at >= journalSlotAt && at < journalSlotAt + 8;
                 if (at >= Zabro::Layout::kRecordsOffset)
                     damaged.insert((at - Zabro::Layout::kRecordsOffset) / sizeof(RecordImage) + 1);
