@@ -92,9 +92,8 @@ TEST_F(CliTest, MissingDeviceIsNotCreated) {
         EXPECT_EQ(missing.status, 3) << command;
         EXPECT_HAS(missing.err, "device 1 does not exist; create it with natagent init --device 1");
     }
-    for (const char* tool : {" info 1", " wipe 1"}) {
+    for (const char* tool : {" info 1", " wipe 1"})
         EXPECT_EQ(shell(OLVANE_CHIP_BINARY + std::string(tool) + " >/dev/null 2>&1"), 1) << tool;
-    }
     EXPECT_EQ(segments(), 0u);
 
     ASSERT_EQ(run({"--device", "1", "--capacity", "64", "init"}).status, 0);

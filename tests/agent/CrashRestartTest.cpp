@@ -1,9 +1,7 @@
-// The agent killed at random points (SIGKILL, some SIGTERM) while it streams a
-// long random stream of lines, during init, its start-up resync and audit
-// --repair, and restarted each time: the state must open, what the table holds
-// must be the stream applied up to some line (nothing committed lost or
-// doubled), the restart must write nothing to the chip, and the rest of the
-// stream must then complete. Prints one summary line per backend.
+// The agent killed at random points (SIGKILL, some SIGTERM) in init, in a long
+// random stream of lines and in audit --repair, and restarted: the state opens,
+// the table is the stream applied up to some line, the restart writes nothing
+// to the chip, and the rest of the stream completes. One summary per backend.
 #include <cstdio>
 #include <map>
 #include <optional>
@@ -73,15 +71,12 @@ class CrashRestartTest : public AgentBackendTest {
         if (!agent.poll()) {
             agent.stop(term ? SIGTERM : SIGKILL);
             ++kills_;
-            terms_ += term ? 1 : 0;
+            terms_ += term;
         }
     }
-    // A run that could not open the state is a refusal.
     void expectOpened(bool opened, const AgentResult& run) {
-        if (!opened) {
-            ++refusals_;
-            ADD_FAILURE() << run.err;
-        }
+        refusals_ += !opened;
+        EXPECT_TRUE(opened) << run.err;
     }
 
     std::mt19937 random_{std::string(GetParam()) == "pd" ? 11u : 12u};
@@ -109,14 +104,13 @@ TEST_P(CrashRestartTest, KilledAnywhereTheAgentRestartsWithNothingCommittedLost)
         const std::vector<std::string> chunk(stream.begin() + std::ptrdiff_t(done),
                                              stream.begin() + std::ptrdiff_t(done + size));
         const std::string file = writeFile("stream.txt", lines(chunk));
-        if (cycle % 10 == 9) {
+        if (cycle % 10 == 9)
             killAfter(BackgroundAgent(withBackend({"audit", "--repair"}), "/dev/null"), 2000);
-        }
-        if (last) {
-            EXPECT_EQ(BackgroundAgent(withBackend({"program", "--stream"}), file).wait(), 0);
-        } else {
-            killAfter(BackgroundAgent(withBackend({"program", "--stream"}), file), 4000);
-        }
+        BackgroundAgent streaming(withBackend({"program", "--stream"}), file);
+        if (last)
+            EXPECT_EQ(streaming.wait(), 0);
+        else
+            killAfter(std::move(streaming), 4000);
 
         // A writer that changes nothing: it opens the state, adopts what a
         // kill left and resyncs, without writing to the chip.

@@ -8,8 +8,11 @@ namespace {
 class DemoTest : public AgentBackendTest {};
 
 TEST_P(DemoTest, ProgramsRestartsResyncsWithoutWritesAuditsAndVerifies) {
-    const std::vector<std::string> demo = {"demo", "--entries", "1500", "--seed", "7"};
-    const AgentResult first = agent(demo);
+    const auto demo = [this](std::vector<std::string> args = {}) {
+        args.insert(args.begin(), {"demo", "--entries", "1500", "--seed", "7"});
+        return agent(args);
+    };
+    const AgentResult first = demo();
     EXPECT_EQ(first.status, 0) << first.out << first.err;
     for (const char* part :
          {"load: 1500 added", "default: 1 default set", " 0 add, 0 modify, 0 delete",
@@ -27,24 +30,18 @@ TEST_P(DemoTest, ProgramsRestartsResyncsWithoutWritesAuditsAndVerifies) {
     const std::string changed = shown.substr(at, shown.find(" action=", at) - at) +
                                 " action=twiceNatAddrPortHit rwId=9999 prot=99 nextHop=9999";
     ASSERT_EQ(agent({"program"}, lines({changed})).status, 0);
-    std::vector<std::string> verifyOnly = demo;
-    verifyOnly.emplace_back("--verify-only");
-    const AgentResult verify = agent(verifyOnly);
+    const AgentResult verify = demo({"--verify-only"});
     EXPECT_EQ(verify.status, 1);
     EXPECT_HAS(verify.out, ", 1 differ,");
-    EXPECT_TRUE(
-        contains(verify.out, "found action=twiceNatAddrPortHit prot=99 rwId=9999 nextHop=9999"))
-        << verify.out;
+    EXPECT_HAS(verify.out, "found action=twiceNatAddrPortHit prot=99 rwId=9999 nextHop=9999");
 
     // A device that holds entries is wiped only on request.
     const std::vector<std::string> before = shownEntries();
-    const AgentResult again = agent(demo);
+    const AgentResult again = demo();
     EXPECT_EQ(again.status, 2);
     EXPECT_HAS(again.err, "the demo wipes it only when given --wipe");
     EXPECT_EQ(shownEntries(), before);
-    std::vector<std::string> wipe = demo;
-    wipe.emplace_back("--wipe");
-    EXPECT_EQ(agent(wipe).status, 0);
+    EXPECT_EQ(demo({"--wipe"}).status, 0);
 }
 
 AGENT_BACKENDS(DemoTest);

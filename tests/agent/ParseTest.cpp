@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <tuple>
 
 #include "agent/InputLines.h"
 #include "agent/Options.h"
@@ -10,34 +11,25 @@
 namespace NatAgent {
 namespace {
 
-TEST(OptionsTest, GlobalOptionsGoBeforeOrAfterTheCommand) {
-    const Options before = parseOptions({"--device", "3", "--pipe=0xFFFF", "--backend", "pd",
-                                         "program", "--keep-going", "ops.txt"});
-    const Options after = parseOptions(
-        {"program", "ops.txt", "--keep-going", "--backend=pd", "--pipe", "65535", "--device=0x3"});
-    for (const Options& o : {before, after}) {
-        EXPECT_EQ(o.command, Command::Program);
-        EXPECT_EQ(o.device.device, 3u);
-        EXPECT_EQ(o.device.pipe, 0xFFFFu);
-        EXPECT_EQ(o.device.backend, Backend::Pd);
-        EXPECT_TRUE(o.keepGoing);
-        EXPECT_EQ(o.input, "ops.txt");
+// Global options go before or after the command, and what deviceArguments gives
+// starts another agent on the same device.
+TEST(OptionsTest, GlobalOptionsGoAnywhereAndDeviceArgumentsRepeatThem) {
+    const Options before =
+        parseOptions({"--device", "3", "--pipe=1", "--backend", "pd", "--capacity", "100",
+                      "--trace", "program", "--keep-going", "ops.txt"});
+    const Options after =
+        parseOptions({"program", "ops.txt", "--keep-going", "--backend=pd", "--pipe", "0x1",
+                      "--trace", "--capacity=100", "--device=0x3"});
+    std::vector<std::string> again = deviceArguments(before.device);
+    again.emplace_back("show");
+    for (const Options& o : {before, after, parseOptions(again)}) {
+        EXPECT_EQ(std::tuple(o.device.device, o.device.pipe, o.device.backend, o.device.capacity,
+                             o.device.trace),
+                  std::tuple(3u, 1u, Backend::Pd, 100u, true));
     }
-}
-
-// What deviceArguments gives starts another agent on the same device.
-TEST(OptionsTest, DeviceArgumentsStartAnAgentOnTheSameDevice) {
-    std::vector<std::string> args =
-        deviceArguments(parseOptions({"--device=2", "--pipe", "1", "--backend", "bfrt",
-                                      "--capacity", "100", "--trace", "demo"})
-                            .device);
-    args.emplace_back("show");
-    const DeviceOptions again = parseOptions(args).device;
-    EXPECT_EQ(again.device, 2u);
-    EXPECT_EQ(again.pipe, 1u);
-    EXPECT_EQ(again.backend, Backend::Bfrt);
-    EXPECT_EQ(again.capacity, 100u);
-    EXPECT_TRUE(again.trace);
+    for (const Options& o : {before, after})
+        EXPECT_EQ(std::tuple(o.command, o.keepGoing, o.input),
+                  std::tuple(Command::Program, true, "ops.txt"));
 }
 
 // "--" ends the options; operands go to the command that takes them.
@@ -86,12 +78,10 @@ TEST(OptionsTest, NumbersAreDecimalOrHexWithinTheLimit) {
     const std::tuple<const char*, std::uint64_t, std::uint64_t> accepted[] = {
         {"0", 10, 0},       {"10", 10, 10},   {"0x1F", 255, 31},
         {"0xff", 255, 255}, {"010", 255, 10}, {"18446744073709551615", UINT64_MAX, UINT64_MAX}};
-    for (const auto& [text, max, value] : accepted) {
+    for (const auto& [text, max, value] : accepted)
         EXPECT_EQ(parseNumber(text, max, "n"), value) << text;
-    }
-    for (const char* text : {"256", "0x100", "1f", "0x", "", "-1"}) {
+    for (const char* text : {"256", "0x100", "1f", "0x", "", "-1"})
         EXPECT_THROW(parseNumber(text, 255, "n"), UsageError) << text;
-    }
     EXPECT_THROW(parseNumber("18446744073709551616", UINT64_MAX, "n"), UsageError);
 }
 
@@ -125,9 +115,7 @@ TEST(InputParserTest, SplitsVerbAndFields) {
             EXPECT_EQ(parsed->line, 5u);
             EXPECT_EQ(parsed->verb, *c.verb);
             Fields fields;
-            for (const auto& field : parsed->fields) {
-                fields.emplace_back(field.name, field.value);
-            }
+            for (const auto& field : parsed->fields) fields.emplace_back(field.name, field.value);
             EXPECT_EQ(fields, c.fields);
         }
     }

@@ -35,9 +35,7 @@ TEST_F(ProgramCheckTest, EveryBadLineIsNamedAndNothingIsProgrammed) {
     // A modify, an add, a delete and a default before the bad lines.
     std::vector<std::string> text = {addLine(3, "action=onMiss"), addLine(1, "action=onMiss"),
                                      "del " + keyFields(2), "default action=onMiss", ""};
-    for (const auto& [line, message] : bad) {
-        text.push_back(line);
-    }
+    for (const auto& [line, message] : bad) text.push_back(line);
     const std::string file = writeFile("ops.txt", lines(text));
 
     const AgentResult run = agent({"program", file});
@@ -59,9 +57,7 @@ class ProgramTest : public AgentBackendTest {};
 // not fit fails part-way, and --atomic puts back what it did.
 TEST_P(ProgramTest, TableFullIsReportedPerLineAndAtomicRollsBack) {
     std::vector<std::string> adds;
-    for (unsigned i = 1; i <= 10; ++i) {
-        adds.push_back(addLine(i));
-    }
+    for (unsigned i = 1; i <= 10; ++i) adds.push_back(addLine(i));
     const std::string file = writeFile("ten.txt", lines(adds));
     Chip::wipe(0);
     for (const char* device : {"0", "1"}) {
@@ -85,9 +81,7 @@ TEST_P(ProgramTest, TableFullIsReportedPerLineAndAtomicRollsBack) {
     // Deletes come first, so the sync frees two places before it runs out.
     const std::vector<std::string> before = shownEntries();
     std::vector<std::string> want = {addLine(1, "action=onMiss")};
-    for (unsigned i = 4; i <= 14; ++i) {
-        want.push_back(addLine(i));
-    }
+    for (unsigned i = 4; i <= 14; ++i) want.push_back(addLine(i));
     const AgentResult atomic = agent({"sync", "--atomic", writeFile("big.txt", lines(want))});
     EXPECT_EQ(atomic.status, 1);
     EXPECT_HAS(atomic.err, "failed: BfTableFull");

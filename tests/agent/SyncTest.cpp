@@ -39,8 +39,8 @@ TEST_P(SyncTest, ReadCommandsAndShowOutputSyncedBackThenFlush) {
             R"({"ingMdNatKeyId":3,"l4PortHdrDstPort":80,"l4PortHdrSrcPort":1027,"action":"twiceNatAddrPortHitDynamic","prot":255,"rwId":65535,"nextHop":65535)",
             R"({"ingMdNatKeyId":4,"l4PortHdrDstPort":80,"l4PortHdrSrcPort":1028,"action":"twiceNatAddrPortHitEcmp","prot":0,"rwId":0,"ecmpGroup":1)",
             R"({"ingMdNatKeyId":5,"l4PortHdrDstPort":80,"l4PortHdrSrcPort":1029,"action":"twiceNatAddrPortHitEcmpDynamic","prot":17,"rwId":7,"ecmpGroup":9)"}));
-    for (const std::vector<std::string>& show :
-         {std::vector<std::string>{"show"}, std::vector<std::string>{"show", "--json"}}) {
+    const std::vector<std::string> shows[] = {{"show"}, {"show", "--json"}};
+    for (const std::vector<std::string>& show : shows) {
         const AgentResult shown = agent(show);
         ASSERT_EQ(shown.status, 0) << shown.err;
         EXPECT_EQ(agent({"diff", "-"}, shown.out).status, 0) << shown.out;
@@ -175,18 +175,12 @@ TEST_P(SyncTest, SecondWriterIsRefusedAndNothingIsLost) {
     const Chip::Device& watched = chip();
     BackgroundAgent first(withBackend({"program", "--stream"}), fifo);
     send(lines({addLine(1)}));
-    while (watched.entryHandles(Chip::kAllPipes).empty() && !first.poll()) {
-        ::usleep(100);
-    }
-    for (const std::vector<std::string>& writer :
-         std::vector<std::vector<std::string>>{{"program", "-"},
-                                               {"audit", "--repair"},
-                                               {"flush", "--yes"},
-                                               {"reset-keys", "--yes"}}) {
-        std::vector<std::string> args = {"--wait", "0"};
-        args.insert(args.end(), writer.begin(), writer.end());
-        const AgentResult second = agent(args, lines({addLine(7)}));
-        EXPECT_EQ(second.status, 3) << writer[0];
+    while (watched.entryHandles(Chip::kAllPipes).empty() && !first.poll()) ::usleep(100);
+    const std::pair<const char*, const char*> writers[] = {
+        {"program", "-"}, {"audit", "--repair"}, {"flush", "--yes"}, {"reset-keys", "--yes"}};
+    for (const auto& [command, option] : writers) {
+        const AgentResult second = agent({"--wait", "0", command, option}, lines({addLine(7)}));
+        EXPECT_EQ(second.status, 3) << command;
         EXPECT_HAS(second.err, "held by pid " + std::to_string(first.pid()));
     }
     send(lines({addLine(2), addLine(3)}));

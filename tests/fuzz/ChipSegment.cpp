@@ -1,6 +1,6 @@
-// The simulated chip's segment over damaged segments: opening is refused with
-// a clear error, or the chip reports its bad records, repairs what is derived,
-// and then serves every operation without touching memory outside the segment.
+// The simulated chip over damaged segments: opening is refused, or the chip
+// reports bad records, repairs what is derived and serves every operation
+// without touching memory outside the segment.
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,7 @@
-// Entry texts with object references: the parser must reject every malformed,
-// stale, forged or wrongly typed reference with an exception, never by
-// touching memory it has not checked. "@M", "@A" and "@D" in the input stand
-// for a live match spec, a live action spec and an object already released,
-// so that seeds can name real objects whose addresses change from run to run.
+// Entry texts with object references: every malformed, stale, forged or wrongly
+// typed reference is refused with an exception, never by touching unchecked
+// memory. "@M", "@A" and "@D" stand for a live match spec, a live action spec and
+// a released object, so seeds can name objects whose addresses vary per run.
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
-// The key manager's segment reader over damaged segments: opening is refused
-// with a clear error, or the walk and the requests that follow report the
-// damaged records and never touch memory outside the segment.
+// The key segment reader over damaged segments: opening is refused, or the
+// walk and later requests report damaged records, never touching memory
+// outside the segment.
 
 #include <cstddef>
 #include <cstdint>

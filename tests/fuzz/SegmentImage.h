@@ -1,8 +1,6 @@
 #pragma once
-// Segment readers are fuzzed over a known good segment: the input is a list
-// of edits (a size byte, then offset and value pairs) applied to a pristine
-// image that the target made once, so that every run starts from a segment
-// that is nearly right and the readers' checks are what gets exercised.
+// Segment readers are fuzzed with edits to a pristine image the target made
+// once, so every run starts nearly right and the readers' checks get exercised.
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -28,9 +26,8 @@ inline std::vector<std::uint8_t> segmentBytes(const std::string& name) {
     return bytes;
 }
 
-// Writes `pristine` with the input's edits as the segment `name`: the first
-// input byte, when odd, cuts the segment to a fraction of its size; then
-// each 3 bytes are a 16-bit offset (modulo the size) and a byte to store.
+// Writes `image` edited as the segment `name`: an odd first byte cuts it to a
+// fraction of its size; then each 3 bytes are a 16-bit offset and a byte to store.
 inline void writeEdited(const std::string& name, std::vector<std::uint8_t> image,
                         const std::uint8_t* data, std::size_t size) {
     std::size_t length = image.size();
@@ -42,9 +39,7 @@ inline void writeEdited(const std::string& name, std::vector<std::uint8_t> image
     }
     ::shm_unlink(name.c_str());
     const int fd = ::shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
-    if (fd < 0)
-        __builtin_trap();
-    if (::write(fd, image.data(), length) != static_cast<ssize_t>(length))
+    if (fd < 0 || ::write(fd, image.data(), length) != static_cast<ssize_t>(length))
         __builtin_trap();
     ::close(fd);
 }

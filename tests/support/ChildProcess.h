@@ -1,8 +1,7 @@
 #pragma once
-// A forked child for the tests that kill, wait for or compare with a second
-// process: the child runs a body with the write end of a pipe and exits with
-// 0 when the body returns (200 when it throws); the parent reads the reports
-// the child writes, kills it when it likes and reaps it.
+// A forked child that runs a body with the write end of a pipe and exits with 0
+// when the body returns (200 when it throws); the parent reads its reports,
+// kills it when it likes and reaps it.
 
 #include <gtest/gtest.h>
 #include <signal.h>

@@ -1,10 +1,7 @@
 #pragma once
-// A test fixture that fails the test when it leaves runtime objects behind:
-// the live objects over every allocation tracker and the live slab slots must
-// be the same when the fixture is destroyed as when it was constructed. The
-// counts are taken in the base's constructor and destructor, so objects held
-// by the derived fixture's members are covered too. Derive a suite's fixture
-// from it, or use it directly with TEST_F.
+// A fixture that fails the test when it leaves runtime objects or slab slots
+// behind. It counts in its own constructor and destructor, so objects held by a
+// derived fixture's members are covered too.
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,6 @@
 #pragma once
-// A read-write mapping of a shared-memory segment beside its owner's and past
-// every check, as a stray writer would have it: the tests damage segments
-// through it. It can also make a segment from given bytes.
+// A read-write mapping of a shared-memory segment past every check, as a stray
+// writer would have it, to damage segments; it can also make one from bytes.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -37,7 +36,6 @@ class RawSegment {
 
     std::size_t size() const noexcept { return size_; }
     std::byte* base() const noexcept { return base_; }
-    int fd() const noexcept { return fd_.get(); }
     std::vector<std::byte> bytes() const { return {base_, base_ + size_}; }
     template <class T>
     T& at(std::size_t offset) const {

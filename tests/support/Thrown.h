@@ -1,7 +1,6 @@
 #pragma once
 // thrown<E>(f): runs `f` and hands back the E it throws, to check its message
 // and fields; when `f` throws nothing the test fails and the result is empty.
-// Use SCOPED_TRACE in loops to say which case it was.
 
 #include <gtest/gtest.h>
 

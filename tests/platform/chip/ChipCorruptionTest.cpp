@@ -15,8 +15,6 @@ namespace {
 
 using namespace ChipCrash;
 
-[[maybe_unused]] const bool kEnvironment = ChipTest::registerChipEnvironment();
-
 constexpr uint32_t kCapacity = 64;
 
 // A chip of kCapacity with `count` entries and a default set; returns what it holds.

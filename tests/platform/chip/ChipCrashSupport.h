@@ -1,8 +1,6 @@
-// Drives a chip in a child process and checks what a kill left behind. The child
-// reports every operation through a pipe twice, before it starts (intent) and after it
-// returned (done), so the parent knows the committed state and the one operation that
-// may have been cut short, and accepts the chip only in one of those two states. Also
-// the device segment's raw view through which the damage cases write.
+// Drives a chip in a child process and checks what a kill left behind: the child reports
+// each operation before it starts and after it returned, so the parent accepts the chip
+// only as it was before or after the one operation cut short. Also the segment's raw view.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -96,15 +94,10 @@ inline Status addTo(Device& dev, Model& model, uint16_t pipe, EntryKey key, Acti
 
 // The first difference between what the chip holds and what it should, for messages.
 inline std::string firstDifference(const Model& found, const Model& expected) {
-    for (const auto& [key, want] : expected.entries) {
-        const auto got = found.entries.find(key);
-        if (got == found.entries.end() || !(got->second == want))
-            return "key " + std::to_string(key) +
-                   (got == found.entries.end() ? " missing" : " differs");
-    }
-    return found.scope != expected.scope                     ? "scope"
-           : found.entries.size() != expected.entries.size() ? "extra entries"
-                                                             : "a default entry";
+    for (const auto& [key, want] : expected.entries)
+        if (!found.entries.contains(key) || !(found.entries.at(key) == want))
+            return "key " + std::to_string(key);
+    return found.scope != expected.scope ? "scope" : "extra entries or a default entry";
 }
 
 // Everything the chip shows through its interface.
@@ -137,7 +130,7 @@ class Driver {
     }
 
     [[noreturn]] void run(uint32_t steps) {
-        for (uint32_t i = 0; i < steps; ++i) step();
+        while (steps-- > 0) step();
         ::_exit(0);
     }
 
@@ -179,11 +172,9 @@ class Driver {
 
   private:
     Op switchScope() const {
-        Op op{};
-        op.kind = Op::Scope;
-        op.scope = dev_.entryScope() == EntryScope::AllPipes ? EntryScope::SinglePipe
-                                                             : EntryScope::AllPipes;
-        return op;
+        const bool all = dev_.entryScope() == EntryScope::AllPipes;
+        return {Op::Scope, false, {}, 0,
+                0,         {},    {}, all ? EntryScope::SinglePipe : EntryScope::AllPipes};
     }
 
     void perform(Op op) {
@@ -227,8 +218,8 @@ class Driver {
     std::vector<Op> live_;
 };
 
-// The parent's side of one child run: forks `child(fd)`, follows its reports, kills it
-// `killAfterMicros` after its first report (never when 0), reaps it and checks the chip.
+// Forks `child(fd)`, follows its reports, kills it `killAfterMicros` after its first
+// report (never when 0), reaps it and checks the chip against `model`.
 struct ChildRun {
     bool killed = false;
     uint32_t operationsDone = 0;

@@ -10,8 +10,6 @@ namespace {
 
 using namespace ChipCrash;
 
-[[maybe_unused]] const bool kEnvironment = ChipTest::registerChipEnvironment();
-
 using ChipCrashTest = ChipTest::ChipFixture;
 
 // Adds fresh keys until the chip refuses one, then checks the model still reads back:

@@ -9,8 +9,6 @@ namespace {
 
 using namespace Chip;
 
-[[maybe_unused]] const bool kEnvironment = ChipTest::registerChipEnvironment();
-
 constexpr uint32_t kDev = 1;
 const ActionData kHit{Action::Hit, 6, 1, 2};
 

@@ -1,5 +1,5 @@
-// Test support for suites that run on the simulated chip: a private shared-memory
-// prefix per test process, the PD library loaded by dlopen, and scoped test hooks.
+// Support for suites that run on the simulated chip: a private shared-memory prefix per
+// test process, the PD library loaded by dlopen, and scoped test hooks.
 #pragma once
 
 #include <dlfcn.h>
@@ -16,7 +16,6 @@
 namespace ChipTest {
 
 inline constexpr uint32_t kDevicesUsedByTests = 8;
-
 inline constexpr uint32_t kTestSessions = 9;
 
 // Gives the process its own chips ("/olvtest<pid>_chip_dev<N>") and removes them, and
@@ -24,8 +23,7 @@ inline constexpr uint32_t kTestSessions = 9;
 class ChipEnvironment : public ::testing::Environment {
   public:
     void SetUp() override {
-        std::string prefix = "olvtest" + std::to_string(::getpid());
-        ::setenv("OLVANE_SHM_PREFIX", prefix.c_str(), 1);
+        ::setenv("OLVANE_SHM_PREFIX", ("olvtest" + std::to_string(::getpid())).c_str(), 1);
         // The chip serves open sessions only; the tests pass handles 1 to kTestSessions.
         for (uint32_t handle = 0; handle < kTestSessions;)
             if (Chip::sessionOpen(&handle) != Chip::kSuccess)
@@ -39,13 +37,15 @@ class ChipEnvironment : public ::testing::Environment {
     }
 };
 
-// Registers ChipEnvironment once; call it from a namespace-scope initializer.
+// Registers ChipEnvironment once per process, however often it is called.
 inline bool registerChipEnvironment() {
-    ::testing::AddGlobalTestEnvironment(new ChipEnvironment);  // gtest owns it
-    return true;
+    static const bool registered =
+        (::testing::AddGlobalTestEnvironment(new ChipEnvironment), true);  // gtest owns it
+    return registered;
 }
+[[maybe_unused]] inline const bool kChipEnvironmentRegistered = registerChipEnvironment();
 
-// Fixture that starts every test on blank chips with the hooks off.
+// Fixture that starts and ends every test on blank chips with the hooks off.
 class ChipFixture : public ::testing::Test {
   protected:
     void SetUp() override { ChipEnvironment::wipeAll(); }
@@ -64,13 +64,11 @@ class SharedLibrary {
     SharedLibrary& operator=(const SharedLibrary&) = delete;
 
     void* handle() const { return handle_; }
-
     template <class Function>
     Function* symbol(const char* name) const {
-        void* found = ::dlsym(handle_, name);
-        if (found == nullptr)
-            throw std::runtime_error(std::string("missing symbol ") + name);
-        return reinterpret_cast<Function*>(found);
+        if (void* found = ::dlsym(handle_, name))
+            return reinterpret_cast<Function*>(found);
+        throw std::runtime_error(std::string("missing symbol ") + name);
     }
 
   private:

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 
 #include <cstring>
+#include <tuple>
 
 #include "PdLibrary.h"
 #include "sdk/SimControl.h"
@@ -17,8 +18,6 @@ using ::testing::ElementsAre;
 using ::testing::StrEq;
 using MatchSpec = p4_pd_olvane_switch_twiceNatAddrPort_match_spec_t;
 using Handle = p4_pd_entry_hdl_t;
-
-[[maybe_unused]] const bool kEnvironment = registerChipEnvironment();
 
 constexpr uint8_t kDev = 2;
 constexpr p4_pd_dev_target_t kAll{kDev, 0xFFFF, 0};
@@ -238,8 +237,7 @@ TEST_F(PdLibraryTest, ListsTheEntriesOfAScopeAndTheControlCountsTheCalls) {
     EXPECT_THAT(std::vector(next.begin(), next.begin() + 3), ElementsAre(h[1], h[3], 0u))
         << "n bounds the chunk";
     ASSERT_EQ(getNext(1, kAll, h[3], 8, next.data(), &returned), 0);
-    EXPECT_EQ(returned, 1u);
-    EXPECT_EQ(next[0], h[4]);
+    EXPECT_EQ(std::tuple(returned, next[0]), std::tuple(1u, h[4]));
     EXPECT_EQ(getNext(1, kAll, h[2], 8, next.data(), &returned), Chip::kObjectNotFound)
         << "a deleted handle";
     ASSERT_EQ(PD(pd, table_get_default_entry_handle)(1, kAll, &found), 0);
@@ -252,11 +250,8 @@ TEST_F(PdLibraryTest, ListsTheEntriesOfAScopeAndTheControlCountsTheCalls) {
     EXPECT_EQ(info.entryCount, 4u);
     const SimControl::CallCounts calls = control.callCounts();
     control.callCountingIs(false);
-    EXPECT_EQ(calls.adds, 5u);
-    EXPECT_EQ(calls.modifies, 1u);
-    EXPECT_EQ(calls.deletes, 1u);
-    EXPECT_EQ(calls.reads, 0u);
-    EXPECT_EQ(calls.other, 7u);
+    EXPECT_EQ(std::tuple(calls.adds, calls.modifies, calls.deletes, calls.reads, calls.other),
+              std::tuple(5u, 1u, 1u, 0u, 7u));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "ZabroTestSupport.h"
+#include "support/ChildProcess.h"
 
 namespace ZabroTest {
 namespace {
@@ -64,8 +65,8 @@ void apply(Model& model, const Op& op, U64 allocatedKey) {
         model[op.key] = {false, false, 0, model[op.key].generation};
 }
 
-// Runs the stream on the segment until killed or `ops` are done, reporting the
-// key each operation allocated (0 for the others) after it returns.
+// Runs the stream until killed or `ops` are done, reporting after each operation
+// the key it allocated (0 for the others).
 [[noreturn]] void runStream(std::mt19937_64 random, Model model, int reports, U64 ops) {
     const auto config = Zabro::mbbZabroTableConfigFactory(kDevice, kPipe, kCapacity);
     for (U64 i = 0; i < ops; ++i) {
@@ -148,12 +149,11 @@ class KillTest : public KeySegmentTest {
             }
         }
         lost += differ.size();
-        for (U64 k : differ) {
+        for (U64 k : differ)
             ADD_FAILURE() << "key " << k << " after " << committed << " operations: found live "
                           << found[k].live << " handle " << found[k].handle << " generation "
-                          << found[k].generation << ", expected live " << model[k].live
-                          << " handle " << model[k].handle << " generation " << model[k].generation;
-        }
+                          << found[k].generation << ", expected " << model[k].live << " "
+                          << model[k].handle << " " << model[k].generation;
     }
 
     std::mt19937_64 random{20261206};

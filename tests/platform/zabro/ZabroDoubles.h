@@ -1,7 +1,6 @@
 #pragma once
-// Stand-ins for the key manager, for suites that drive it from the table
-// library: a table config whose walk is a script, and a key manager that logs
-// the requests it gets. Both sit on a real (empty) key segment.
+// Stand-ins for the key manager, on a real (empty) key segment: a table config
+// whose walk is a script, and a key manager that logs the requests it gets.
 
 #include <optional>
 #include <string>
@@ -11,9 +10,8 @@
 
 namespace ZabroTest {
 
-// Walks `records` in the order given, whatever their keys (0 included). The
-// request that would hand out record `corruptAt` throws
-// Dorvu::CorruptionDetectedException instead; doCorruptionDetected logs.
+// Walks `records` in the order given, whatever their keys (0 included); handing
+// out record `corruptAt` throws instead, and doCorruptionDetected logs.
 class ScriptedTableConfig : public Zabro::MbbZabroTableConfig {
     KIV_CLASS(ScriptedTableConfig)
 
@@ -46,10 +44,9 @@ class ScriptedTableConfig : public Zabro::MbbZabroTableConfig {
   private:
     bool handOut(std::size_t index, EntryConfig& cursor) const {
         position_ = index;
-        if (corruptAt_ == index) {
+        if (corruptAt_ == index)
             throw Dorvu::CorruptionDetectedException(
                 Kiv::_fmt("scripted corruption at record %zu", index));
-        }
         if (index >= records_.size())
             return false;
         cursor = records_[index];
@@ -69,8 +66,8 @@ inline const Kiv::TypeInfo& ScriptedTableConfig::kivTypeInfo() {
     return type;
 }
 
-// Logs alloc, free, populate and highestAllocatedKeyIs in order. populate is
-// only logged (any key is accepted); the others go on to the key manager.
+// Logs alloc, free, populate and highestAllocatedKeyIs in order; all but
+// populate (which accepts any key) go on to the key manager.
 class RecordingKeyManager : public MbbZabroKey::ZabroKeyManager {
     KIV_CLASS(RecordingKeyManager)
 

@@ -1,17 +1,15 @@
 #pragma once
 // Support for the key manager's suites: a segment prefix private to the test
 // process, a fixture that gives each test a clean key segment and checks for
-// leaks, a raw view of a segment for fault injection, and a second process.
+// leaks, and a raw view of a segment for fault injection.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "support/ChildProcess.h"
 #include "support/LeakCheck.h"
 #include "support/RawSegment.h"
 #include "zabro/Zabro.h"
@@ -41,12 +39,6 @@ class RawSegment : public TestSupport::RawSegment {
     }
     void resealHeader() const { header().checksum = Zabro::Layout::headerChecksum(header()); }
 };
-
-// Runs `body` in a forked process, as a second process would run, and hands
-// back its exit code: what `body` returns, 200 when it throws.
-inline int inSecondProcess(const std::function<int()>& body) {
-    return TestSupport::ChildProcess([&](int) { ::_exit(body()); }).exitCode();
-}
 
 class KeySegmentTest : public TestSupport::LeakCheck {
   protected:
