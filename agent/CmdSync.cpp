@@ -30,11 +30,11 @@ std::unordered_set<MatchKey> namedKeys(const TableSchema& schema, const std::str
             const std::optional<ParsedLine> parsed = parser.parse(line, number);
             std::vector<Kiv::U64> values;
             for (const Kiv::AttributeInfo* field : schema.keyFields()) {
-                const std::string* value = parsed ? parsed->field(field->name) : nullptr;
+                const std::string_view* value = parsed ? parsed->field(field->name) : nullptr;
                 if (value == nullptr) {
                     break;
                 }
-                values.push_back(parseNumber(*value, 0xFFFF, field->name));
+                values.push_back(parseNumber(std::string(*value), 0xFFFF, field->name));
             }
             if (parsed && parsed->verb == Verb::Add && values.size() == schema.keyFields().size()) {
                 keys.insert(schema.keyOf(values));

@@ -16,22 +16,24 @@ void EntryBook::resync(const Table& table, const TableSchema& schema, SdkHandle 
         } else if (handle == defaultHandle) {
             restoredDefault_ = match;
         } else {
-            entries_[schema.keyOf(*match)] = match;
+            entries_.assign(schema.keyOf(*match), match);
         }
         return true;
     });
 }
 
 std::vector<std::pair<MatchKey, MatchPtr>> EntryBook::entries() const {
-    std::vector<std::pair<MatchKey, MatchPtr>> sorted(entries_.begin(), entries_.end());
+    std::vector<std::pair<MatchKey, MatchPtr>> sorted;
+    sorted.reserve(entries_.size());
+    entries_.forEach(
+        [&sorted](MatchKey key, const MatchPtr& match) { sorted.emplace_back(key, match); });
     std::sort(sorted.begin(), sorted.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
     return sorted;
 }
 
 const MatchPtr* EntryBook::find(MatchKey key) const {
-    auto found = entries_.find(key);
-    return found == entries_.end() ? nullptr : &found->second;
+    return entries_.find(key);
 }
 
 }  // namespace NatAgent

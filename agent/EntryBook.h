@@ -6,10 +6,10 @@
 // the ones the factory's resync read back into the table's handle map.
 
 #include <cstddef>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "KeyTable.h"
 #include "TableSchema.h"
 
 namespace NatAgent {
@@ -23,7 +23,7 @@ class EntryBook {
 
     // Null when the key is not installed.
     const MatchPtr* find(MatchKey key) const;
-    void insert(MatchKey key, const MatchPtr& match) { entries_[key] = match; }
+    void insert(MatchKey key, const MatchPtr& match) { entries_.assign(key, match); }
     void erase(MatchKey key) { entries_.erase(key); }
     // Room for `count` entries, so that a run of adds does not rehash.
     void reserve(std::size_t count) { entries_.reserve(count); }
@@ -38,7 +38,7 @@ class EntryBook {
 
   private:
     // Hashed: programming looks a key up per line; only listing wants order.
-    std::unordered_map<MatchKey, MatchPtr> entries_;
+    KeyTable<MatchKey, MatchPtr> entries_;
     MatchPtr restoredDefault_;
 };
 

@@ -49,7 +49,7 @@ const char* verbName(Verb verb) {
     return "?";
 }
 
-const std::string* ParsedLine::field(std::string_view name) const {
+const std::string_view* ParsedLine::field(std::string_view name) const {
     for (const Field& f : fields) {
         if (f.name == name) {
             return &f.value;
@@ -77,17 +77,17 @@ std::optional<ParsedLine> parseLine(std::string_view text, unsigned line) {
         if (eq == std::string_view::npos) {
             throw LineError("expected name=value, not '" + std::string(word) + "'");
         }
-        Field field{std::string(word.substr(0, eq)), std::string(word.substr(eq + 1))};
+        const Field field{word.substr(0, eq), word.substr(eq + 1)};
         if (field.name.empty()) {
             throw LineError("field without a name in '" + std::string(word) + "'");
         }
         if (field.value.empty()) {
-            throw LineError("field '" + field.name + "' has no value");
+            throw LineError("field '" + std::string(field.name) + "' has no value");
         }
         if (parsed.field(field.name) != nullptr) {
-            throw LineError("field '" + field.name + "' given twice");
+            throw LineError("field '" + std::string(field.name) + "' given twice");
         }
-        parsed.fields.push_back(std::move(field));
+        parsed.fields.push_back(field);
     }
     return parsed;
 }

@@ -52,14 +52,14 @@ void Planner::checkFields(LineCheck& check) const {
     const bool takesKey = line.verb != Verb::Default;
     const bool takesAction = line.verb != Verb::Del;
     if (takesAction) {
-        if (const std::string* name = line.field(kActionField)) {
+        if (const std::string_view* name = line.field(kActionField)) {
             check.action = schema_.action(*name);
             if (check.action == nullptr) {
                 std::vector<std::string> names;
                 for (const ActionInfo& a : schema_.actions()) {
                     names.push_back(a.name);
                 }
-                check.problem("unknown action '" + *name +
+                check.problem("unknown action '" + std::string(*name) +
                               "' (actions: " + TableSchema::nameList(names) + ")");
             }
         } else {
@@ -69,19 +69,19 @@ void Planner::checkFields(LineCheck& check) const {
     for (const Field& field : line.fields) {
         const bool isKey = schema_.keyField(field.name) != nullptr;
         if (isKey && !takesKey) {
-            check.problem("default takes no key field, not '" + field.name + "'");
+            check.problem("default takes no key field, not '" + std::string(field.name) + "'");
         } else if (!isKey && !takesAction) {
-            check.problem("del takes the key fields only, not '" + field.name + "'");
+            check.problem("del takes the key fields only, not '" + std::string(field.name) + "'");
         } else if (!isKey && field.name != kActionField && check.action != nullptr &&
                    schema_.param(*check.action, field.name) == nullptr) {
             std::vector<std::string> params;
             for (const Kiv::AttributeInfo* p : check.action->params) {
                 params.emplace_back(p->name);
             }
-            check.problem("unknown field '" + field.name + "' for action " + check.action->name +
-                          (params.empty()
-                               ? " (it takes none)"
-                               : " (its fields: " + TableSchema::nameList(params) + ")"));
+            check.problem(
+                "unknown field '" + std::string(field.name) + "' for action " + check.action->name +
+                (params.empty() ? " (it takes none)"
+                                : " (its fields: " + TableSchema::nameList(params) + ")"));
         }
     }
     std::vector<std::string> missing;
@@ -107,11 +107,11 @@ void Planner::checkFields(LineCheck& check) const {
 void Planner::buildMatch(LineCheck& check) const {
     Dorvu::Ptr<MatchSpec> match = schema_.newMatch();
     for (const Kiv::AttributeInfo* key : schema_.keyFields()) {
-        const std::string& value = *check.line.field(key->name);
+        const std::string_view value = *check.line.field(key->name);
         try {
             Kiv::genericSetStrep(*match, *key, value);
         } catch (const Kiv::Exception& e) {
-            check.problem(std::string(key->name) + "=" + value + ": " + e.what());
+            check.problem(std::string(key->name) + "=" + std::string(value) + ": " + e.what());
         }
     }
     check.step.key = schema_.keyOf(*match);
@@ -121,11 +121,11 @@ void Planner::buildMatch(LineCheck& check) const {
 void Planner::buildAction(LineCheck& check) const {
     Dorvu::Ptr<ActionSpec> action = schema_.newAction(*check.action);
     for (const Kiv::AttributeInfo* param : check.action->params) {
-        const std::string& value = *check.line.field(param->name);
+        const std::string_view value = *check.line.field(param->name);
         try {
             Kiv::genericSetStrep(*action, *param, value);
         } catch (const Kiv::Exception& e) {
-            check.problem(std::string(param->name) + "=" + value + ": " + e.what());
+            check.problem(std::string(param->name) + "=" + std::string(value) + ": " + e.what());
         }
     }
     check.step.action = std::move(action);
@@ -146,10 +146,10 @@ void Planner::checkState(LineCheck& check) {
         return;
     }
     if (oncePerInput_) {
-        auto [seen, inserted] = keyLines_.try_emplace(step.key, step.line);
+        auto [seen, inserted] = keyLines_.tryEmplace(step.key, step.line);
         if (!inserted) {
             check.problem("key " + schema_.keyText(step.key) + " already used on line " +
-                          std::to_string(seen->second));
+                          std::to_string(*seen));
             return;
         }
     }

@@ -7,10 +7,10 @@
 
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "EntryBook.h"
+#include "KeyTable.h"
 #include "LineFormat.h"
 #include "TableSchema.h"
 
@@ -52,7 +52,7 @@ class Planner {
     const TableSchema& schema_;
     const EntryBook& book_;
     bool oncePerInput_;
-    std::unordered_map<MatchKey, unsigned> keyLines_;
+    KeyTable<MatchKey, unsigned> keyLines_;  // the line of each key seen
     unsigned defaultLine_ = 0;
 };
 

@@ -50,7 +50,7 @@ class Reporter {
 };
 
 // Parses and plans one physical line; true when it yields a step.
-bool planLine(Planner& planner, InputParser& parser, const std::string& text, unsigned number,
+bool planLine(Planner& planner, InputParser& parser, std::string_view text, unsigned number,
               Step& step, std::vector<Problem>& problems) {
     std::optional<ParsedLine> parsed;
     try {
@@ -109,15 +109,17 @@ ProgramReport programBatch(AgentDevice& device, std::istream& in, const ProgramS
     InputParser parser;
     std::vector<Step> steps;
     std::vector<Problem> problems;
-    std::string text;
-    for (unsigned number = 1; std::getline(in, text); ++number) {
+    // The whole input is checked before any of it is applied: one read, and
+    // the lines are taken apart where they lie.
+    const std::string text = readAll(in);
+    forEachLine(text, [&](std::string_view line, unsigned number) {
         const std::size_t before = problems.size();
         Step step;
-        if (planLine(planner, parser, text, number, step, problems)) {
+        if (planLine(planner, parser, line, number, step, problems)) {
             steps.push_back(std::move(step));
         }
         report.problems += problems.size() > before ? 1 : 0;
-    }
+    });
     if (!problems.empty()) {
         reporter.problems(problems);
         return report;
