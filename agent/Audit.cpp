@@ -19,19 +19,30 @@ struct RecordWalk {
     std::string corruption;  // the message of the corruption that stopped the walk
 };
 
-RecordWalk walkRecords(const Zabro::MbbZabroTableConfig& config) {
-    RecordWalk walk;
+// Hands every record to `visit`, in key order; false, with the message in
+// `corruption`, when a corrupt record stopped the walk.
+template <class Visit>
+bool visitRecords(const Zabro::MbbZabroTableConfig& config, Visit&& visit,
+                  std::string& corruption) {
     EntryConfig cursor(0, 0, 0, 0, 0);
     Zabro::IterHint hint;
     try {
         for (bool found = config.first(cursor, hint); found;
              found = config.next(cursor.key(), cursor, hint)) {
-            walk.records.push_back(cursor);
+            visit(cursor);
         }
     } catch (const Dorvu::CorruptionDetectedException& e) {
-        walk.complete = false;
-        walk.corruption = e.msg();
+        corruption = e.msg();
+        return false;
     }
+    return true;
+}
+
+RecordWalk walkRecords(const Zabro::MbbZabroTableConfig& config) {
+    RecordWalk walk;
+    walk.complete = visitRecords(
+        config, [&walk](const EntryConfig& record) { walk.records.push_back(record); },
+        walk.corruption);
     return walk;
 }
 
@@ -104,16 +115,20 @@ void checkHandleMap(AgentDevice& device, const std::vector<EntryConfig>& records
 // not read) and compared with the handles the records name. A restart over
 // a clean device stops here, without the audit's reading of every entry.
 bool hasOrphans(AgentDevice& device) {
-    const RecordWalk walk = walkRecords(*device.keys().mbbZabroTableConfig());
-    if (!walk.complete) {
-        return false;
-    }
+    const Zabro::MbbZabroTableConfig& config = *device.keys().mbbZabroTableConfig();
     std::vector<std::uint32_t> named;
-    named.reserve(walk.records.size());
-    for (const EntryConfig& record : walk.records) {
-        if (record.handleSet()) {
-            named.push_back(record.sdkEntryHandle());
-        }
+    named.reserve(config.recordCount());
+    std::string corruption;
+    const bool complete = visitRecords(
+        config,
+        [&named](const EntryConfig& record) {
+            if (record.handleSet()) {
+                named.push_back(record.sdkEntryHandle());
+            }
+        },
+        corruption);
+    if (!complete) {
+        return false;
     }
     std::vector<std::uint32_t> onChip = device.sdk().handles(device.pipe());
     // Both lists usually come in handle order already, which sorts fast.

@@ -130,7 +130,9 @@ ProgramReport programBatch(AgentDevice& device, std::istream& in, const ProgramS
         }
         return report;
     }
-    device.book().reserve(device.book().size() + steps.size());
+    if (!steps.empty()) {
+        device.book().reserve(device.book().size() + steps.size());
+    }
     Programmer programmer(device, settings.retries);
     {
         ProgressBar progress(settings.progressLabel,
