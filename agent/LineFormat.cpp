@@ -1,5 +1,7 @@
 #include "LineFormat.h"
 
+#include <algorithm>
+
 namespace NatAgent {
 
 namespace {
@@ -7,26 +9,24 @@ namespace {
 // An add line has three key fields, the action and its parameters.
 constexpr std::size_t kUsualFields = 8;
 
-// Every blank sorts at or below ' ', so most characters take one comparison.
 bool isBlank(char c) {
-    return c <= ' ' && (c == ' ' || c == '\t' || c == '\r');
+    return c == ' ' || c == '\t' || c == '\r';
 }
 
-// The next blank-separated word of `rest`, which is advanced past it, and
-// where its first '=' is (npos when it has none).
-std::string_view nextWord(std::string_view& rest, std::size_t& eq) {
-    const char* at = rest.data();
-    const char* const end = at + rest.size();
-    while (at != end && isBlank(*at)) ++at;
-    const char* const start = at;
-    eq = std::string_view::npos;
-    for (; at != end && !isBlank(*at); ++at) {
-        if (*at == '=' && eq == std::string_view::npos) {
-            eq = static_cast<std::size_t>(at - start);
-        }
+// The next blank-separated word of `rest`, which is advanced past it. When
+// the line's only blank is ' ' (`spacesOnly`), the word's end is searched
+// for as one character, which goes many bytes at a time.
+std::string_view nextWord(std::string_view& rest, bool spacesOnly) {
+    std::size_t start = 0;
+    while (start < rest.size() && isBlank(rest[start])) ++start;
+    std::size_t end = start;
+    if (spacesOnly) {
+        end = std::min(rest.find(' ', start), rest.size());
+    } else {
+        while (end < rest.size() && !isBlank(rest[end])) ++end;
     }
-    const std::string_view word(start, static_cast<std::size_t>(at - start));
-    rest.remove_prefix(static_cast<std::size_t>(at - rest.data()));
+    const std::string_view word = rest.substr(start, end - start);
+    rest.remove_prefix(end);
     return word;
 }
 
@@ -69,8 +69,9 @@ const std::string_view* ParsedLine::field(std::string_view name) const {
 std::optional<ParsedLine> parseLine(std::string_view text, unsigned line) {
     text = text.substr(0, text.find('#'));
     std::string_view rest = text;
-    std::size_t eq = 0;
-    const std::string_view first = nextWord(rest, eq);
+    const bool spacesOnly =
+        text.find('\t') == std::string_view::npos && text.find('\r') == std::string_view::npos;
+    const std::string_view first = nextWord(rest, spacesOnly);
     if (first.empty()) {
         return std::nullopt;
     }
@@ -81,7 +82,9 @@ std::optional<ParsedLine> parseLine(std::string_view text, unsigned line) {
     }
     ParsedLine parsed{line, *verb, {}};
     parsed.fields.reserve(kUsualFields);
-    for (std::string_view word = nextWord(rest, eq); !word.empty(); word = nextWord(rest, eq)) {
+    for (std::string_view word = nextWord(rest, spacesOnly); !word.empty();
+         word = nextWord(rest, spacesOnly)) {
+        const std::size_t eq = word.find('=');
         if (eq == std::string_view::npos) {
             throw LineError("expected name=value, not '" + std::string(word) + "'");
         }
