@@ -101,17 +101,16 @@ void countPlanned(StepKind kind, ProgramCounts& counts) {
     }
 }
 
-ProgramReport programBatch(AgentDevice& device, std::istream& in, const ProgramSettings& settings,
-                           std::ostream& errors) {
+ProgramReport programBatch(AgentDevice& device, std::string_view text,
+                           const ProgramSettings& settings, std::ostream& errors) {
     Reporter reporter(settings, errors);
     ProgramReport report;
     Planner planner(device.schema(), device.book(), true);
     InputParser parser;
     std::vector<Step> steps;
     std::vector<Problem> problems;
-    // The whole input is checked before any of it is applied: one read, and
-    // the lines are taken apart where they lie.
-    const std::string text = readAll(in);
+    // The whole input is checked before any of it is applied; the lines
+    // are taken apart where they lie.
     forEachLine(text, [&](std::string_view line, unsigned number) {
         const std::size_t before = problems.size();
         Step step;
