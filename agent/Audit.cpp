@@ -1,5 +1,6 @@
 #include "Audit.h"
 
+#include <algorithm>
 #include <iostream>
 #include <unordered_map>
 #include <unordered_set>
@@ -18,19 +19,30 @@ struct RecordWalk {
     std::string corruption;  // the message of the corruption that stopped the walk
 };
 
-RecordWalk walkRecords(const Zabro::MbbZabroTableConfig& config) {
-    RecordWalk walk;
+// Hands every record to `visit`, in key order; false, with the message in
+// `corruption`, when a corrupt record stopped the walk.
+template <class Visit>
+bool visitRecords(const Zabro::MbbZabroTableConfig& config, Visit&& visit,
+                  std::string& corruption) {
     EntryConfig cursor(0, 0, 0, 0, 0);
     Zabro::IterHint hint;
     try {
         for (bool found = config.first(cursor, hint); found;
              found = config.next(cursor.key(), cursor, hint)) {
-            walk.records.push_back(cursor);
+            visit(cursor);
         }
     } catch (const Dorvu::CorruptionDetectedException& e) {
-        walk.complete = false;
-        walk.corruption = e.msg();
+        corruption = e.msg();
+        return false;
     }
+    return true;
+}
+
+RecordWalk walkRecords(const Zabro::MbbZabroTableConfig& config) {
+    RecordWalk walk;
+    walk.complete = visitRecords(
+        config, [&walk](const EntryConfig& record) { walk.records.push_back(record); },
+        walk.corruption);
     return walk;
 }
 
@@ -98,6 +110,33 @@ void checkHandleMap(AgentDevice& device, const std::vector<EntryConfig>& records
     });
 }
 
+// Whether a chip entry of the device's pipe lacks a key record, from a
+// whole walk only: the chip's handles are listed (the entries themselves are
+// not read) and compared with the handles the records name. A restart over
+// a clean device stops here, without the audit's reading of every entry.
+bool hasOrphans(AgentDevice& device) {
+    const Zabro::MbbZabroTableConfig& config = *device.keys().mbbZabroTableConfig();
+    std::vector<std::uint32_t> named;
+    named.reserve(config.recordCount());
+    std::string corruption;
+    const bool complete = visitRecords(
+        config,
+        [&named](const EntryConfig& record) {
+            if (record.handleSet()) {
+                named.push_back(record.sdkEntryHandle());
+            }
+        },
+        corruption);
+    if (!complete) {
+        return false;
+    }
+    std::vector<std::uint32_t> onChip = device.sdk().handles(device.pipe());
+    // Both lists usually come in handle order already, which sorts fast.
+    std::sort(named.begin(), named.end());
+    std::sort(onChip.begin(), onChip.end());
+    return !std::includes(named.begin(), named.end(), onChip.begin(), onChip.end());
+}
+
 }  // namespace
 
 MatchKey chipEntryKey(const TableSchema& schema, const SdkEntry& entry) {
@@ -132,6 +171,9 @@ std::uint64_t adoptOrphans(AgentDevice& device, AuditReport& report,
 }
 
 void adoptCrashOrphans(AgentDevice& device) {
+    if (!hasOrphans(device)) {
+        return;
+    }
     AuditReport report = audit(device);
     if (!report.walkComplete) {
         return;

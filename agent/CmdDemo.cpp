@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
-#include <sstream>
 
 #include "AgentError.h"
 #include "Commands.h"
@@ -56,12 +55,12 @@ int waitFor(pid_t pid) {
 // One phase of programming, timed; false when any line failed.
 bool programPhase(AgentDevice& device, const char* what, const std::vector<std::string>& lines,
                   const std::string& progressLabel) {
-    std::istringstream in(joinLines(lines));
+    const std::string text = joinLines(lines);
     ProgramSettings settings;
     settings.source = std::string("demo ") + what;
     settings.progressLabel = progressLabel;
     const Stopwatch watch;
-    const ProgramReport report = programBatch(device, in, settings, std::cerr);
+    const ProgramReport report = programBatch(device, text, settings, std::cerr);
     const Seconds took = watch.elapsed();
     std::cout << "  " << what << ": " << summaryText(report) << " in " << durationText(took);
     if (lines.size() > 1) {

@@ -20,9 +20,9 @@ int runProgram(const Options& options) {
     }
     AgentDevice& device = deviceUntilExit(options.device);
     device.table();
-    const ProgramReport report = options.stream
-                                     ? programStream(device, input.stream(), settings, std::cerr)
-                                     : programBatch(device, input.stream(), settings, std::cerr);
+    const ProgramReport report =
+        options.stream ? programStream(device, input.stream(), settings, std::cerr)
+                       : programBatch(device, readAll(input.stream()), settings, std::cerr);
     input.checkRead();
     if (report.problems > 0 && !options.stream) {
         std::cerr << "natagent: " << report.problems << " bad line"

@@ -2,7 +2,6 @@
 // how they differ.
 #include <algorithm>
 #include <iostream>
-#include <sstream>
 #include <unordered_set>
 
 #include "AgentError.h"
@@ -20,21 +19,19 @@ namespace {
 // The keys FILE's add lines name, read ahead of the table so that entries a
 // crash left on the chip can be adopted. Lines that do not parse are left to
 // the planner, which reports them.
-std::unordered_set<MatchKey> namedKeys(const TableSchema& schema, const std::string& text) {
+std::unordered_set<MatchKey> namedKeys(const TableSchema& schema, std::string_view text) {
     std::unordered_set<MatchKey> keys;
     InputParser parser;
-    std::istringstream in(text);
-    std::string line;
-    for (unsigned number = 1; std::getline(in, line); ++number) {
+    forEachLine(text, [&](std::string_view line, unsigned number) {
         try {
             const std::optional<ParsedLine> parsed = parser.parse(line, number);
             std::vector<Kiv::U64> values;
             for (const Kiv::AttributeInfo* field : schema.keyFields()) {
-                const std::string* value = parsed ? parsed->field(field->name) : nullptr;
+                const std::string_view* value = parsed ? parsed->field(field->name) : nullptr;
                 if (value == nullptr) {
                     break;
                 }
-                values.push_back(parseNumber(*value, 0xFFFF, field->name));
+                values.push_back(parseNumber(std::string(*value), 0xFFFF, field->name));
             }
             if (parsed && parsed->verb == Verb::Add && values.size() == schema.keyFields().size()) {
                 keys.insert(schema.keyOf(values));
@@ -42,7 +39,7 @@ std::unordered_set<MatchKey> namedKeys(const TableSchema& schema, const std::str
         } catch (const std::exception&) {
             // the planner reports it
         }
-    }
+    });
     return keys;
 }
 
@@ -55,7 +52,7 @@ struct Leftovers {
 // record's release) left behind. A sync adopts the chip entries FILE names,
 // so they stay in place, and removes the rest before it plans; a read-only
 // run only counts them.
-Leftovers settleLeftovers(AgentDevice& device, const std::string& text, bool readOnly) {
+Leftovers settleLeftovers(AgentDevice& device, std::string_view text, bool readOnly) {
     AuditReport report = audit(device);
     if (!report.walkComplete) {
         throw AgentError("the key records of device " + std::to_string(device.deviceId()) + ", " +
@@ -130,13 +127,11 @@ bool rollBack(AgentDevice& device, const std::vector<SyncStep>& applied, unsigne
 int runSync(const Options& options) {
     const bool readOnly = options.command == Command::Diff || options.dryRun;
     InputFile input(options.input);
-    std::ostringstream text;
-    text << input.stream().rdbuf();
+    const std::string text = readAll(input.stream());
     input.checkRead();
     AgentDevice device(options.device);
-    const Leftovers leftovers = settleLeftovers(device, text.str(), readOnly);
-    std::istringstream lines(text.str());
-    const SyncPlan plan = planSync(device, lines);
+    const Leftovers leftovers = settleLeftovers(device, text, readOnly);
+    const SyncPlan plan = planSync(device, text);
     for (const Problem& p : plan.problems) {
         std::cerr << input.name() << ':' << p.line << ": " << p.message << '\n';
     }

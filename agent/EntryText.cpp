@@ -121,7 +121,7 @@ EntryFilter::EntryFilter(const TableSchema& schema, const std::vector<std::strin
         }
         bool known = term.keyField >= 0 || term.name == kActionField;
         for (const ActionInfo& action : schema.actions()) {
-            known = known || schema.param(action, term.name) != nullptr;
+            known = known || TableSchema::paramIndex(action, term.name) >= 0;
         }
         if (!known) {
             throw UsageError("no field '" + term.name + "' in the table's entries");

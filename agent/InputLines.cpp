@@ -59,21 +59,21 @@ class JsonCursor {
         skipBlanks();
         return rest_.empty();
     }
-    std::string string() {
+    // A quoted string's text, as a view into the object.
+    std::string_view string() {
         expect('"');
-        std::string text;
-        while (!rest_.empty() && rest_[0] != '"') {
-            if (rest_[0] == '\\') {
-                fail("escapes are not taken in names or values");
-            }
-            text += rest_[0];
-            rest_.remove_prefix(1);
+        const std::size_t end = rest_.find_first_of("\"\\");
+        if (end != std::string_view::npos && rest_[end] == '\\') {
+            rest_.remove_prefix(end);
+            fail("escapes are not taken in names or values");
         }
+        const std::string_view text = rest_.substr(0, end);
+        rest_.remove_prefix(text.size());
         expect('"');
         return text;
     }
     // A number, a string or true/false, as text.
-    std::string value() {
+    std::string_view value() {
         skipBlanks();
         if (!rest_.empty() && rest_[0] == '"') {
             return string();
@@ -86,7 +86,7 @@ class JsonCursor {
         if (n == 0) {
             fail("expected a value");
         }
-        std::string text(rest_.substr(0, n));
+        const std::string_view text = rest_.substr(0, n);
         rest_.remove_prefix(n);
         return text;
     }
@@ -128,6 +128,26 @@ void InputFile::checkRead() const {
     }
 }
 
+std::string readAll(std::istream& in) {
+    std::string text;
+    std::streambuf& buffer = *in.rdbuf();
+    const std::streamoff at = buffer.pubseekoff(0, std::ios::cur, std::ios::in);
+    const std::streamoff end =
+        at < 0 ? at : std::streamoff(buffer.pubseekoff(0, std::ios::end, std::ios::in));
+    if (end > at) {
+        buffer.pubseekpos(at, std::ios::in);
+        text.resize(static_cast<std::size_t>(end - at));
+        in.read(text.data(), static_cast<std::streamsize>(text.size()));
+        text.resize(static_cast<std::size_t>(in.gcount()));
+    }
+    // A pipe tells no size, and a file may have grown meanwhile.
+    char chunk[1 << 16];
+    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+        text.append(chunk, static_cast<std::size_t>(in.gcount()));
+    }
+    return text;
+}
+
 std::optional<ParsedLine> InputParser::parse(std::string_view text, unsigned line) {
     if (format_ == Format::Unknown) {
         const std::size_t first = text.find_first_not_of(kBlanks);
@@ -154,23 +174,25 @@ ParsedLine parseJsonLine(std::string_view text, unsigned line) {
     json.expect('{');
     if (!json.take('}')) {
         do {
-            std::string name = json.string();
+            const std::string_view name = json.string();
             json.expect(':');
-            std::string value = json.value();
+            const std::string_view value = json.value();
             if (name == "op") {
                 op = verbNamed(value);
                 if (!op) {
-                    throw LineError("JSON: \"op\" is add, del or default, not '" + value + "'");
+                    throw LineError("JSON: \"op\" is add, del or default, not '" +
+                                    std::string(value) + "'");
                 }
             } else if (name == "default") {
                 isDefault = value == "true";
             } else if (name == "error") {
-                throw LineError("JSON: an entry that could not be read back: " + value);
+                throw LineError("JSON: an entry that could not be read back: " +
+                                std::string(value));
             } else if (name != "handle") {
                 if (parsed.field(name) != nullptr) {
-                    throw LineError("field '" + name + "' given twice");
+                    throw LineError("field '" + std::string(name) + "' given twice");
                 }
-                parsed.fields.push_back({std::move(name), std::move(value)});
+                parsed.fields.push_back({name, value});
             }
         } while (json.take(','));
         json.expect('}');

@@ -36,6 +36,19 @@ class InputFile {
     std::istream* in_;
 };
 
+// What is left of `in`, in one buffer sized from the stream when it can tell.
+std::string readAll(std::istream& in);
+
+// Calls f(line, number) for each line of `text`, split as std::getline would.
+template <class F>
+void forEachLine(std::string_view text, F&& f) {
+    for (unsigned number = 1; !text.empty(); ++number) {
+        const std::size_t end = text.find('\n');
+        f(text.substr(0, end), number);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    }
+}
+
 class InputParser {
   public:
     // Nothing for a blank or comment line; throws LineError for a malformed one.

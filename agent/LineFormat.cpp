@@ -1,5 +1,7 @@
 #include "LineFormat.h"
 
+#include <algorithm>
+
 namespace NatAgent {
 
 namespace {
@@ -11,12 +13,18 @@ bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r';
 }
 
-// The next blank-separated word of `rest`, which is advanced past it.
-std::string_view nextWord(std::string_view& rest) {
+// The next blank-separated word of `rest`, which is advanced past it. When
+// the line's only blank is ' ' (`spacesOnly`), the word's end is searched
+// for as one character, which goes many bytes at a time.
+std::string_view nextWord(std::string_view& rest, bool spacesOnly) {
     std::size_t start = 0;
     while (start < rest.size() && isBlank(rest[start])) ++start;
     std::size_t end = start;
-    while (end < rest.size() && !isBlank(rest[end])) ++end;
+    if (spacesOnly) {
+        end = std::min(rest.find(' ', start), rest.size());
+    } else {
+        while (end < rest.size() && !isBlank(rest[end])) ++end;
+    }
     const std::string_view word = rest.substr(start, end - start);
     rest.remove_prefix(end);
     return word;
@@ -49,7 +57,7 @@ const char* verbName(Verb verb) {
     return "?";
 }
 
-const std::string* ParsedLine::field(std::string_view name) const {
+const std::string_view* ParsedLine::field(std::string_view name) const {
     for (const Field& f : fields) {
         if (f.name == name) {
             return &f.value;
@@ -61,7 +69,9 @@ const std::string* ParsedLine::field(std::string_view name) const {
 std::optional<ParsedLine> parseLine(std::string_view text, unsigned line) {
     text = text.substr(0, text.find('#'));
     std::string_view rest = text;
-    const std::string_view first = nextWord(rest);
+    const bool spacesOnly =
+        text.find('\t') == std::string_view::npos && text.find('\r') == std::string_view::npos;
+    const std::string_view first = nextWord(rest, spacesOnly);
     if (first.empty()) {
         return std::nullopt;
     }
@@ -72,22 +82,23 @@ std::optional<ParsedLine> parseLine(std::string_view text, unsigned line) {
     }
     ParsedLine parsed{line, *verb, {}};
     parsed.fields.reserve(kUsualFields);
-    for (std::string_view word = nextWord(rest); !word.empty(); word = nextWord(rest)) {
+    for (std::string_view word = nextWord(rest, spacesOnly); !word.empty();
+         word = nextWord(rest, spacesOnly)) {
         const std::size_t eq = word.find('=');
         if (eq == std::string_view::npos) {
             throw LineError("expected name=value, not '" + std::string(word) + "'");
         }
-        Field field{std::string(word.substr(0, eq)), std::string(word.substr(eq + 1))};
+        const Field field{word.substr(0, eq), word.substr(eq + 1)};
         if (field.name.empty()) {
             throw LineError("field without a name in '" + std::string(word) + "'");
         }
         if (field.value.empty()) {
-            throw LineError("field '" + field.name + "' has no value");
+            throw LineError("field '" + std::string(field.name) + "' has no value");
         }
         if (parsed.field(field.name) != nullptr) {
-            throw LineError("field '" + field.name + "' given twice");
+            throw LineError("field '" + std::string(field.name) + "' given twice");
         }
-        parsed.fields.push_back(std::move(field));
+        parsed.fields.push_back(field);
     }
     return parsed;
 }

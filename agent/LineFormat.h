@@ -19,9 +19,10 @@ namespace NatAgent {
 enum class Verb { Add, Del, Default };
 const char* verbName(Verb verb);
 
+// Views into the text the line was parsed from, which must outlive them.
 struct Field {
-    std::string name;
-    std::string value;
+    std::string_view name;
+    std::string_view value;
 };
 
 struct ParsedLine {
@@ -30,7 +31,7 @@ struct ParsedLine {
     std::vector<Field> fields;
 
     // The value of `name`, or null.
-    const std::string* field(std::string_view name) const;
+    const std::string_view* field(std::string_view name) const;
 };
 
 // A line that does not follow the format; the message says what is wrong.

@@ -46,57 +46,64 @@ std::optional<Step> Planner::plan(const ParsedLine& line, std::vector<Problem>& 
     return std::move(check.step);
 }
 
-// Which fields the verb takes, and whether every needed one is there.
-void Planner::checkFields(LineCheck& check) const {
+// Which fields the verb takes, and whether every needed one is there; each
+// value is noted under its key field or parameter for the builders.
+void Planner::checkFields(LineCheck& check) {
     const ParsedLine& line = check.line;
     const bool takesKey = line.verb != Verb::Default;
     const bool takesAction = line.verb != Verb::Del;
+    keyValues_.assign(schema_.keyFields().size(), nullptr);
+    paramValues_.clear();
     if (takesAction) {
-        if (const std::string* name = line.field(kActionField)) {
+        if (const std::string_view* name = line.field(kActionField)) {
             check.action = schema_.action(*name);
             if (check.action == nullptr) {
                 std::vector<std::string> names;
                 for (const ActionInfo& a : schema_.actions()) {
                     names.push_back(a.name);
                 }
-                check.problem("unknown action '" + *name +
+                check.problem("unknown action '" + std::string(*name) +
                               "' (actions: " + TableSchema::nameList(names) + ")");
+            } else {
+                paramValues_.assign(check.action->params.size(), nullptr);
             }
         } else {
             check.problem(std::string(verbName(line.verb)) + " needs action=");
         }
     }
     for (const Field& field : line.fields) {
-        const bool isKey = schema_.keyField(field.name) != nullptr;
-        if (isKey && !takesKey) {
-            check.problem("default takes no key field, not '" + field.name + "'");
-        } else if (!isKey && !takesAction) {
-            check.problem("del takes the key fields only, not '" + field.name + "'");
-        } else if (!isKey && field.name != kActionField && check.action != nullptr &&
-                   schema_.param(*check.action, field.name) == nullptr) {
+        const int key = schema_.keyIndex(field.name);
+        if (key >= 0 && !takesKey) {
+            check.problem("default takes no key field, not '" + std::string(field.name) + "'");
+        } else if (key < 0 && !takesAction) {
+            check.problem("del takes the key fields only, not '" + std::string(field.name) + "'");
+        } else if (key >= 0) {
+            keyValues_[static_cast<std::size_t>(key)] = &field.value;
+        } else if (field.name != kActionField && check.action != nullptr) {
+            const int param = TableSchema::paramIndex(*check.action, field.name);
+            if (param >= 0) {
+                paramValues_[static_cast<std::size_t>(param)] = &field.value;
+                continue;
+            }
             std::vector<std::string> params;
             for (const Kiv::AttributeInfo* p : check.action->params) {
                 params.emplace_back(p->name);
             }
-            check.problem("unknown field '" + field.name + "' for action " + check.action->name +
-                          (params.empty()
-                               ? " (it takes none)"
-                               : " (its fields: " + TableSchema::nameList(params) + ")"));
+            check.problem(
+                "unknown field '" + std::string(field.name) + "' for action " + check.action->name +
+                (params.empty() ? " (it takes none)"
+                                : " (its fields: " + TableSchema::nameList(params) + ")"));
         }
     }
     std::vector<std::string> missing;
-    if (takesKey) {
-        for (const Kiv::AttributeInfo* key : schema_.keyFields()) {
-            if (line.field(key->name) == nullptr) {
-                missing.emplace_back(key->name);
-            }
+    for (std::size_t i = 0; takesKey && i < keyValues_.size(); ++i) {
+        if (keyValues_[i] == nullptr) {
+            missing.emplace_back(schema_.keyFields()[i]->name);
         }
     }
-    if (check.action != nullptr) {
-        for (const Kiv::AttributeInfo* param : check.action->params) {
-            if (line.field(param->name) == nullptr) {
-                missing.emplace_back(param->name);
-            }
+    for (std::size_t i = 0; i < paramValues_.size(); ++i) {
+        if (paramValues_[i] == nullptr) {
+            missing.emplace_back(check.action->params[i]->name);
         }
     }
     if (!missing.empty()) {
@@ -104,30 +111,31 @@ void Planner::checkFields(LineCheck& check) const {
     }
 }
 
-void Planner::buildMatch(LineCheck& check) const {
-    Dorvu::Ptr<MatchSpec> match = schema_.newMatch();
-    for (const Kiv::AttributeInfo* key : schema_.keyFields()) {
-        const std::string& value = *check.line.field(key->name);
+// Sets `attributes` of `object` from the text of `values`, a problem for each
+// value that does not suit its attribute.
+void Planner::setFields(LineCheck& check, Kiv::PtrInterface& object,
+                        const std::vector<const Kiv::AttributeInfo*>& attributes,
+                        const std::vector<const std::string_view*>& values) const {
+    for (std::size_t i = 0; i < attributes.size(); ++i) {
         try {
-            Kiv::genericSetStrep(*match, *key, value);
+            Kiv::genericSetStrep(object, *attributes[i], *values[i]);
         } catch (const Kiv::Exception& e) {
-            check.problem(std::string(key->name) + "=" + value + ": " + e.what());
+            check.problem(std::string(attributes[i]->name) + "=" + std::string(*values[i]) + ": " +
+                          e.what());
         }
     }
+}
+
+void Planner::buildMatch(LineCheck& check) const {
+    Dorvu::Ptr<MatchSpec> match = schema_.newMatch();
+    setFields(check, *match, schema_.keyFields(), keyValues_);
     check.step.key = schema_.keyOf(*match);
     check.step.match = std::move(match);
 }
 
 void Planner::buildAction(LineCheck& check) const {
     Dorvu::Ptr<ActionSpec> action = schema_.newAction(*check.action);
-    for (const Kiv::AttributeInfo* param : check.action->params) {
-        const std::string& value = *check.line.field(param->name);
-        try {
-            Kiv::genericSetStrep(*action, *param, value);
-        } catch (const Kiv::Exception& e) {
-            check.problem(std::string(param->name) + "=" + value + ": " + e.what());
-        }
-    }
+    setFields(check, *action, check.action->params, paramValues_);
     check.step.action = std::move(action);
 }
 
@@ -146,10 +154,10 @@ void Planner::checkState(LineCheck& check) {
         return;
     }
     if (oncePerInput_) {
-        auto [seen, inserted] = keyLines_.try_emplace(step.key, step.line);
+        auto [seen, inserted] = keyLines_.tryEmplace(step.key, step.line);
         if (!inserted) {
             check.problem("key " + schema_.keyText(step.key) + " already used on line " +
-                          std::to_string(seen->second));
+                          std::to_string(*seen));
             return;
         }
     }

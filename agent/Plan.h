@@ -7,10 +7,10 @@
 
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "EntryBook.h"
+#include "KeyTable.h"
 #include "LineFormat.h"
 #include "TableSchema.h"
 
@@ -44,7 +44,10 @@ class Planner {
   private:
     struct LineCheck;
 
-    void checkFields(LineCheck& check) const;
+    void checkFields(LineCheck& check);
+    void setFields(LineCheck& check, Kiv::PtrInterface& object,
+                   const std::vector<const Kiv::AttributeInfo*>& attributes,
+                   const std::vector<const std::string_view*>& values) const;
     void buildMatch(LineCheck& check) const;
     void buildAction(LineCheck& check) const;
     void checkState(LineCheck& check);
@@ -52,8 +55,11 @@ class Planner {
     const TableSchema& schema_;
     const EntryBook& book_;
     bool oncePerInput_;
-    std::unordered_map<MatchKey, unsigned> keyLines_;
+    KeyTable<MatchKey, unsigned> keyLines_;  // the line of each key seen
     unsigned defaultLine_ = 0;
+    // The current line's value of each key field and action parameter, or null.
+    std::vector<const std::string_view*> keyValues_;
+    std::vector<const std::string_view*> paramValues_;
 };
 
 }  // namespace NatAgent

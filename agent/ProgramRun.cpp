@@ -50,7 +50,7 @@ class Reporter {
 };
 
 // Parses and plans one physical line; true when it yields a step.
-bool planLine(Planner& planner, InputParser& parser, const std::string& text, unsigned number,
+bool planLine(Planner& planner, InputParser& parser, std::string_view text, unsigned number,
               Step& step, std::vector<Problem>& problems) {
     std::optional<ParsedLine> parsed;
     try {
@@ -101,23 +101,24 @@ void countPlanned(StepKind kind, ProgramCounts& counts) {
     }
 }
 
-ProgramReport programBatch(AgentDevice& device, std::istream& in, const ProgramSettings& settings,
-                           std::ostream& errors) {
+ProgramReport programBatch(AgentDevice& device, std::string_view text,
+                           const ProgramSettings& settings, std::ostream& errors) {
     Reporter reporter(settings, errors);
     ProgramReport report;
     Planner planner(device.schema(), device.book(), true);
     InputParser parser;
     std::vector<Step> steps;
     std::vector<Problem> problems;
-    std::string text;
-    for (unsigned number = 1; std::getline(in, text); ++number) {
+    // The whole input is checked before any of it is applied; the lines
+    // are taken apart where they lie.
+    forEachLine(text, [&](std::string_view line, unsigned number) {
         const std::size_t before = problems.size();
         Step step;
-        if (planLine(planner, parser, text, number, step, problems)) {
+        if (planLine(planner, parser, line, number, step, problems)) {
             steps.push_back(std::move(step));
         }
         report.problems += problems.size() > before ? 1 : 0;
-    }
+    });
     if (!problems.empty()) {
         reporter.problems(problems);
         return report;
@@ -128,7 +129,9 @@ ProgramReport programBatch(AgentDevice& device, std::istream& in, const ProgramS
         }
         return report;
     }
-    device.book().reserve(device.book().size() + steps.size());
+    if (!steps.empty()) {
+        device.book().reserve(device.book().size() + steps.size());
+    }
     Programmer programmer(device, settings.retries);
     {
         ProgressBar progress(settings.progressLabel,

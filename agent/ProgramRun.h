@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "AgentDevice.h"
@@ -31,9 +32,9 @@ struct ProgramReport {
     bool ok() const { return problems == 0 && counts.failed == 0; }
 };
 
-// Checks the whole input first and programs nothing when a line is wrong.
-ProgramReport programBatch(AgentDevice& device, std::istream& in, const ProgramSettings& settings,
-                           std::ostream& errors);
+// Checks all lines of `text` first and programs nothing when one is wrong.
+ProgramReport programBatch(AgentDevice& device, std::string_view text,
+                           const ProgramSettings& settings, std::ostream& errors);
 // Checks and applies one line at a time, against the table as it is then.
 ProgramReport programStream(AgentDevice& device, std::istream& in, const ProgramSettings& settings,
                             std::ostream& errors);

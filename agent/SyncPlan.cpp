@@ -1,7 +1,6 @@
 #include "SyncPlan.h"
 
 #include <algorithm>
-#include <istream>
 #include <unordered_map>
 
 #include "InputLines.h"
@@ -32,7 +31,7 @@ int order(StepKind kind) {
 
 }  // namespace
 
-SyncPlan planSync(AgentDevice& device, std::istream& in) {
+SyncPlan planSync(AgentDevice& device, std::string_view text) {
     const TableSchema& schema = device.schema();
     // Entries that cannot be read back are there with unknown fields: named
     // in the file they are modified, otherwise deleted.
@@ -49,26 +48,25 @@ SyncPlan planSync(AgentDevice& device, std::istream& in) {
     SyncPlan plan;
     Planner planner(schema, device.book(), true);
     InputParser parser;
-    std::string text;
-    for (unsigned number = 1; std::getline(in, text); ++number) {
+    forEachLine(text, [&](std::string_view line, unsigned number) {
         std::optional<ParsedLine> parsed;
         try {
-            parsed = parser.parse(text, number);
+            parsed = parser.parse(line, number);
         } catch (const LineError& e) {
             plan.problems.push_back({number, e.what()});
-            continue;
+            return;
         }
         if (!parsed) {
-            continue;
+            return;
         }
         if (parsed->verb == Verb::Del) {
             plan.problems.push_back(
                 {number, "sync takes add and default lines; leave an entry out to delete it"});
-            continue;
+            return;
         }
         std::optional<Step> step = planner.plan(*parsed, plan.problems);
         if (!step) {
-            continue;
+            return;
         }
         const MatchPtr match =
             step->match ? step->match : MatchPtr(device.table().defaultMatchSpec());
@@ -77,18 +75,18 @@ SyncPlan planSync(AgentDevice& device, std::istream& in) {
         if (change.step.kind == StepKind::Default) {
             change.before = installedDefault;
             if (installedDefault && sameAction(*installedDefault, change.after)) {
-                continue;
+                return;
             }
         } else if (auto found = installed.find(change.step.key); found != installed.end()) {
             change.before = found->second;
             installed.erase(found);
             if (change.step.kind == StepKind::Modify && change.before &&
                 sameAction(*change.before, change.after)) {
-                continue;
+                return;
             }
         }
         plan.steps.push_back(std::move(change));
-    }
+    });
     if (!plan.problems.empty()) {
         plan.steps.clear();
         return plan;

@@ -5,8 +5,8 @@
 // the table never needs more room than the final one, and the default entry
 // last. A file without a default line leaves the default entry alone.
 
-#include <iosfwd>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "AgentDevice.h"
@@ -25,8 +25,9 @@ struct SyncPlan {
     std::vector<Problem> problems;  // lines of the file that cannot be used
 };
 
-// Reads `in` (either input format) against the device's installed entries.
-SyncPlan planSync(AgentDevice& device, std::istream& in);
+// Reads the lines of `text` (either input format) against the device's
+// installed entries.
+SyncPlan planSync(AgentDevice& device, std::string_view text);
 
 // "+ add ...", "~ add ...", "- add ..." or "~ default ...": the step in the line format.
 std::string syncLine(const TableSchema& schema, const SyncStep& change);

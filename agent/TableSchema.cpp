@@ -49,6 +49,7 @@ TableSchema::TableSchema() : matchType_(&needType(kMatchSpecType)) {
                              " is not a writable U16");
         }
         keyFields_.push_back(attribute);
+        keyNames_.emplace_back(attribute->name);
     }
     if (keyFields_.empty() || keyFields_.size() > kMaxKeyFields) {
         throw AgentError("the match spec has " + std::to_string(keyFields_.size()) + " fields");
@@ -68,11 +69,13 @@ TableSchema::TableSchema() : matchType_(&needType(kMatchSpecType)) {
         ActionInfo info{std::string(enumName.substr(0, enumName.size() - kActionSuffix.size())),
                         static_cast<Kiv::U8>(value),
                         &needType(actionClassName(enumName)),
+                        {},
                         {}};
         if (!info.typeInfo->ownAttributes().empty()) {
             for (const Kiv::AttributeInfo* attribute : info.typeInfo->attributes()) {
                 if (std::string_view(attribute->name) != kActionTypeAttribute) {
                     info.params.push_back(attribute);
+                    info.paramNames.emplace_back(attribute->name);
                 }
             }
         }
@@ -80,13 +83,21 @@ TableSchema::TableSchema() : matchType_(&needType(kMatchSpecType)) {
     }
 }
 
-const Kiv::AttributeInfo* TableSchema::keyField(std::string_view name) const noexcept {
-    for (const Kiv::AttributeInfo* attribute : keyFields_) {
-        if (Kiv::nameIs(attribute->name, name)) {
-            return attribute;
+namespace {
+
+int indexIn(const std::vector<std::string_view>& names, std::string_view name) noexcept {
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (names[i] == name) {
+            return static_cast<int>(i);
         }
     }
-    return nullptr;
+    return -1;
+}
+
+}  // namespace
+
+int TableSchema::keyIndex(std::string_view name) const noexcept {
+    return indexIn(keyNames_, name);
 }
 
 const ActionInfo* TableSchema::action(std::string_view name) const noexcept {
@@ -105,14 +116,8 @@ const ActionInfo& TableSchema::action(Kiv::U8 type) const {
     return actions_[type];
 }
 
-const Kiv::AttributeInfo* TableSchema::param(const ActionInfo& action,
-                                             std::string_view name) const noexcept {
-    for (const Kiv::AttributeInfo* attribute : action.params) {
-        if (Kiv::nameIs(attribute->name, name)) {
-            return attribute;
-        }
-    }
-    return nullptr;
+int TableSchema::paramIndex(const ActionInfo& action, std::string_view name) noexcept {
+    return indexIn(action.paramNames, name);
 }
 
 std::string TableSchema::nameList(const std::vector<std::string>& names) {

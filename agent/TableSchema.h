@@ -26,6 +26,7 @@ struct ActionInfo {
     // The attributes a line sets: none for a class without fields of its own,
     // otherwise every attribute but the action type.
     std::vector<const Kiv::AttributeInfo*> params;
+    std::vector<std::string_view> paramNames;  // of `params`, for the per-line lookups
 };
 
 // An entry's field values, comparable whatever objects carry them.
@@ -43,13 +44,15 @@ class TableSchema {
     TableSchema();
 
     const std::vector<const Kiv::AttributeInfo*>& keyFields() const noexcept { return keyFields_; }
-    const Kiv::AttributeInfo* keyField(std::string_view name) const noexcept;
+    // The index of key field `name` in keyFields(), or -1.
+    int keyIndex(std::string_view name) const noexcept;
     const std::vector<ActionInfo>& actions() const noexcept { return actions_; }
     // Null for a name that is no action of the table.
     const ActionInfo* action(std::string_view name) const noexcept;
     // Throws AgentError for a type without a name.
     const ActionInfo& action(Kiv::U8 type) const;
-    const Kiv::AttributeInfo* param(const ActionInfo& action, std::string_view name) const noexcept;
+    // The index of parameter `name` in action.params, or -1.
+    static int paramIndex(const ActionInfo& action, std::string_view name) noexcept;
     // "a, b and c", for messages.
     static std::string nameList(const std::vector<std::string>& names);
 
@@ -75,6 +78,7 @@ class TableSchema {
   private:
     const Kiv::TypeInfo* matchType_;
     std::vector<const Kiv::AttributeInfo*> keyFields_;
+    std::vector<std::string_view> keyNames_;
     std::vector<ActionInfo> actions_;
 };
 

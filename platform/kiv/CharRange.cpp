@@ -1,7 +1,6 @@
 #include "CharRange.h"
 
 #include <cctype>
-#include <limits>
 
 #include "Format.h"
 
@@ -41,10 +40,11 @@ U64 CharRange::needUnsigned() {
         } else {
             break;
         }
-        if (value > (std::numeric_limits<U64>::max() - d) / base) {
+        // Overflow flags rather than a division per digit: numbers are read per field.
+        if (__builtin_mul_overflow(value, base, &value) ||
+            __builtin_add_overflow(value, d, &value)) {
             error("number too large", start);
         }
-        value = value * base + d;
     }
     if (digits == 0) {
         pos_ = start;
@@ -57,11 +57,13 @@ std::string_view CharRange::needIdentifier() {
     const std::size_t start = pos_;
     auto isFirst = [](char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; };
     auto isNext = [&](char c) { return isFirst(c) || std::isdigit(static_cast<unsigned char>(c)); };
-    if (!isFirst(peek())) error(_fmt("expected a name but found %s", found().c_str()));
+    if (!isFirst(peek()))
+        error(_fmt("expected a name but found %s", found().c_str()));
     while (!empty()) {
         if (isNext(text_[pos_])) {
             ++pos_;
-        } else if (rest().starts_with("::") && pos_ + 2 < text_.size() && isFirst(text_[pos_ + 2])) {
+        } else if (rest().starts_with("::") && pos_ + 2 < text_.size() &&
+                   isFirst(text_[pos_ + 2])) {
             pos_ += 2;
         } else {
             break;
@@ -75,7 +77,8 @@ void CharRange::skipSpaces() noexcept {
 }
 
 void CharRange::checkAllDataConsumed() const {
-    if (!empty()) error(_fmt("unexpected trailing text %s", found().c_str()));
+    if (!empty())
+        error(_fmt("unexpected trailing text %s", found().c_str()));
 }
 
 void CharRange::cannotConvert(const char* typeName, std::size_t start) const {
@@ -87,7 +90,8 @@ void CharRange::error(const String& what, std::size_t at) const {
 }
 
 String CharRange::found() const {
-    if (empty()) return "end of text";
+    if (empty())
+        return "end of text";
     constexpr std::size_t kQuote = 24;
     const std::string_view r = rest();
     const bool cut = r.size() > kQuote;

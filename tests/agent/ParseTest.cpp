@@ -1,11 +1,14 @@
-// The agent's two parsers, without a device: the command line and the
-// operation lines.
+// The agent's parts that need no device: the command line, the operation
+// lines and the key table behind its per-line lookups.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <optional>
+#include <random>
 #include <tuple>
 
 #include "agent/InputLines.h"
+#include "agent/KeyTable.h"
 #include "agent/Options.h"
 
 namespace NatAgent {
@@ -143,6 +146,38 @@ TEST(InputParserTest, BadLinesSayWhatIsWrong) {
             ADD_FAILURE() << "accepted: " << text;
         } catch (const LineError& e) {
             EXPECT_STREQ(e.what(), message);
+        }
+    }
+}
+
+// Random adds, changes and removals over few keys keep long probe runs
+// (wrapping the table's end too) under constant change; after every step the
+// table must hold exactly what an ordered map holds.
+TEST(KeyTableTest, AgreesWithAMapThroughAddsChangesAndRemovals) {
+    KeyTable<std::uint64_t, unsigned> table;
+    std::map<std::uint64_t, unsigned> expected;
+    std::mt19937 random(7);
+    for (unsigned step = 1; step <= 20000; ++step) {
+        const std::uint64_t key = random() % 96 * 0x10001;
+        switch (random() % 3) {
+            case 0:
+                table.assign(key, step);
+                expected[key] = step;
+                break;
+            case 1:
+                EXPECT_EQ(table.tryEmplace(key, step).second,
+                          expected.try_emplace(key, step).second);
+                break;
+            default:
+                table.erase(key);
+                expected.erase(key);
+        }
+        ASSERT_EQ(table.size(), expected.size()) << "step " << step;
+        for (std::uint64_t k = 0; k < 96 * 0x10001; k += 0x10001) {
+            const unsigned* held = table.find(k);
+            const auto want = expected.find(k);
+            ASSERT_EQ(held ? *held : 0u, want == expected.end() ? 0u : want->second)
+                << "key " << k << " after step " << step;
         }
     }
 }
