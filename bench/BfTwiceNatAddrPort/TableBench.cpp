@@ -242,15 +242,7 @@ BENCHMARK(BM_DependentMiss);
 void BM_ReadBackObjects(benchmark::State& state) {
     Stopwatch cpu;
     cpu.start();
-    for (auto _ : state) {
-        auto match = Bf::twiceNatAddrPortMatchSpecFactory();
-        match->ingMdNatKeyIdIs(7);
-        match->l4PortHdrSrcPortIs(1000);
-        match->l4PortHdrDstPortIs(443);
-        Bf::TwiceNatAddrPortTableEntry entry(match);
-        entry.actionIs(Bf::actionSpecOf(Bf::twiceNatAddrPortHitActionSpec, 1, 6, 2));
-        benchmark::DoNotOptimize(entry);
-    }
+    for (auto _ : state) benchmark::DoNotOptimize(entryOf(matchOf(7), hitAction(1, 6, 2)));
     cpu.stop();
     state.counters["objects_ns"] = cpu.nanoseconds() / static_cast<double>(state.iterations());
 }
