@@ -1,5 +1,8 @@
 #include "Allocator.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <array>
 #include <cstdint>
 #include <cstdlib>
@@ -54,6 +57,17 @@ U64 MemAllocationTracker::totalLiveObjects() {
     U64 total = 0;
     forEach([&](const MemAllocationTracker& t) { total += t.liveObjects(); });
     return total;
+}
+
+void prefault(void* memory, std::size_t bytes) noexcept {
+#ifndef MADV_POPULATE_WRITE
+    constexpr int MADV_POPULATE_WRITE = 23;
+#endif
+    static const auto pageMask = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE)) - 1;
+    const auto begin = reinterpret_cast<std::uintptr_t>(memory) & ~pageMask;
+    const auto end = reinterpret_cast<std::uintptr_t>(memory) + bytes;
+    if (bytes != 0)
+        ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
 }
 
 namespace SlabAllocator {
@@ -142,6 +156,8 @@ ChunkHeader* newChunk(Slabs& s, std::size_t slotSize) {
     void* memory = std::aligned_alloc(kChunkSize, kChunkSize);
     if (!memory)
         throw std::bad_alloc();
+    // A chunk's slots are handed out one after another: its pages all come into use.
+    prefault(memory, kChunkSize);
     auto* chunk = ::new (memory) ChunkHeader{};
     chunk->slotSize = static_cast<std::uint32_t>(slotSize);
     chunk->reciprocal =

@@ -60,6 +60,13 @@ class MemAllocationTracker {
     std::atomic<U64> totalAllocations_{0};
 };
 
+// Faults in the pages of [memory, memory + bytes) for writing, in one system
+// call: several times cheaper than the page faults of a first write to each,
+// and a read before the first write (a probe of a hash table) would fault
+// twice. Memory of a private anonymous mapping or of the heap; on a kernel
+// that cannot do it, the pages fault in on use as before.
+void prefault(void* memory, std::size_t bytes) noexcept;
+
 // Fixed-size slabs per size class (multiples of 16 bytes, up to kMaxSlotSize),
 // each with a free list. Larger requests fall back to the global heap.
 namespace SlabAllocator {

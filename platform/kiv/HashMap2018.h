@@ -13,6 +13,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -20,6 +21,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "Allocator.h"
 #include "Ptr.h"
 
 namespace Kiv {
@@ -79,6 +81,7 @@ class HashMap2018 {
             cur_.release();
             cur_.allocate(slots);
         }
+        cur_.prefaultSome(cur_.capacity() * sizeof(Node));
     }
 
     // Inserts the pair when `key` is absent; a present key keeps its value.
@@ -92,10 +95,12 @@ class HashMap2018 {
             ++size_;
             return {&nullValue_, true};
         }
-        if (cur_.capacity() == 0 || (size_ + 1) * 4 > cur_.capacity() * 3)
+        if (cur_.capacity() == 0 || (size_ + 1) * 4 > cur_.capacity() * 3) {
             grow();
-        else
+        } else {
             drainSome();
+            cur_.prefaultSome(kPrefaultStep);
+        }
         key->newRef();
         ++size_;
         return {&cur_.place(key.ptr(), std::move(value)), true};
@@ -195,6 +200,11 @@ class HashMap2018 {
     // Tables from this size on are mapped fresh, so that their zeroed pages
     // are faulted in by the inserts that use them rather than cleared at once.
     static constexpr std::size_t kMappedBytes = 64 * 1024;
+    // Bytes of a fresh mapped table faulted in per insert: its first inserts
+    // fault the whole table in, in steps of a few microseconds, before the
+    // random probes of later inserts would fault its pages one at a time
+    // (twice each: a probe reads a page before the insert writes it).
+    static constexpr std::size_t kPrefaultStep = 32 * 1024;
 
     static K* tombstone() noexcept { return reinterpret_cast<K*>(std::uintptr_t{1}); }
     static bool holdsKey(const K* k) noexcept { return k != nullptr && k != tombstone(); }
@@ -204,7 +214,8 @@ class HashMap2018 {
         std::size_t mask = 0;  // capacity - 1, capacity a power of two
         unsigned shift = 64;
         std::size_t count = 0;
-        std::size_t unmapped = 0;  // bytes at the front already given back
+        std::size_t unmapped = 0;    // bytes at the front already given back
+        std::size_t prefaulted = 0;  // bytes at the front already faulted in
 
         std::size_t capacity() const noexcept { return slots ? mask + 1 : 0; }
 
@@ -283,11 +294,22 @@ class HashMap2018 {
                     throw std::bad_alloc();
             }
             slots = static_cast<Node*>(memory);
+            prefaulted = bytes >= kMappedBytes ? 0 : bytes;  // a small table is left as it is
             mask = slotCount - 1;
             shift = 64 - static_cast<unsigned>(__builtin_ctzll(slotCount));
             count = 0;
         }
         bool mapped() const noexcept { return capacity() * sizeof(Node) >= kMappedBytes; }
+
+        // Faults in up to `bytes` more of a mapped table, front to back.
+        void prefaultSome(std::size_t bytes) noexcept {
+            const std::size_t total = capacity() * sizeof(Node);
+            if (prefaulted >= total)
+                return;
+            const std::size_t step = std::min(bytes, total - prefaulted);
+            prefault(reinterpret_cast<char*>(slots) + prefaulted, step);
+            prefaulted += step;
+        }
 
         // A mapped table gives the pages below `drained` back as it drains,
         // a piece at a time, so that no insert pays for unmapping all of it.
