@@ -5,7 +5,6 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdlib>
 #include <mutex>
 #include <new>
 #include <set>
@@ -15,6 +14,7 @@
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>
+#include <sanitizer/lsan_interface.h>
 #define KIV_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
 #define KIV_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))
 #else
@@ -105,10 +105,16 @@ struct SizeClass {
     ChunkHeader* current = nullptr;  // chunk with an uncarved tail
 };
 
+// Chunks are carved from mappings of kRegionChunks chunks, aligned to the
+// chunk size: no allocator header between chunks, no alignment gaps.
+constexpr std::size_t kRegionChunks = 32;
+
 struct Slabs {
     std::mutex mutex;
     std::array<SizeClass, kClasses> classes{};
     std::set<std::uintptr_t> chunks;
+    std::uintptr_t regionNext = 0;  // the next chunk of the current mapping
+    std::uintptr_t regionEnd = 0;
     U64 liveSlots = 0;
 };
 
@@ -152,10 +158,32 @@ void markLive(ChunkHeader* chunk, std::size_t index, bool live) {
     }
 }
 
-ChunkHeader* newChunk(Slabs& s, std::size_t slotSize) {
-    void* memory = std::aligned_alloc(kChunkSize, kChunkSize);
-    if (!memory)
+void newRegion(Slabs& s) {
+    const std::size_t bytes = (kRegionChunks + 1) * kChunkSize;  // room to align
+    void* mapped =
+        ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED)
         throw std::bad_alloc();
+    const auto begin = reinterpret_cast<std::uintptr_t>(mapped);
+    const std::uintptr_t aligned = (begin + kChunkSize - 1) & ~(kChunkSize - 1);
+    const std::uintptr_t end = aligned + kRegionChunks * kChunkSize;
+    if (aligned != begin)
+        ::munmap(mapped, aligned - begin);
+    if (end != begin + bytes)
+        ::munmap(reinterpret_cast<void*>(end), begin + bytes - end);
+#if defined(__SANITIZE_ADDRESS__)
+    // Objects in slots may hold the only pointer to heap memory.
+    __lsan_register_root_region(reinterpret_cast<void*>(aligned), end - aligned);
+#endif
+    s.regionNext = aligned;
+    s.regionEnd = end;
+}
+
+ChunkHeader* newChunk(Slabs& s, std::size_t slotSize) {
+    if (s.regionNext == s.regionEnd)
+        newRegion(s);
+    void* memory = reinterpret_cast<void*>(s.regionNext);
+    s.regionNext += kChunkSize;
     // A chunk's slots are handed out one after another: its pages all come into use.
     prefault(memory, kChunkSize);
     auto* chunk = ::new (memory) ChunkHeader{};
