@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "AgentError.h"
+#include "kiv/Allocator.h"
 
 namespace NatAgent {
 
@@ -136,7 +137,11 @@ std::string readAll(std::istream& in) {
         at < 0 ? at : std::streamoff(buffer.pubseekoff(0, std::ios::end, std::ios::in));
     if (end > at) {
         buffer.pubseekpos(at, std::ios::in);
-        text.resize(static_cast<std::size_t>(end - at));
+        const auto size = static_cast<std::size_t>(end - at);
+        // Faulted in at once: a large input would otherwise fault page by page.
+        text.reserve(size);
+        Kiv::prefault(text.data(), size);
+        text.resize(size);
         in.read(text.data(), static_cast<std::streamsize>(text.size()));
         text.resize(static_cast<std::size_t>(in.gcount()));
     }
