@@ -150,7 +150,8 @@ TEST_P(CrashRestartTest, KilledAnywhereTheAgentRestartsWithNothingCommittedLost)
     EXPECT_GE(kills_, kKills);
     EXPECT_EQ(refusals_ + lost_ + resyncWrites_, 0u);
     EXPECT_EQ(done, stream.size()) << "the rest of the stream did not complete";
-    EXPECT_EQ(agent({"audit"}).status, 0);
+    const AgentResult audit = agent({"audit"});
+    EXPECT_EQ(audit.status, 0) << audit.out << audit.err;
 }
 
 AGENT_BACKENDS(CrashRestartTest);
