@@ -219,7 +219,7 @@ Table& AgentDevice::table() {
         return *table_;
     }
     if (options_.writes) {
-        adoptCrashOrphans(*this);
+        finishCrashedOperations(*this);
     }
     const Kiv::U64 recordsBefore = keys_->recordCount();
     try {

@@ -4,6 +4,7 @@
 #include <iostream>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 #include "Output.h"
 
@@ -110,31 +111,47 @@ void checkHandleMap(AgentDevice& device, const std::vector<EntryConfig>& records
     });
 }
 
-// Whether a chip entry of the device's pipe lacks a key record, from a
-// whole walk only: the chip's handles are listed (the entries themselves are
-// not read) and compared with the handles the records name. A restart over
-// a clean device stops here, without the audit's reading of every entry.
-bool hasOrphans(AgentDevice& device) {
+// What a kill left, from a whole walk only: whether a chip entry of the
+// device's pipe lacks a key record (an add cut short after the chip took
+// it), and the keys of all but the first record that name the default entry
+// (a default set cut short before the record of the entry's previous match
+// object was freed). The chip's handles are listed (the entries themselves
+// are not read) and compared with the handles the records name, so a restart
+// over a clean device stops here, without the audit's reading of every entry.
+struct CrashLeftovers {
+    bool orphans = false;
+    std::vector<Kiv::U64> extraDefaultKeys;
+};
+
+CrashLeftovers crashLeftovers(AgentDevice& device) {
     const Zabro::MbbZabroTableConfig& config = *device.keys().mbbZabroTableConfig();
+    const std::uint32_t defaultHandle = device.sdk().defaultHandle(device.pipe());
+    CrashLeftovers left;
     std::vector<std::uint32_t> named;
     named.reserve(config.recordCount());
+    bool defaultNamed = false;
     std::string corruption;
     const bool complete = visitRecords(
         config,
-        [&named](const EntryConfig& record) {
-            if (record.handleSet()) {
-                named.push_back(record.sdkEntryHandle());
+        [&](const EntryConfig& record) {
+            if (!record.handleSet()) {
+                return;
+            }
+            named.push_back(record.sdkEntryHandle());
+            if (record.sdkEntryHandle() == defaultHandle && std::exchange(defaultNamed, true)) {
+                left.extraDefaultKeys.push_back(record.key());
             }
         },
         corruption);
     if (!complete) {
-        return false;
+        return {};
     }
     std::vector<std::uint32_t> onChip = device.sdk().handles(device.pipe());
     // Both lists usually come in handle order already, which sorts fast.
     std::sort(named.begin(), named.end());
     std::sort(onChip.begin(), onChip.end());
-    return !std::includes(named.begin(), named.end(), onChip.begin(), onChip.end());
+    left.orphans = !std::includes(named.begin(), named.end(), onChip.begin(), onChip.end());
+    return left;
 }
 
 }  // namespace
@@ -170,18 +187,25 @@ std::uint64_t adoptOrphans(AgentDevice& device, AuditReport& report,
     return adopted;
 }
 
-void adoptCrashOrphans(AgentDevice& device) {
-    if (!hasOrphans(device)) {
-        return;
+void finishCrashedOperations(AgentDevice& device) {
+    const CrashLeftovers left = crashLeftovers(device);
+    if (left.orphans) {
+        AuditReport report = audit(device);
+        const std::uint64_t adopted =
+            report.walkComplete ? adoptOrphans(device, report, [](const SdkEntry&) { return true; })
+                                : 0;
+        if (adopted != 0) {
+            std::cerr << "natagent: adopted " << adopted << " chip entr"
+                      << (adopted == 1 ? "y" : "ies")
+                      << " that a crash left without a key record\n";
+        }
     }
-    AuditReport report = audit(device);
-    if (!report.walkComplete) {
-        return;
+    for (const Kiv::U64 key : left.extraDefaultKeys) {
+        device.keys().free(key);
     }
-    if (const std::uint64_t adopted =
-            adoptOrphans(device, report, [](const SdkEntry&) { return true; })) {
-        std::cerr << "natagent: adopted " << adopted << " chip entr" << (adopted == 1 ? "y" : "ies")
-                  << " that a crash left without a key record\n";
+    if (const std::size_t freed = left.extraDefaultKeys.size()) {
+        std::cerr << "natagent: freed " << freed << " extra key record" << (freed == 1 ? "" : "s")
+                  << " of the default entry that a crash left\n";
     }
 }
 

@@ -47,11 +47,15 @@ MatchKey chipEntryKey(const TableSchema& schema, const SdkEntry& entry);
 std::uint64_t adoptOrphans(AgentDevice& device, AuditReport& report,
                            const std::function<bool(const SdkEntry&)>& adopt);
 
-// The orphan window: an entry that reached the chip just before a kill,
-// before its handle was recorded. A writer adopts every such entry before
-// its table resyncs, and says how many on stderr. Nothing when the record
-// walk is incomplete: a record after the corrupt one may name the entry.
-void adoptCrashOrphans(AgentDevice& device);
+// What a kill between a chip call and its key records left, finished before
+// the table resyncs, each kind said with its count on stderr:
+// - an entry that reached the chip before its handle was recorded is adopted;
+// - of the records that name the default entry, as one that a default set
+//   recorded does until the entry's previous record is freed, all but the
+//   first are freed.
+// Nothing when the record walk is incomplete: a record after the corrupt one
+// may name the entry.
+void finishCrashedOperations(AgentDevice& device);
 
 struct RepairReport {
     std::vector<std::string> done;

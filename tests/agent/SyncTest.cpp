@@ -162,6 +162,21 @@ TEST_P(SyncTest, EntriesACrashLeftWithoutARecordAreAdoptedOrCleared) {
 // One writer per device and pipe: while one agent streams lines from a pipe
 // the test keeps open, other writers are refused at once with --wait 0,
 // naming the holder, and the first loses nothing.
+// A default set records the entry under the table's default match spec,
+// then frees the record of the entry's previous match object: a kill between
+// the two leaves two records naming the default entry.
+TEST_P(SyncTest, ExtraRecordOfTheDefaultEntryIsFreedAtRestart) {
+    ASSERT_EQ(agent({"program"}, lines({"default action=onMiss", addLine(1)})).status, 0);
+    const uint32_t defaultHandle = chip().defaultEntryHandle(Chip::kAllPipes);
+    Chip::close(0);
+    keyRecords()->sdkEntryHandleIs(keyRecords()->recordAlloc().key(), defaultHandle);
+    const AgentResult restart = agent({"program"}, lines({"default action=onMiss"}));
+    EXPECT_EQ(restart.err,
+              "natagent: freed 1 extra key record of the default entry that a crash left\n");
+    EXPECT_EQ(agent({"audit"}).status, 0);
+    EXPECT_EQ(keyRecords()->recordCount(), 2u);
+}
+
 TEST_P(SyncTest, SecondWriterIsRefusedAndNothingIsLost) {
     const std::string fifo = (dir_ / "feed").string();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
