@@ -50,9 +50,8 @@ std::uint64_t adoptOrphans(AgentDevice& device, AuditReport& report,
 // What a kill between a chip call and its key records left, finished before
 // the table resyncs, each kind said with its count on stderr:
 // - an entry that reached the chip before its handle was recorded is adopted;
-// - of the records that name the default entry, as one that a default set
-//   recorded does until the entry's previous record is freed, all but the
-//   first are freed.
+// - when several records name the default entry (a default set records the
+//   entry anew before it frees the earlier record), all but the first are freed.
 // Nothing when the record walk is incomplete: a record after the corrupt one
 // may name the entry.
 void finishCrashedOperations(AgentDevice& device);

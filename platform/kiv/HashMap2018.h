@@ -198,7 +198,7 @@ class HashMap2018 {
     // any step above 4/3 empties it in time.
     static constexpr std::size_t kDrainStep = 8;
     // Tables from this size on are mapped fresh, so that their zeroed pages
-    // are faulted in by the inserts that use them rather than cleared at once.
+    // come in a step at a time (kPrefaultStep) rather than cleared at once.
     static constexpr std::size_t kMappedBytes = 64 * 1024;
     // Bytes of a fresh mapped table faulted in per insert: its first inserts
     // fault the whole table in, in steps of a few microseconds, before the
