@@ -1,33 +1,281 @@
 // Kills a process driving the chip, at random moments and at every store of a short
-// scenario, and checks that each operation is either wholly there or not there.
-#include <cstdio>
+// scenario, and checks that each operation is either wholly there or not there. Damages
+// segments: bad records are reported, quarantined and cleared; any byte content,
+// truncation or crafted structural word is refused or survived without a crash, hang or
+// silent change.
+#include <gmock/gmock.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
-#include "ChipCrashSupport.h"
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
 #include "ChipTestSupport.h"
 #include "chip/ChipRecord.h"
+#include "support/ChildProcess.h"
+#include "support/RawSegment.h"
 
 namespace {
 
-using namespace ChipCrash;
+using namespace Chip;
+
+constexpr uint32_t kDev = 2;
+
+struct Op {
+    enum Kind : uint8_t { Add, Modify, Delete, DefaultSet, DefaultReset, Scope } kind;
+    bool done;
+    Status status;
+    uint16_t pipe;
+    uint32_t handle;
+    EntryKey key;
+    ActionData data;
+    EntryScope scope;
+};
+
+uint64_t keyOf(const EntryKey& k, uint16_t pipe) {
+    return placementKey(k.natKeyId, k.srcPort, k.dstPort, pipe);
+}
+
+std::vector<uint16_t> scopePipes(EntryScope scope) {
+    return scope == EntryScope::AllPipes ? std::vector<uint16_t>{kAllPipes}
+                                         : std::vector<uint16_t>{0, 1, 2, 3};
+}
+
+struct Installed {
+    uint32_t handle;
+    ActionData data;
+    bool operator==(const Installed&) const = default;
+};
+
+// What the chip must hold: entries by placement key, defaults by pipe, the scope.
+struct Model {
+    EntryScope scope = EntryScope::AllPipes;
+    std::map<uint64_t, Installed> entries;
+    std::map<uint16_t, ActionData> defaults;
+
+    void apply(const Op& op) {
+        const uint64_t key = keyOf(op.key, op.pipe);
+        if (op.kind == Op::Add)
+            entries[key] = {op.handle, op.data};
+        else if (op.kind == Op::Modify)
+            entries[key].data = op.data;
+        else if (op.kind == Op::Delete)
+            entries.erase(key);
+        else if (op.kind == Op::Scope)
+            scope = op.scope;
+        else
+            defaults[op.pipe] = op.kind == Op::DefaultSet ? op.data : ActionData{};
+    }
+    // Defaults count only on the scope's pipes; one never set is the miss action.
+    bool operator==(const Model& o) const {
+        auto defaultOf = [](const Model& m, uint16_t pipe) {
+            auto found = m.defaults.find(pipe);
+            return found == m.defaults.end() ? ActionData{} : found->second;
+        };
+        return scope == o.scope && entries == o.entries &&
+               std::ranges::all_of(scopePipes(scope), [&](uint16_t pipe) {
+                   return defaultOf(*this, pipe) == defaultOf(o, pipe);
+               });
+    }
+};
+
+// Adds an entry in this process and, when the chip takes it, to `model`.
+Status addTo(Device& dev, Model& model, uint16_t pipe, EntryKey key, ActionData data) {
+    Op op{Op::Add, true, kSuccess, pipe, 0, key, data, {}};
+    op.status = dev.entryAdd(pipe, key, data, &op.handle);
+    if (op.status == kSuccess)
+        model.apply(op);
+    return op.status;
+}
+
+// Everything the chip shows through its interface.
+Model readChip(Device& dev) {
+    Model m;
+    m.scope = dev.entryScope();
+    for (uint16_t pipe : scopePipes(m.scope)) {
+        EntryView view;
+        for (uint32_t h : dev.entryHandles(pipe)) {
+            EXPECT_EQ(dev.entryGet(h, kAnyPipe, &view), kSuccess);
+            EXPECT_TRUE(m.entries.emplace(keyOf(view.key, pipe), Installed{h, view.data}).second)
+                << "key listed twice";
+        }
+        EXPECT_EQ(dev.entryGet(dev.defaultEntryHandle(pipe), kAnyPipe, &view), kSuccess);
+        m.defaults[pipe] = view.data;
+    }
+    return m;
+}
+
+// Runs random operations on the chip, reporting each through `fd`; never returns.
+class Driver {
+  public:
+    Driver(int fd, uint32_t seed, uint32_t keySpace)
+        : dev_(Chip::open(kDev)), fd_(fd), rng_(seed), keySpace_(keySpace) {
+        EntryView view;
+        for (uint16_t pipe : scopePipes(dev_.entryScope()))
+            for (uint32_t h : dev_.entryHandles(pipe))
+                if (dev_.entryGet(h, kAnyPipe, &view) == kSuccess)
+                    live_.push_back({Op::Add, true, kSuccess, pipe, h, view.key, view.data, {}});
+    }
+
+    [[noreturn]] void run(uint32_t steps) {
+        while (steps-- > 0) step();
+        ::_exit(0);
+    }
+
+    void step() {
+        std::vector<uint16_t> pipes = scopePipes(dev_.entryScope());
+        Op op{};
+        op.pipe = pipes[pick(pipes.size())];
+        op.data = {static_cast<Action>(pick(kActionCount)), static_cast<uint8_t>(pick(256)),
+                   static_cast<uint16_t>(pick(65536)), static_cast<uint16_t>(pick(65536))};
+        if (op.data.action == Action::OnMiss)
+            op.data = {};  // the miss action carries no parameters
+        uint32_t roll = pick(100);
+        std::size_t victim = live_.empty() ? 0 : pick(live_.size());
+        if (roll < 45 || (roll < 90 && live_.empty())) {
+            op.kind = Op::Add;
+            uint32_t k = pick(keySpace_);
+            op.key = {static_cast<uint16_t>(k), static_cast<uint16_t>(k >> 16), 443};
+        } else if (roll < 90) {
+            const ActionData data = op.data;
+            op = live_[victim];
+            op.kind = roll < 65 ? Op::Modify : Op::Delete;
+            op.data = data;
+        } else if (roll < 99) {
+            op.kind = roll < 96 ? Op::DefaultSet : Op::DefaultReset;
+        } else {
+            op = switchScope();
+        }
+        perform(op);
+    }
+
+    // Deletes every entry and switches the scope: the only way to change it.
+    void emptyAndSwitchScope() {
+        for (Op op : std::vector<Op>(live_)) {
+            op.kind = Op::Delete;
+            perform(op);
+        }
+        perform(switchScope());
+    }
+
+  private:
+    Op switchScope() const {
+        const bool all = dev_.entryScope() == EntryScope::AllPipes;
+        return {Op::Scope, false, {}, 0,
+                0,         {},    {}, all ? EntryScope::SinglePipe : EntryScope::AllPipes};
+    }
+
+    void perform(Op op) {
+        op.done = false;
+        TestSupport::report(fd_, op);
+        op.status = execute(op);
+        op.done = true;
+        TestSupport::report(fd_, op);
+    }
+
+    uint32_t pick(std::size_t n) { return static_cast<uint32_t>(rng_() % n); }
+
+    Status execute(Op& op) {
+        switch (op.kind) {
+            case Op::Add:
+                if (Status st = dev_.entryAdd(op.pipe, op.key, op.data, &op.handle))
+                    return st;
+                live_.push_back(op);
+                return kSuccess;
+            case Op::Modify:
+                return dev_.entryModify(op.handle, op.pipe, op.data);
+            case Op::Delete:
+                if (Status st = dev_.entryDelete(op.handle, op.pipe))
+                    return st;
+                std::erase_if(live_, [&](const Op& l) { return l.handle == op.handle; });
+                return kSuccess;
+            case Op::DefaultSet:
+                return dev_.defaultEntrySet(op.pipe, op.data, &op.handle);
+            case Op::DefaultReset:
+                return dev_.defaultEntryReset(op.pipe);
+            case Op::Scope:
+                return dev_.entryScopeIs(op.scope);
+        }
+        return kInvalidArg;
+    }
+
+    Device& dev_;
+    int fd_;
+    std::mt19937 rng_;
+    uint32_t keySpace_;
+    std::vector<Op> live_;
+};
+
+// Forks `child(fd)`, follows its reports, kills it `killAfterMicros` after its first
+// report (never when 0), reaps it and checks the chip against `model`; true when killed.
+template <class Child>
+bool runChild(Model& model, uint32_t killAfterMicros, Child child) {
+    TestSupport::ChildProcess process(child);
+    uint32_t operationsDone = 0;
+    std::optional<Op> pending;
+    for (Op op; process.read(op);) {
+        pending.reset();
+        if (!op.done)
+            pending = op;
+        else if (op.status == kSuccess)
+            model.apply(op);
+        if (op.done && ++operationsDone == 1 && killAfterMicros != 0) {
+            ::usleep(killAfterMicros);
+            process.kill();
+        }
+    }
+    const bool killed = process.killedBy(SIGKILL);
+    EXPECT_TRUE(killed || process.exitCode() == 0) << process.wait();
+
+    Device& dev = Chip::open(kDev);
+    EXPECT_TRUE(dev.badRecords().empty()) << "a kill left a bad record";
+    Model found = readChip(dev);
+    if (found != model && pending) {
+        if (pending->kind == Op::Add) {
+            auto added = found.entries.find(keyOf(pending->key, pending->pipe));
+            pending->handle = added != found.entries.end() ? added->second.handle : 0;
+        }
+        Model after = model;
+        after.apply(*pending);
+        if (after == found)
+            model = after;
+    }
+    EXPECT_TRUE(found == model) << "the chip is neither before nor after the cut operation";
+    EXPECT_EQ(dev.entryCount(), model.entries.size());
+    model = found;
+    Chip::close(kDev);
+    return killed;
+}
+
+// The device's segment mapped behind the chip's back, as a stray writer would see it.
+struct Raw {
+    TestSupport::RawSegment segment{segmentName(kDev)};
+    SegmentHeader& header() const { return segment.at<SegmentHeader>(0); }
+    EntryRecord& record(uint32_t index) const {
+        return segment.at<EntryRecord>(header().recordsOffset + index * sizeof(EntryRecord));
+    }
+    Bucket* buckets() const { return &segment.at<Bucket>(header().bucketsOffset); }
+    // Rewrites a record's seal so that it matches whatever the record now holds.
+    void reseal(uint32_t index, RecordState state) const {
+        EntryRecord& r = record(index);
+        Seal s = sealOf(r);
+        s.state = state;
+        sealStore(r, s);
+    }
+};
+
+uint32_t indexOf(uint32_t handle) {
+    return (handle & kHandleIndexMask) - 1;
+}
 
 using ChipCrashTest = ChipTest::ChipFixture;
-
-// Adds fresh keys until the chip refuses one, then checks the model still reads back:
-// a record handed out twice would have overwritten a committed entry.
-void fillToCapacity(Model& model) {
-    Device& dev = Chip::open(kDev);
-    uint16_t pipe = scopePipes(dev.entryScope())[0];
-    for (uint32_t n = 0;; ++n) {
-        const Status st =
-            addTo(dev, model, pipe, {static_cast<uint16_t>(n), 0xFFFF, 7}, {Action::Hit, 1, 2, 3});
-        if (st == kNoSpace)
-            break;
-        ASSERT_EQ(st, kSuccess);
-    }
-    EXPECT_GE(dev.entryCount(), dev.capacity() * 9 / 10);
-    EXPECT_TRUE(readChip(dev) == model) << "an add overwrote a committed entry";
-    Chip::close(kDev);
-}
 
 TEST_F(ChipCrashTest, RandomKillsLoseNothingCommittedAndLeaveNothingHalfDone) {
     constexpr uint32_t kCapacity = 256, kKills = 400;
@@ -35,20 +283,25 @@ TEST_F(ChipCrashTest, RandomKillsLoseNothingCommittedAndLeaveNothingHalfDone) {
     Chip::close(kDev);
     Model model;
     std::mt19937 rng(20261206);
-    uint32_t kills = 0, runs = 0, operations = 0;
-    for (uint32_t seed = 1; kills < kKills; ++seed) {
-        ChildRun run = runChild(model, 1 + rng() % 500, [seed](int fd) {
-            Driver(fd, seed, kCapacity * 5 / 4).run(UINT32_MAX);
-        });
-        kills += run.killed;
-        ++runs;
-        operations += run.operationsDone;
+    for (uint32_t seed = 1, kills = 0; kills < kKills; ++seed) {
+        kills += runChild(model, 1 + rng() % 500,
+                          [seed](int fd) { Driver(fd, seed, kCapacity * 5 / 4).run(UINT32_MAX); });
         if (HasFailure())
             FAIL() << "seed " << seed;
     }
-    std::printf("chip kill harness: %u kills in %u runs, %u operations done\n", kills, runs,
-                operations);
-    fillToCapacity(model);
+    // Fresh keys until the chip refuses one: a record handed out twice would overwrite a
+    // committed entry.
+    Device& dev = Chip::open(kDev);
+    const uint16_t pipe = scopePipes(dev.entryScope())[0];
+    for (uint16_t n = 0;; ++n) {
+        const Status st = addTo(dev, model, pipe, {n, 0xFFFF, 7}, {Action::Hit, 1, 2, 3});
+        if (st == kNoSpace)
+            break;
+        ASSERT_EQ(st, kSuccess);
+    }
+    EXPECT_GE(dev.entryCount(), dev.capacity() * 9 / 10);
+    EXPECT_TRUE(readChip(dev) == model) << "an add overwrote a committed entry";
+    Chip::close(kDev);
 }
 
 // The same checks after a kill at store N of a fixed scenario, for every N: a full
@@ -70,18 +323,289 @@ TEST_F(ChipCrashTest, KillAtEveryStoreOfAScenario) {
         Model model;
         // Setup runs unarmed in the first child, the scenario armed in the second.
         runChild(model, 0, [](int fd) { Driver(fd, 3, kCapacity * 2).run(60); });
-        ChildRun run = runChild(model, 0, [&](int fd) {
+        const bool killed = runChild(model, 0, [&](int fd) {
             storeKillCountdown = n;
             scenario(fd);
         });
         if (HasFailure())
             FAIL() << "kill at store " << n;
-        if (!run.killed)
+        if (!killed)
             break;
         ++stops;
     }
-    std::printf("chip store-point harness: killed at each of %u stores\n", stops);
     EXPECT_GT(stops, 40u);
+}
+
+constexpr uint32_t kCapacity = 64;
+
+// A chip of kCapacity with `count` entries and a default set; returns what it holds.
+Model installed(uint32_t count) {
+    Device& dev = Chip::open(kDev, kCapacity);
+    Model model;
+    for (uint32_t n = 0; n < count; ++n) {
+        const auto k = static_cast<uint16_t>(n);
+        EXPECT_EQ(addTo(dev, model, kAllPipes, {k, 1, 443}, {Action::HitEcmp, 6, k, 9}), kSuccess);
+    }
+    uint32_t handle = 0;
+    EXPECT_EQ(dev.defaultEntrySet(kAllPipes, {Action::Hit, 17, 3, 4}, &handle), kSuccess);
+    model.defaults[kAllPipes] = {Action::Hit, 17, 3, 4};
+    Chip::close(kDev);
+    return model;
+}
+
+using ChipCorruptionTest = ChipTest::ChipFixture;
+
+TEST_F(ChipCorruptionTest, BadSegmentIsRefusedAndLeftInPlace) {
+    const struct {
+        void (*corrupt)(const Raw&);
+        const char* reason;
+    } cases[] = {
+        {[](const Raw& raw) { raw.header().magic ^= 1; }, "bad magic"},
+        {[](const Raw& raw) { raw.header().layoutVersion = 99; }, "layout version 99"},
+        {[](const Raw& raw) { raw.header().recordSize = 24; }, "sizes differ"},
+        {[](const Raw& raw) { raw.header().recordsOffset += 64; }, "offsets do not match"},
+        {[](const Raw& raw) { raw.header().deviceId = 3; }, "belongs to device 3"},
+        {[](const Raw& raw) { raw.segment.truncate(64); }, "smaller than a header"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
+        ChipTest::ChipEnvironment::wipeAll();
+        installed(0);
+        const Raw raw;
+        c.corrupt(raw);
+        try {
+            Chip::open(kDev);
+            ADD_FAILURE() << "a bad segment was accepted";
+        } catch (const SegmentError& e) {
+            EXPECT_THAT(e.what(), ::testing::HasSubstr(segmentName(kDev) + " refused: "));
+            EXPECT_THAT(e.what(), ::testing::HasSubstr(c.reason));
+        }
+        EXPECT_EQ(raw.header().capacity, kCapacity) << "the segment was not wiped";
+        Device* device = nullptr;
+        EXPECT_EQ(Chip::device(kDev, &device), kInitError) << "C entry points report it";
+    }
+}
+
+// A record damaged while the chip has it mapped reads as a hardware fault.
+TEST_F(ChipCorruptionTest, RecordDamagedUnderAnOpenChipReadsAsHardwareFault) {
+    Device& dev = Chip::open(kDev, kCapacity);
+    uint32_t handle = 0;
+    ASSERT_EQ(dev.entryAdd(kAllPipes, {4, 0, 80}, {Action::Hit, 6, 1, 2}, &handle), kSuccess);
+    Raw().record(indexOf(handle)).slot[0].rwId ^= 0x40;
+    EntryView view;
+    EXPECT_EQ(dev.entryGet(handle, kAnyPipe, &view), kHwAccessFails);
+}
+
+TEST_F(ChipCorruptionTest, BadRecordIsReportedQuarantinedAndClearedToAUsableKey) {
+    using Record = EntryRecord;
+    constexpr std::optional<RecordState> kKept, kEntry = RecordState::Entry;
+    const struct {
+        const char* damage;
+        BadReason reason;
+        std::optional<RecordState> resealAs;  // a seal made to match the damage
+        void (*corrupt)(Record&, const Record& previous);
+        bool defaultRecord = false;
+    } cases[] = {
+        {"flipped byte", BadReason::Checksum, kKept,
+         [](Record& r, const Record&) { r.slot[0].rwId ^= 0x40; }},
+        {"flipped seal", BadReason::Checksum, kKept,
+         [](Record& r, const Record&) { r.seal ^= uint64_t{1} << 40; }},
+        {"state 7", BadReason::State, RecordState{7}, [](Record&, const Record&) {}},
+        {"default state in an entry record", BadReason::State, RecordState::Default,
+         [](Record&, const Record&) {}},
+        {"action 5", BadReason::Action, kEntry,
+         [](Record& r, const Record&) { r.slot[0].action = kActionCount; }},
+        {"pipe 9", BadReason::Pipe, kEntry, [](Record& r, const Record&) { r.pipe = 9; }},
+        {"pipe 1 in the all-pipes scope", BadReason::Pipe, kEntry,
+         [](Record& r, const Record&) { r.pipe = 1; }},
+        {"key of another entry", BadReason::DuplicateKey, kEntry,
+         [](Record& r, const Record& previous) { r.natKeyId = previous.natKeyId; }},
+        {"default record", BadReason::Checksum, kKept,
+         [](Record& r, const Record&) { r.slot[1].prot ^= 1; }, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.damage);
+        ChipTest::ChipEnvironment::wipeAll();
+        Model model = installed(4);
+        const EntryKey key{1, 1, 443};
+        uint32_t handle = model.entries[keyOf(key, kAllPipes)].handle;
+        uint32_t index = c.defaultRecord ? kCapacity + kPipeCount : indexOf(handle);
+        if (c.defaultRecord) {
+            handle = Chip::open(kDev).defaultEntryHandle(kAllPipes);
+            Chip::close(kDev);
+        }
+        const Raw raw;
+        c.corrupt(raw.record(index), raw.record(index - 1));
+        if (c.resealAs)
+            raw.reseal(index, *c.resealAs);
+
+        Device& dev = Chip::open(kDev);
+        ASSERT_EQ(dev.badRecords().size(), 1u);
+        EXPECT_EQ(dev.badRecords()[0].index, index);
+        EXPECT_STREQ(badReasonText(dev.badRecords()[0].reason), badReasonText(c.reason));
+        EntryView view;
+        EXPECT_THAT(dev.entryGet(handle, kAnyPipe, &view),
+                    ::testing::AnyOf(kHwAccessFails, kObjectNotFound));
+        EXPECT_EQ(dev.entryCount(), c.defaultRecord ? 4u : 3u);
+        uint32_t other = 0;
+        if (c.defaultRecord) {
+            EXPECT_EQ(dev.defaultEntrySet(kAllPipes, {}, &other), kHwAccessFails);
+        } else {
+            EXPECT_THAT(dev.entryHandles(kAllPipes), ::testing::Not(::testing::Contains(handle)));
+            EXPECT_NE(dev.entryDelete(handle, kAnyPipe), kSuccess) << "only a clear frees it";
+        }
+
+        EXPECT_EQ(dev.badRecordClear(index + 1), kObjectNotFound) << "a good record stays";
+        ASSERT_EQ(dev.badRecordClear(index), kSuccess);
+        EXPECT_TRUE(dev.badRecords().empty());
+        if (c.defaultRecord) {
+            ASSERT_EQ(dev.entryGet(handle, kAnyPipe, &view), kSuccess);
+            EXPECT_EQ(view.data.action, Action::OnMiss);
+        } else {
+            EXPECT_EQ(dev.entryGet(handle, kAnyPipe, &view), kObjectNotFound);
+            ASSERT_EQ(dev.entryAdd(kAllPipes, key, {}, &other), kSuccess);
+        }
+        Chip::close(kDev);
+        EXPECT_TRUE(Chip::open(kDev).badRecords().empty()) << "the clear is in the segment";
+        Chip::close(kDev);
+    }
+}
+
+// Bytes of a record that carry meaning: the seal, and for a used record its key and
+// active action slot.
+bool meaningChanged(const EntryRecord& before, const EntryRecord& after) {
+    Seal s = sealOf(before);
+    if (before.seal != after.seal)
+        return true;
+    return s.state != RecordState::Free &&
+           (std::memcmp(&before, &after, 8) != 0 ||
+            std::memcmp(&before.slot[s.activeSlot], &after.slot[s.activeSlot], 8) != 0);
+}
+
+// One damage per seed: byte flips, a zeroed run, a crafted structural word, a record
+// resealed with an impossible value, or a truncation.
+void damage(const Raw& raw, std::mt19937& rng) {
+    std::byte* base = raw.segment.base();
+    const std::size_t size = raw.segment.size();
+    auto pick = [&](uint64_t n) { return rng() % n; };
+    const uint64_t crafted[] = {
+        0,          1,          kCapacity,     kCapacity + 1, kCapacity + kDefaultRecordCount,
+        0x7FFFFFFF, 0xFFFFFFFF, pick(1u << 20)};
+    const uint64_t word = crafted[pick(std::size(crafted))];
+    Bucket* buckets = raw.buckets();
+    const uint32_t bucketCount = raw.header().bucketCount;
+    switch (pick(6)) {
+        case 0:
+            for (uint64_t n = 1 + pick(8); n-- > 0;) base[pick(size)] ^= std::byte(1 << pick(8));
+            break;
+        case 1:
+            std::memset(base + pick(size - 64), 0, 1 + pick(64));
+            break;
+        case 2:
+            buckets[pick(bucketCount)].slot[pick(kBucketWays)] = static_cast<uint32_t>(word);
+            break;
+        case 3: {  // a header word: geometry, device, scope or hash seed
+            const std::size_t offsets[] = {
+                offsetof(SegmentHeader, capacity),      offsetof(SegmentHeader, bucketCount),
+                offsetof(SegmentHeader, recordsOffset), offsetof(SegmentHeader, segmentSize),
+                offsetof(SegmentHeader, hashSeed),      offsetof(SegmentHeader, entryScope)};
+            std::size_t at = offsets[pick(std::size(offsets))];
+            std::memcpy(base + at, &word, at == offsetof(SegmentHeader, entryScope) ? 1 : 4);
+            break;
+        }
+        case 4: {
+            uint32_t index = static_cast<uint32_t>(pick(kCapacity + kDefaultRecordCount));
+            EntryRecord& r = raw.record(index);
+            (pick(2) == 0 ? r.slot[sealOf(r).activeSlot].action
+                          : reinterpret_cast<uint8_t&>(r.pipe)) =
+                static_cast<uint8_t>(kActionCount + pick(200));
+            raw.reseal(index, sealOf(r).state);
+            break;
+        }
+        default:
+            raw.segment.truncate(pick(size + 8192));
+    }
+}
+
+// Opens the damaged chip: refused exactly when the header's checked words or the size
+// changed, otherwise every damaged record reported and every other entry intact and
+// findable. Then operations run over it, the bad records are cleared and a reopen must
+// find nothing left to repair.
+void checkDamaged(const Model& model, const std::set<uint32_t>& damagedRecords,
+                  bool headerDamaged) {
+    Device* dev = nullptr;
+    try {
+        dev = &Chip::open(kDev);
+    } catch (const std::exception& e) {
+        EXPECT_TRUE(headerDamaged) << e.what();
+        return;
+    }
+    EXPECT_FALSE(headerDamaged) << "a damaged header was accepted";
+    std::set<uint32_t> bad;
+    for (const BadRecord& b : dev->badRecords()) bad.insert(b.index);
+    for (uint32_t index : damagedRecords)
+        EXPECT_TRUE(bad.count(index)) << "damaged record " << index << " not reported";
+    uint32_t intact = 0;
+    for (const auto& [placement, entry] : model.entries) {
+        if (bad.count(indexOf(entry.handle)))
+            continue;
+        ++intact;
+        EntryView view;
+        EXPECT_EQ(dev->entryGet(entry.handle, kAnyPipe, &view), kSuccess);
+        EXPECT_TRUE(view.data == entry.data) << "silently changed";
+        uint32_t handle = 0;
+        EXPECT_EQ(dev->entryAdd(kAllPipes, view.key, view.data, &handle), kAlreadyExists)
+            << "entry lost from the buckets";
+    }
+    EXPECT_EQ(dev->entryCount(), intact);
+
+    const int devNull = ::open("/dev/null", O_WRONLY);
+    Driver driver(devNull, static_cast<uint32_t>(model.entries.size()), kCapacity * 2);
+    for (int i = 0; i < 300; ++i) driver.step();
+    ::close(devNull);
+    while (!dev->badRecords().empty())
+        EXPECT_EQ(dev->badRecordClear(dev->badRecords().back().index), kSuccess);
+    Model before = readChip(*dev);
+    Chip::close(kDev);
+    Device& reopened = Chip::open(kDev);
+    EXPECT_TRUE(reopened.badRecords().empty());
+    EXPECT_EQ(reopened.recovery().slotsCleared + reopened.recovery().slotsPlaced, 0u)
+        << "buckets still wrong after the first repair";
+    EXPECT_TRUE(readChip(reopened) == before);
+}
+
+TEST_F(ChipCorruptionTest, AnyDamageIsRefusedOrSurvivedAndReported) {
+    Model model = installed(48);
+    const std::vector<std::byte> pristine = Raw().segment.bytes();
+    for (uint32_t seed = 1; seed <= 600; ++seed) {
+        ::shm_unlink(segmentName(kDev).c_str());
+        std::set<uint32_t> damagedRecords;
+        bool headerDamaged = false;
+        {
+            TestSupport::RawSegment fresh(segmentName(kDev), pristine);
+            Raw raw;
+            std::mt19937 rng(seed);
+            damage(raw, rng);
+            Raw after;
+            // Words before the hash seed are all checked; the seed and the scope only
+            // steer lookups and are repaired.
+            headerDamaged = after.segment.size() != pristine.size() ||
+                            std::memcmp(after.segment.base(), pristine.data(),
+                                        offsetof(SegmentHeader, hashSeed)) != 0;
+            if (!headerDamaged) {
+                const auto* was = reinterpret_cast<const EntryRecord*>(
+                    pristine.data() + after.header().recordsOffset);
+                for (uint32_t i = 0; i < kCapacity + kDefaultRecordCount; ++i)
+                    if (meaningChanged(was[i], after.record(i)))
+                        damagedRecords.insert(i);
+            }
+        }
+        TestSupport::ChildProcess check([&](int) {
+            checkDamaged(model, damagedRecords, headerDamaged);
+            ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+        });
+        ASSERT_EQ(check.exitCode(), 0) << "seed " << seed << ": status " << check.wait();
+    }
 }
 
 }  // namespace

@@ -1,23 +1,72 @@
-// Segments: made private and reserved, found only when they are the
-// effective user's own, and made anew when their creator died half-way.
+// Segments: made private and reserved, found only when they are the effective user's
+// own, and made anew when their creator died half-way. The writer lock: one holder at a
+// time across processes, named when it refuses, and free again as soon as its holder is
+// killed (its lock file's checks are the segments' own, one open for both).
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <functional>
+#include <optional>
 #include <thread>
 
-#include "ShmTestSupport.h"
 #include "shm/Segment.h"
+#include "shm/WriterLock.h"
+#include "support/ChildProcess.h"
 
-namespace ShmTest {
 namespace {
 
 using Shm::Segment;
+using Shm::WriterLock;
+
+std::string privateName(const char* what) {
+    return "/shmtest" + std::to_string(::getpid()) + "_" + what;
+}
+
+// Runs `setUp` in a forked child, which then reports, runs `then` and sleeps until
+// killed; the constructor returns once the child has reported.
+class Child : public TestSupport::ChildProcess {
+  public:
+    explicit Child(const std::function<void()>& setUp, const std::function<void()>& then = {})
+        : ChildProcess([&](int reports) {
+              setUp();
+              TestSupport::report(reports, '\1');
+              if (then)
+                  then();
+              for (;;) ::pause();
+          }) {
+        char ready = 0;
+        EXPECT_TRUE(read(ready)) << "the child died in its set-up";
+    }
+    void kill() {
+        ChildProcess::kill();
+        wait();
+    }
+};
+
+// What `step` threw as a shared-memory error; "" when it threw nothing.
+template <class Step>
+std::string refusal(Step&& step) {
+    try {
+        step();
+    } catch (const Shm::Error& e) {
+        return e.what();
+    }
+    return "";
+}
+
+// What a child process made, kept until the child is killed.
+template <class T>
+T& childKept() {
+    static T kept;
+    return kept;
+}
 
 constexpr std::uint64_t kMarker = 0x1122334455667788ull;
 
@@ -30,14 +79,6 @@ class SegmentTest : public ::testing::Test {
         return Segment::openOrCreate(name, {"test segment", 64, createSize});
     }
     static void makeComplete() { open().markComplete(kMarker); }
-    static std::string refusal(std::size_t createSize = 4096) {
-        try {
-            open(createSize);
-        } catch (const Shm::Error& e) {
-            return e.what();
-        }
-        return "";
-    }
 
     inline static const std::string name = privateName("segment");
 };
@@ -88,7 +129,7 @@ TEST_F(SegmentTest, ForeignOrDamagedSegmentsAreRefusedAndLeftInPlace) {
             EXPECT_EQ(errno, EPERM) << "only changing the owner may need root";
             continue;
         }
-        const std::string message = refusal();
+        const std::string message = refusal([] { open(); });
         EXPECT_NE(message.find(name + " refused: "), std::string::npos) << message;
         EXPECT_NE(message.find(c.why), std::string::npos) << message;
         struct stat st {};
@@ -97,15 +138,9 @@ TEST_F(SegmentTest, ForeignOrDamagedSegmentsAreRefusedAndLeftInPlace) {
     ::unlink(path.c_str());
 }
 
-// The segment a child process creates, kept until the child is killed.
-Segment& childSegment() {
-    static Segment segment;
-    return segment;
-}
-
 TEST_F(SegmentTest, HalfMadeSegmentIsMadeAnewButALiveCreatorIsWaitedFor) {
     {
-        Child creator([] { childSegment() = open(1024); });  // killed before markComplete
+        Child creator([] { childKept<Segment>() = open(1024); });  // killed before markComplete
         creator.kill();
         Segment remade = open(4096);
         EXPECT_TRUE(remade.created());
@@ -114,10 +149,10 @@ TEST_F(SegmentTest, HalfMadeSegmentIsMadeAnewButALiveCreatorIsWaitedFor) {
         remade.markComplete(kMarker);
     }
     Segment::unlink("segment", name);
-    Child slowCreator([] { childSegment() = open(2048); },
+    Child slowCreator([] { childKept<Segment>() = open(2048); },
                       [] {
                           std::this_thread::sleep_for(std::chrono::milliseconds(200));
-                          childSegment().markComplete(kMarker);
+                          childKept<Segment>().markComplete(kMarker);
                       });
     const Segment found = open(4096);
     EXPECT_FALSE(found.created()) << "the live creator's segment was kept";
@@ -129,12 +164,37 @@ TEST_F(SegmentTest, FullShmIsAClearErrorAtCreationAndLeavesNoName) {
         ::signal(SIGXFSZ, SIG_IGN);
         const struct rlimit limit { 4096, 4096 };
         ::setrlimit(RLIMIT_FSIZE, &limit);
-        const std::string message = refusal(1 << 20);
+        const std::string message = refusal([] { open(1 << 20); });
         const bool named = message.find(name + ": reserve 1048576 bytes: ") != std::string::npos;
         ::_exit(named && !Segment::unlink("segment", name) ? 0 : 1);
     });
     EXPECT_EQ(child.exitCode(), 0);
 }
 
+const std::string kName = privateName("writer");
+
+TEST(WriterLockTest, SecondWriterIsRefusedWithTheHoldersPidUntilTheHolderIsKilled) {
+    const auto tryLock = [] { WriterLock::acquire(kName, 0); };
+    Child holder([] { childKept<WriterLock>() = WriterLock::acquire(kName, 0); });
+    const std::string message = refusal(tryLock);
+    EXPECT_NE(message.find(kName), std::string::npos) << message;
+    EXPECT_NE(message.find("held by pid " + std::to_string(holder.pid())), std::string::npos)
+        << message;
+    holder.kill();
+    std::optional<WriterLock> mine(WriterLock::acquire(kName, 0));
+    EXPECT_TRUE(mine->held());
+    EXPECT_NE(refusal(tryLock).find("held by pid " + std::to_string(::getpid())), std::string::npos)
+        << "a second open in the holder's own process is refused too";
+    mine.reset();
+    // A waiting writer gets the lock once the holder dies.
+    Child next([] { childKept<WriterLock>() = WriterLock::acquire(kName, 0); });
+    std::thread killer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        next.kill();
+    });
+    EXPECT_TRUE(WriterLock::acquire(kName, 10).held());
+    killer.join();
+    ::shm_unlink(kName.c_str());
+}
+
 }  // namespace
-}  // namespace ShmTest
