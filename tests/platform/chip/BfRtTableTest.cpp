@@ -184,20 +184,6 @@ TEST_F(BfRtTableTest, RefusesEntryCallsItCannotServe) {
     EXPECT_EQ(dataRead(), (Fields{102, 4, 5, 6})) << "no refused call changed the entry";
 }
 
-// A PD library may offer the object runtime without a table object; its users then
-// fall back to the PD functions.
-TEST_F(BfRtTableTest, TheGetterCanOfferNoTableObject) {
-    auto saved = std::move(Chip::deviceObjects(kDev).table);
-    SharedLibrary lib(kPdLibrary);
-    olvane_switch_bfrt_info_t info{};
-    EXPECT_EQ(lib.symbol<decltype(olvane_switch_bfrt_info_get)>(OLVANE_SWITCH_BFRT_INFO_GET_SYMBOL)(
-                  kDev, &info),
-              0);
-    EXPECT_NE(info.table_intf, nullptr);
-    EXPECT_EQ(info.table, nullptr);
-    Chip::deviceObjects(kDev).table = std::move(saved);
-}
-
 // Other suites' leak checks count on these counts.
 TEST_F(BfRtTableTest, AllocationsAreCounted) {
     const auto before = Chip::TestHooks::allocationCounts().keys;

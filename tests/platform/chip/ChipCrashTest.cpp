@@ -261,7 +261,6 @@ struct Raw {
     EntryRecord& record(uint32_t index) const {
         return segment.at<EntryRecord>(header().recordsOffset + index * sizeof(EntryRecord));
     }
-    Bucket* buckets() const { return &segment.at<Bucket>(header().bucketsOffset); }
     // Rewrites a record's seal so that it matches whatever the record now holds.
     void reseal(uint32_t index, RecordState state) const {
         EntryRecord& r = record(index);
@@ -309,12 +308,6 @@ TEST_F(ChipCrashTest, RandomKillsLoseNothingCommittedAndLeaveNothingHalfDone) {
 // scope change.
 TEST_F(ChipCrashTest, KillAtEveryStoreOfAScenario) {
     constexpr uint32_t kCapacity = 16;
-    auto scenario = [](int fd) {
-        Driver driver(fd, 7, kCapacity);
-        for (int i = 0; i < 40; ++i) driver.step();
-        driver.emptyAndSwitchScope();
-        for (int i = 0; i < 10; ++i) driver.step();
-    };
     uint32_t stops = 0;
     for (uint32_t n = 1;; ++n) {
         ChipTest::ChipEnvironment::wipeAll();
@@ -325,7 +318,10 @@ TEST_F(ChipCrashTest, KillAtEveryStoreOfAScenario) {
         runChild(model, 0, [](int fd) { Driver(fd, 3, kCapacity * 2).run(60); });
         const bool killed = runChild(model, 0, [&](int fd) {
             storeKillCountdown = n;
-            scenario(fd);
+            Driver driver(fd, 7, kCapacity);
+            for (int i = 0; i < 40; ++i) driver.step();
+            driver.emptyAndSwitchScope();
+            for (int i = 0; i < 10; ++i) driver.step();
         });
         if (HasFailure())
             FAIL() << "kill at store " << n;
@@ -492,7 +488,7 @@ void damage(const Raw& raw, std::mt19937& rng) {
         0,          1,          kCapacity,     kCapacity + 1, kCapacity + kDefaultRecordCount,
         0x7FFFFFFF, 0xFFFFFFFF, pick(1u << 20)};
     const uint64_t word = crafted[pick(std::size(crafted))];
-    Bucket* buckets = raw.buckets();
+    Bucket* buckets = &raw.segment.at<Bucket>(raw.header().bucketsOffset);
     const uint32_t bucketCount = raw.header().bucketCount;
     switch (pick(6)) {
         case 0:

@@ -28,13 +28,9 @@ TEST(Crc32cTest, BothImplementationsGiveTheKnownValuesAndAgreeOnEveryLengthAndSt
         impls.push_back(hardware);
     else
         std::printf("this CPU has no crc32 instruction: the portable walk alone is checked\n");
-    for (const auto crc : impls) {
-        EXPECT_EQ(crc(check.data(), check.size(), 0), 0xE3069283u);
-        EXPECT_EQ(crc(check.data() + 4, 5, crc(check.data(), 4, 0)), 0xE3069283u)
-            << "continuing from a partial result";
-    }
+    for (const auto crc : impls) EXPECT_EQ(crc(check.data(), check.size(), 0), 0xE3069283u);
     EXPECT_EQ(Shm::crc32c(check.data(), check.size()), 0xE3069283u);
-    // Every length and misalignment around the 8-byte steps.
+    // Every length and misalignment around the 8-byte steps, continuing from a result.
     std::mt19937 random(7);
     std::vector<unsigned char> bytes(80);
     for (auto& b : bytes) b = static_cast<unsigned char>(random());
