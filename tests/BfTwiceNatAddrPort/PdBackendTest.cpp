@@ -1,5 +1,5 @@
-// The PD backend on the chip model: each operation's PD call and bytes, the entry scope,
-// the failure sites, and read-backs through a scripted entry reader.
+// The PD backend on the chip model: each operation's PD call and bytes, the entry scope and
+// read-backs through a scripted entry reader (its failure sites are BfrtBackendTest's).
 
 #include <dlfcn.h>
 
@@ -124,71 +124,6 @@ TEST_F(PdBackendTest, SetsTheEntryScopeOfTheHelperItIsGiven) {
     allPipes->pdLibIs(ChipTest::kPdLibraryNoBfRt, pdLibrary->handle(), 9);
     EXPECT_THAT(callsOf([&] { table->initializeTable(allPipes); }),
                 ElementsAre(pd("set_property", "sess=9, dev_id=3, property=1, value=0")));
-}
-
-// ---- The failure sites, each with status 4 (a BfTableException from the PD check alone).
-
-enum Site { add, modify, firstDefault, againDefault, erase, resetDefault, setProperty };
-const struct {
-    const char* name;
-    const char* function;  // the PD function that fails
-} kSites[] = {{"Add", "table_add_with_twiceNatAddrPortHit"},
-              {"Modify", "table_modify_with_twiceNatAddrPortHitEcmp"},
-              {"FirstDefault", "set_default_action_twiceNatAddrPortHitDynamic"},
-              {"AgainDefault", "set_default_action_twiceNatAddrPortHitDynamic"},
-              {"Delete", "table_delete"},
-              {"ResetDefault", "table_reset_default_entry"},
-              {"SetProperty", "set_property"}};
-
-class PdFailureTest : public TableFixture, public ::testing::WithParamInterface<Site> {};
-
-INSTANTIATE_TEST_SUITE_P(Sites, PdFailureTest,
-                         ::testing::Range(Site::add, Site(int(Site::setProperty) + 1)),
-                         [](const auto& info) { return kSites[int(info.param)].name; });
-
-TEST_P(PdFailureTest, RaisesAndLeavesTheBookkeepingAsItWas) {
-    const Site site = GetParam();
-    const std::string function = kPd + kSites[int(site)].function;
-    const Raised expected{"BfTableException", 4, function + "() failed: Already exists"};
-    if (site == Site::setProperty) {
-        Chip::TestHooks::faultIs(function, 1, 4);
-        EXPECT_EQ(raised([&] { tableIs(Backend::Pd); }), expected);
-        EXPECT_FALSE(table);
-        return;
-    }
-    tableIs(Backend::Pd);
-    const auto m = matchOf(1, 2, 3), other = matchOf(4, 5, 6);
-    const auto& def = table->defaultMatchSpec();
-    program(m, actionOf(kHit, 1, 6, 2));
-    if (site == Site::againDefault || site == Site::resetDefault)
-        program(def, actionOf(kOnMiss));
-    const auto& handles = *table->helper()->sdkHandles();
-    const auto state = [&] {
-        return std::tuple(handles.entryCount(), handleOf(m), handleOf(def), handles.entryHas(other),
-                          keys->recordCount());
-    };
-    const auto before = state();
-    const U64 inits = statusManager->initStatusCount();
-    keys->calls.clear();
-    const std::function<void()> steps[] = {[&] { program(other, actionOf(kHit)); },
-                                           [&] { program(m, actionOf(kHitEcmp)); },
-                                           [&] { program(def, actionOf(kHitDynamic)); },
-                                           [&] { program(def, actionOf(kHitDynamic)); },
-                                           [&] { table->entryDel(m); },
-                                           [&] { table->entryDel(def); }};
-
-    Chip::TestHooks::faultIs(function, 1, 4);
-    EXPECT_EQ(raised(steps[int(site)]), expected);
-    EXPECT_EQ(state(), before);
-    const bool installs = site == Site::add || site == Site::firstDefault;
-    EXPECT_EQ(keys->calls.size(), installs ? 2u : 0u);  // a key got and given back
-    const bool deletes = site == Site::erase || site == Site::resetDefault;
-    EXPECT_EQ(statusManager->initStatusCount(), inits + (deletes ? 1 : 0));
-    if (deletes) {  // the entry is still there, and a second try calls the SDK again
-        const auto target = site == Site::erase ? m : def;
-        EXPECT_EQ(callsOf([&] { table->entryDel(target); }).size(), 1u);
-        EXPECT_FALSE(handles.entryHas(target));
-    }
 }
 
 TEST_F(PdBackendTest, ReadBackBuildsTheActionThatTheWholeNameNames) {

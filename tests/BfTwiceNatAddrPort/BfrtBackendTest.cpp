@@ -1,0 +1,477 @@
+// The BfRt backend on the chip model: each action's exact calls and read-backs, binding per
+// table type, the module-wide objects, the three table objects, another device's table and
+// the backend's preconditions; the failure sites of both backends.
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "BfTwiceNatAddrPort/BfrtModule.h"
+#include "TableTestSupport.h"
+#include "chip/SimBfRt.h"
+
+namespace TableTest {
+namespace {
+
+using bfrt::TableType;
+using Call = RecordingKeyManager::Call;
+
+class ScriptedBfRtTable : public Chip::SimTable {
+  public:
+    using SimTable::SimTable;
+
+    // Rewrites what a successful tableEntryGet read, also to values the setters refuse.
+    std::function<void(Chip::SimKey&, Chip::SimData&)> afterRead;
+    // attributeAllocate reports success without giving an object.
+    bool attributesWithheld = false;
+
+    bfrt::Status tableEntryGet(const bfrt::BfRtSession& session, const bfrt::BfRtTarget& target,
+                               const uint64_t& flags, const uint32_t& handle,
+                               bfrt::BfRtTableKey* key, bfrt::BfRtTableData* data) const override {
+        const bfrt::Status status =
+            SimTable::tableEntryGet(session, target, flags, handle, key, data);
+        if (status == 0 && afterRead)
+            afterRead(static_cast<Chip::SimKey&>(*key), static_cast<Chip::SimData&>(*data));
+        return status;
+    }
+    bfrt::Status attributeAllocate(
+        const bfrt::TableAttributesType& type,
+        std::unique_ptr<bfrt::BfRtTableAttributes>* attributes) const override {
+        return attributesWithheld ? 0 : SimTable::attributeAllocate(type, attributes);
+    }
+};
+
+// A table object in a device's (process-long) slot for the scope; the original goes back after.
+template <class Table>
+struct ScopedTableObject {
+    ScopedTableObject(std::unique_ptr<bfrt::OlvaneBfRtTable>& slot, std::unique_ptr<Table> table)
+        : slot(slot), object(table.get()), saved(std::exchange(slot, std::move(table))) {}
+    ~ScopedTableObject() { slot = std::move(saved); }
+    Table* operator->() const { return object; }
+
+    std::unique_ptr<bfrt::OlvaneBfRtTable>& slot;
+    Table* object;
+    std::unique_ptr<bfrt::OlvaneBfRtTable> saved;
+};
+
+inline Texts operator+(Texts a, const Texts& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+class BfrtFixture : public TableFixture {
+  protected:
+    const Bf::TwiceNatAddrPortTable::Ptr& bfrtTableIs(U16 pipe = kPipe) {
+        return tableIs(Backend::Bfrt, pipe);
+    }
+    // The calls of building a BfRt table, less the PD interface object's id lookups.
+    Texts bindingCalls(U16 pipe = kPipe) {
+        Texts calls = callsOf([&] { bfrtTableIs(pipe); });
+        std::erase_if(calls, [](const std::string& c) { return c.find("IdGet(") != c.npos; });
+        return calls;
+    }
+
+    static std::string call(const std::string& method, const std::string& args = {},
+                            const std::string& name = "twiceNatAddrPort") {
+        return "OlvaneBfRtTable::" + method + "(table=" + name + (args.empty() ? "" : ", ") + args +
+               ")";
+    }
+    static std::string target(U32 device = kDevice, U32 pipe = kPipe) {
+        return _fmt("[%02x 00 00 00 %02x %02x 00 00]", device, pipe & 0xFF, pipe >> 8);
+    }
+    static std::string sessionTarget(U32 device = kDevice, U32 pipe = kPipe) {
+        const auto session = Chip::deviceObjects(device).tableIntf->bfRtSessionGet();
+        return _fmt("sess=%u, target=", session->sessHandleGet()) + target(device, pipe);
+    }
+    // The setValue calls of a key ("Key") or data ("Data") object from `field` on.
+    static Texts sets(const char* object, U32 field, std::initializer_list<U64> values) {
+        Texts texts;
+        for (U64 value : values)
+            texts.push_back(_fmt("BfRtTable%s::setValue(field=%u, value=%llu)", object, field++,
+                                 (unsigned long long)value));
+        return texts;
+    }
+    static std::string keyText(U64 natKeyId, U64 src, U64 dst) {
+        return _fmt("key=[1:%llu 2:%llu 3:%llu]", (unsigned long long)natKeyId,
+                    (unsigned long long)src, (unsigned long long)dst);
+    }
+    static Texts dataSets(const ActionCase& a, U64 rwId, U64 prot, U64 param) {
+        return a.firstField ? sets("Data", a.firstField, {rwId, prot, param}) : Texts{};
+    }
+    static std::string dataText(const ActionCase& a, U64 rwId, U64 prot, U64 param) {
+        std::string text = "data=[action=" + std::to_string(a.actionId);
+        const U64 values[] = {rwId, prot, param};
+        for (U32 i = 0; a.firstField != 0 && i < 3; ++i)
+            text += _fmt(" %u:%llu", a.firstField + i, (unsigned long long)values[i]);
+        return text + "]";
+    }
+};
+
+class BfrtActionTest : public BfrtFixture, public ::testing::WithParamInterface<ActionCase> {};
+
+INSTANTIATE_TEST_SUITE_P(Actions, BfrtActionTest, ::testing::ValuesIn(kActionCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Two adds (the second at the largest values), a read-back, a modify, default sets and
+// deletes; the data object is bound once per binding and nothing else allocates.
+TEST_P(BfrtActionTest, AddReadModifyAndDefaultSetMakeExactCallsAndBindDataOncePerBinding) {
+    const ActionCase& a = GetParam();
+    const Texts binding = {call("dataAllocate"),
+                           call("dataReset", "action=" + std::to_string(a.actionId))};
+    bfrtTableIs();
+    const auto first = matchOf(0, 0, 0), second = matchOf(4, 5, 6);
+    const auto& def = table->defaultMatchSpec();
+    const auto expectCalls = [&](const auto& match, U16 rwId, U8 prot, U16 param, Texts head,
+                                 const std::string& last) {
+        EXPECT_EQ(callsOf([&] { program(match, actionOf(a.type, rwId, prot, param)); }),
+                  head + dataSets(a, rwId, prot, param) + Texts{last});
+    };
+    // All fields 0 like the default match: an ordinary entry.
+    expectCalls(first, 7, 17, 300, sets("Key", 1, {0, 0, 0}) + binding,
+                call("tableEntryAdd",
+                     sessionTarget() + ", " + keyText(0, 0, 0) + ", " + dataText(a, 7, 17, 300)));
+    const U32 firstHandle = handleOf(first);
+    EXPECT_NE(firstHandle, 0u);
+    expectCalls(second, 0xFFFF, 255, 0xFFFF, sets("Key", 1, {4, 5, 6}),
+                call("tableEntryAdd", sessionTarget() + ", " + keyText(4, 5, 6) + ", " +
+                                          dataText(a, 0xFFFF, 255, 0xFFFF)));
+
+    Texts reads = {call("keyReset"), call("dataReset"),
+                   call("tableEntryGet",
+                        sessionTarget() + ", flags=0, hdl=" + std::to_string(handleOf(second))),
+                   "BfRtTableData::actionIdGet()"};
+    for (U32 field = 1; field <= 3; ++field)
+        reads.push_back(_fmt("BfRtTableKey::getValue(field=%u)", field));
+    for (U32 i = 0; a.firstField != 0 && i < 3; ++i)
+        reads.push_back(_fmt("BfRtTableData::getValue(field=%u)", a.firstField + i));
+    Bf::TwiceNatAddrPortTableEntry read;
+    EXPECT_EQ(callsOf([&] { read = table->entry(second); }), reads);
+    EXPECT_EQ(describe(read), a.firstField ? described(4, 5, 6, a.type, 0xFFFF, 255, 0xFFFF)
+                                           : described(4, 5, 6, a.type));
+
+    expectCalls(
+        first, 8, 18, 301, {},
+        call("tableEntryMod", _fmt("%s, flags=32, hdl=%u, ", sessionTarget().c_str(), firstHandle) +
+                                  dataText(a, 8, 18, 301)));
+    EXPECT_EQ(handleOf(first), firstHandle);
+    const std::string defaultSet =
+        call("tableDefaultEntrySet", sessionTarget() + ", flags=32, " + dataText(a, 9, 19, 302));
+    expectCalls(def, 9, 19, 302, {}, defaultSet);
+    const U32 defaultHandle = handleOf(def);
+    EXPECT_NE(defaultHandle, 0u);
+    table->initializeTable(table->helper());
+    expectCalls(def, 9, 19, 302, binding, defaultSet);  // a new binding binds the data anew
+    EXPECT_EQ(handleOf(def), defaultHandle);
+    // Deletes go by the stored handle, and only the default match object resets the default.
+    EXPECT_EQ(
+        callsOf([&] {
+            table->entryDel(first);
+            table->entryDel(def);
+        }),
+        (Texts{call("tableEntryDel", sessionTarget() + ", hdl=" + std::to_string(firstHandle)),
+               call("tableDefaultEntryReset", sessionTarget())}));
+    EXPECT_EQ(table->helper()->sdkHandles()->entryCount(), 1u);
+    EXPECT_EQ(keys->calls,
+              (std::vector<Call>{{"alloc", 1, first}, {"alloc", 2, second}, {"alloc", 3, def}}))
+        << "deletes free no key: the agent does";
+    EXPECT_EQ(statusManager->initStatusCount(), 7u);
+}
+
+TEST_F(BfrtFixture, ReadBackTruncatesFieldsAndGivesUpOnUnknownActionsAndFailedReads) {
+    ScopedTableObject scripted(Chip::deviceObjects(kDevice).table,
+                               std::make_unique<ScriptedBfRtTable>(bfrt::TableType::MatchDirect));
+    bfrtTableIs();
+    const auto match = matchOf(5, 2, 3);
+    program(match, actionOf(kHit, 1, 6, 2));
+    scripted->afterRead = [](Chip::SimKey& key, Chip::SimData& data) {
+        key.fields[0] = (U64{1} << 16) + 1;
+        data.fields[1] = 262;
+    };
+    EXPECT_EQ(describe(table->entry(match)), described(1, 2, 3, 1, 1, 6, 2));
+
+    scripted->afterRead = [](Chip::SimKey&, Chip::SimData& data) { data.boundActionId = 999; };
+    Bf::TwiceNatAddrPortTableEntry read;
+    EXPECT_EQ(callsOf([&] { read = table->entry(match); }).size(), 7u)
+        << "no data field is read for an unknown action";
+    EXPECT_EQ(describe(read), "empty");
+
+    Chip::TestHooks::faultIs("OlvaneBfRtTable::tableEntryGet", 1, Chip::kObjectNotFound);
+    EXPECT_EQ(raised([&] { read = table->entryByHandle(handleOf(match)); }), Raised{});
+    EXPECT_EQ(describe(read), "empty");
+}
+
+// ---- Failure sites of both backends. The PD check raises 4 as BfTableException, the BfRt
+// operation check as BfDuplicateEntry and the BfRt call check 10 as BfTryAgain, which tells
+// the three checks apart.
+
+#define PD_CALL(function) "p4_pd_olvane_switch_twiceNatAddrPort_" function
+struct Site {
+    Backend backend;
+    const char* op;
+    const char* call;       // the failing call; null: the operation itself
+    const char* operation;  // reported by an operation check; null for a BfRt call check
+};
+constexpr Site kSites[] = {
+    {Backend::Pd, "Bind", nullptr, PD_CALL("set_property")},
+    {Backend::Pd, "Add", nullptr, PD_CALL("table_add_with_twiceNatAddrPortHitEcmp")},
+    {Backend::Pd, "Modify", nullptr, PD_CALL("table_modify_with_twiceNatAddrPortHitEcmp")},
+    {Backend::Pd, "SetDefault", nullptr, PD_CALL("set_default_action_twiceNatAddrPortHitEcmp")},
+    {Backend::Pd, "SetDefaultAgain", nullptr,
+     PD_CALL("set_default_action_twiceNatAddrPortHitEcmp")},
+    {Backend::Pd, "Delete", nullptr, PD_CALL("table_delete")},
+    {Backend::Pd, "ResetDefault", nullptr, PD_CALL("table_reset_default_entry")},
+    {Backend::Bfrt, "Bind", "OlvaneBfRtTable::tableTypeGet", nullptr},
+    {Backend::Bfrt, "Bind", "OlvaneBfRtTable::keyAllocate", nullptr},
+    {Backend::Bfrt, "Bind", "OlvaneBfRtTable::keyReset", nullptr},
+    {Backend::Bfrt, "Bind", "OlvaneBfRtTable::dataAllocate", nullptr},
+    {Backend::Bfrt, "Bind", "OlvaneBfRtTable::attributeAllocate", nullptr},
+    {Backend::Bfrt, "Bind", "BfRtTableAttributes::entryScopeParamsSet", nullptr},
+    {Backend::Bfrt, "Bind", "OlvaneBfRtTable::tableAttributesSet", nullptr},
+    {Backend::Bfrt, "Add", "BfRtTableKey::setValue", nullptr},
+    {Backend::Bfrt, "Add", "OlvaneBfRtTable::dataAllocate", nullptr},
+    {Backend::Bfrt, "Add", "OlvaneBfRtTable::dataReset", nullptr},
+    {Backend::Bfrt, "Add", "BfRtTableData::setValue", nullptr},
+    {Backend::Bfrt, "Add", "OlvaneBfRtTable::tableEntryAdd", "twiceNatAddrPort_tableEntryAdd"},
+    {Backend::Bfrt, "Modify", "OlvaneBfRtTable::tableEntryMod", "twiceNatAddrPort_tableEntryMod"},
+    {Backend::Bfrt, "SetDefault", "OlvaneBfRtTable::tableDefaultEntrySet",
+     "twiceNatAddrPort_tableDefaultEntrySet"},
+    {Backend::Bfrt, "Delete", "OlvaneBfRtTable::tableEntryDel", "twiceNatAddrPort_tableEntryDel"},
+    {Backend::Bfrt, "ResetDefault", "OlvaneBfRtTable::tableDefaultEntryReset",
+     "twiceNatAddrPort_tableDefaultEntryReset"},
+    {Backend::Bfrt, "Read", "OlvaneBfRtTable::keyReset", nullptr},
+    {Backend::Bfrt, "Read", "OlvaneBfRtTable::dataReset", nullptr},
+    {Backend::Bfrt, "Read", "BfRtTableData::actionIdGet", nullptr},
+    {Backend::Bfrt, "Read", "BfRtTableKey::getValue", nullptr},
+    {Backend::Bfrt, "Read", "BfRtTableData::getValue", nullptr},
+};
+#undef PD_CALL
+
+class FailureTest : public BfrtFixture, public ::testing::WithParamInterface<Site> {};
+
+INSTANTIATE_TEST_SUITE_P(Sites, FailureTest, ::testing::ValuesIn(kSites), [](const auto& info) {
+    const Site& s = info.param;
+    std::string name = std::string(s.backend == Backend::Pd ? "Pd_" : "Bfrt_") + s.op;
+    if (s.call)
+        name += std::string("_") + s.call;
+    std::replace(name.begin(), name.end(), ':', '_');
+    return name;
+});
+
+// Each operation but Bind runs on one installed entry with HitEcmp not yet bound.
+TEST_P(FailureTest, RaisesItsSitesExceptionAndKeepsTheStateAsItWas) {
+    const Site& site = GetParam();
+    const std::string op = site.op;
+    const bool pd = site.backend == Backend::Pd;
+    const auto installed = matchOf(1, 2, 3), fresh = matchOf(4, 5, 6);
+    const auto ecmp = actionOf(kHitEcmp, 1, 6, 2);
+    Bf::TwiceNatAddrPortMatchSpec::Ptr def;
+    if (op != "Bind") {
+        tableIs(site.backend);
+        program(installed, actionOf(kHit, 1, 6, 2));
+        def = table->defaultMatchSpec();
+    }
+    if (op == "ResetDefault" || op == "SetDefaultAgain")
+        program(def, ecmp);
+    const auto state = [&] {
+        const auto* handles = table ? table->helper()->sdkHandles().ptr() : nullptr;
+        return std::tuple(handles ? handles->entryCount() : 0u, table ? handleOf(installed) : 0,
+                          table ? handleOf(def) : 0, handles && handles->entryHas(fresh),
+                          keys->recordCount());
+    };
+    auto expected = state();
+    const U32 handle = std::get<1>(expected);
+    const U64 inits = statusManager->initStatusCount();
+    if (op == "Bind")
+        Bf::bfRtModuleObjects().actionBfRtDataBound[0] = true;
+    const auto attributes = Chip::TestHooks::allocationCounts().attributes.live;
+    const std::map<std::string, std::function<void()>> operations = {{"Bind", [&] { tableIs(site.backend); }},
+                                                                     {"Add", [&] { program(fresh, ecmp); }},
+                                                                     {"Modify", [&] { program(installed, ecmp); }},
+                                                                     {"SetDefault", [&] { program(def, ecmp); }},
+                                                                     {"SetDefaultAgain", [&] { program(def, ecmp); }},
+                                                                     {"Delete", [&] { table->entryDel(installed); }},
+                                                                     {"ResetDefault", [&] { table->entryDel(def); }},
+                                                                     {"Read", [&] { table->entryByHandle(handle); }}};
+
+    Chip::TestHooks::faultIs(site.call ? site.call : site.operation, 1, site.operation ? 4 : 10);
+    const Raised raisedByCall{"BfTryAgain", 10,
+                              std::string("BFRT call failed: ") + Bf::sdkStatusText(10)};
+    EXPECT_EQ(raised(operations.at(op)),
+              site.operation ? (Raised{pd ? "BfTableException" : "BfDuplicateEntry", 4,
+                                       site.operation + std::string("() failed: Already exists")})
+                             : raisedByCall);
+    const bool deleting = op == "Delete" || op == "ResetDefault";
+    if (deleting && !pd) {  // the BfRt backend takes the match out before the SDK call
+        std::get<0>(expected) -= 1;
+        (op == "Delete" ? std::get<1>(expected) : std::get<2>(expected)) = 0;
+    }
+    EXPECT_EQ(state(), expected) << "no key is left allocated, none freed";
+    EXPECT_EQ(statusManager->initStatusCount(), inits + (deleting ? 1 : 0));
+    if (op == "Bind") {
+        // The bound flags are cleared after the objects are allocated, before the scope is set.
+        const bool settingScope =
+            std::string_view(site.call ? site.call : "").find("ttribute") != std::string::npos;
+        EXPECT_EQ(Bf::bfRtModuleObjects().actionBfRtDataBound[0], !settingScope);
+        EXPECT_EQ(Chip::TestHooks::allocationCounts().attributes.live, attributes);
+        EXPECT_EQ(table, nullptr);
+    }
+    if (!deleting) {
+        EXPECT_EQ(raised(operations.at(op)), Raised{}) << "a retry succeeds";
+    } else if (pd) {  // the entry is still there, and a second try calls the SDK again
+        const auto& target = op == "Delete" ? installed : def;
+        EXPECT_EQ(callsOf([&] { table->entryDel(target); }).size(), 1u);
+        EXPECT_FALSE(table->helper()->sdkHandles()->entryHas(target));
+    }
+}
+
+struct BindingCase {
+    TableType type;
+    U16 pipe;
+    const char* replaced;      // the owners that get new objects
+    std::optional<int> scope;  // the entry scope set, if any
+};
+constexpr const char* kMatchObjects = "entryBfRtKey readBfRtKey readBfRtData ";
+
+class BfrtBindingTest : public BfrtFixture, public ::testing::WithParamInterface<BindingCase> {};
+
+INSTANTIATE_TEST_SUITE_P(
+    Types, BfrtBindingTest,
+    ::testing::Values(
+        BindingCase{TableType::MatchDirect, 1, kMatchObjects, 1},
+        BindingCase{TableType::MatchDirect, 0xFFFF, kMatchObjects, 0},
+        BindingCase{TableType::MatchIndirect, 3, kMatchObjects, 1},
+        BindingCase{TableType::MatchIndirectSelector, 0xFFFF, kMatchObjects, 0},
+        BindingCase{TableType::ActionProfile, 1, "actionProfileBfRtKey actionProfileBfRtData ", {}},
+        BindingCase{TableType::Selector, 1, "selectorBfRtKey selectorBfRtData ", {}},
+        BindingCase{TableType::Register, 1, kMatchObjects, {}}),
+    [](const auto& info) {
+        return "Type" + std::to_string(static_cast<int>(info.param.type)) + "Pipe" +
+               std::to_string(info.param.pipe);
+    });
+
+TEST_P(BfrtBindingTest, BindsByTableType) {
+    const BindingCase& c = GetParam();
+    const bool match = std::string_view(c.replaced) == kMatchObjects;
+    ScopedTableObject bound(Chip::deviceObjects(kDevice).table,
+                            std::make_unique<Chip::SimTable>(c.type, "bound"));
+#define OWNER(name) std::pair<std::string, const void*>(#name, o.name.get())
+    const auto owners = [] {  // the module-wide owners
+        const Bf::BfRtModuleObjects& o = Bf::bfRtModuleObjects();
+        return std::vector{OWNER(entryBfRtKey),          OWNER(readBfRtKey),
+                           OWNER(readBfRtData),          OWNER(actionProfileBfRtKey),
+                           OWNER(actionProfileBfRtData), OWNER(selectorBfRtKey),
+                           OWNER(selectorBfRtData)};
+    };
+#undef OWNER
+    Bf::bfRtModuleObjects().actionBfRtDataBound.fill(true);
+    const auto ownersBefore = owners();
+    const auto before = Chip::TestHooks::allocationCounts();
+
+    const auto on = [](const char* method, const std::string& args = {}) {
+        return call(method, args, "bound");
+    };
+    Texts expected = {on("tableTypeGet"), on("keyAllocate")};
+    if (match)
+        expected = expected + Texts{on("keyReset"), on("keyAllocate")};
+    expected = expected +
+               Texts{on("dataAllocate"), on("deviceTargetIs", "target=" + target(kDevice, c.pipe))};
+    if (c.scope) {
+        const std::string scope = "scope=" + std::to_string(*c.scope);
+        expected = expected +
+                   Texts{on("attributeAllocate", "type=0"),
+                         "BfRtTableAttributes::entryScopeParamsSet(" + scope + ")",
+                         on("tableAttributesSet", sessionTarget(kDevice, c.pipe) + ", " + scope)};
+    }
+    EXPECT_EQ(bindingCalls(c.pipe), expected);
+    EXPECT_EQ(bound->deviceTarget().pipe_id, c.pipe);
+    std::string replaced;
+    for (std::size_t i = 0; i < ownersBefore.size(); ++i)
+        replaced += owners()[i].second != ownersBefore[i].second ? owners()[i].first + " " : "";
+    EXPECT_EQ(replaced, c.replaced);
+    for (bool flag : Bf::bfRtModuleObjects().actionBfRtDataBound)
+        EXPECT_EQ(flag, !match) << "a match table binding unbinds every action's data";
+    EXPECT_EQ(Chip::TestHooks::allocationCounts().attributes.live, before.attributes.live)
+        << "the scope object is released";
+}
+
+TEST_F(BfrtFixture, BindsTheThreeTableObjectsInOrderIgnoringDeviceTargetIsAndStopsAtAFailure) {
+    auto& objects = Chip::deviceObjects(kDevice);
+    ScopedTableObject second(objects.secondTable,
+                             std::make_unique<Chip::SimTable>(TableType::Selector, "second"));
+    ScopedTableObject third(objects.thirdTable,
+                            std::make_unique<Chip::SimTable>(TableType::ActionProfile, "third"));
+    Chip::TestHooks::faultIs("OlvaneBfRtTable::deviceTargetIs", 1, Chip::kInvalidArg);
+    Texts queries = bindingCalls();  // each after the ignored failure
+    std::erase_if(queries, [](const std::string& c) { return c.find("tableTypeGet") == c.npos; });
+    EXPECT_EQ(queries, (Texts{call("tableTypeGet"), call("tableTypeGet", {}, "second"),
+                              call("tableTypeGet", {}, "third")}));
+    EXPECT_EQ(third->deviceTarget().pipe_id, kPipe) << "each binding gets the same helper";
+
+    table = nullptr;
+    const auto before = Chip::TestHooks::allocationCounts();
+    Chip::TestHooks::faultIs("OlvaneBfRtTable::tableTypeGet", 1, Chip::kTryAgain);
+    EXPECT_EQ(raised([&] { bfrtTableIs(); }).cls, "BfTryAgain");
+    const auto after = Chip::TestHooks::allocationCounts();
+    EXPECT_EQ(std::pair(after.keys.total, after.data.total),
+              std::pair(before.keys.total, before.data.total));
+}
+
+TEST_F(BfrtFixture, TablesOfTwoDevicesShareTheModuleObjectsAndProgramTheirOwnChips) {
+    constexpr U8 kOther = kDevice + 1;
+    bfrtTableIs();
+    ChipTest::SharedLibrary lib(ChipTest::kPdLibrary);
+    auto other = twiceNatAddrPortTableFactory(nullptr, nullptr, lib.handle(), kSession, kOther,
+                                              0xFFFF, ChipTest::kPdLibrary);
+    const auto here = matchOf(1, 2, 3), there = matchOf(1, 2, 3);
+    const auto hit = actionOf(kHit, 1, 6, 2);
+    EXPECT_EQ(callsOf([&] { program(here, hit); })[3], call("dataAllocate"));
+    const Texts otherCalls = callsOf([&] { other->entryIs(entryOf(there, hit)); });
+    EXPECT_EQ(otherCalls.size(), 7u) << "the data object bound for the first table serves";
+    EXPECT_EQ(otherCalls.back(),
+              call("tableEntryAdd", sessionTarget(kOther, 0xFFFF) + ", " + keyText(1, 2, 3) +
+                                        ", data=[action=102 11:1 12:6 13:2]"));
+    EXPECT_EQ(Chip::open(kDevice).entryCount(), 1u);
+    EXPECT_EQ(describe(other->entry(there)), described(1, 2, 3, 1, 1, 6, 2));
+    other->entryDel(there);  // without a status manager
+    EXPECT_EQ(Chip::open(kOther).entryCount(), 0u);
+}
+
+// The last binding's key and data objects serve every table object, and only the table
+// that allocated them takes them: a second match table (type 7) leaves this one unable
+// to add, a selector does not. The object runtime without a table object gets PD.
+TEST_F(BfrtFixture, ASecondTableBoundAsAMatchTableTakesTheEntryObjects) {
+    for (const auto type : {TableType::Register, TableType::Selector}) {
+        SCOPED_TRACE(static_cast<int>(type));
+        ScopedTableObject second(Chip::deviceObjects(kDevice).secondTable,
+                                 std::make_unique<Chip::SimTable>(type, "second"));
+        bfrtTableIs();
+        const bool refused = type == TableType::Register;
+        const Raised r = raised([&] { program(matchOf(1, 2, 3), actionOf(kHit, 1, 6, 2)); });
+        EXPECT_EQ(std::tuple(r.cls, r.status),
+                  refused ? std::tuple("BfTableException", 3u) : std::tuple("nothing", 0u));
+        EXPECT_EQ(Chip::open(kDevice).entryCount(), refused ? 0u : 1u);
+    }
+    ScopedTableObject none(Chip::deviceObjects(kDevice).table, std::unique_ptr<Chip::SimTable>());
+    EXPECT_EQ(&bfrtTableIs()->kivType(), &Bf::TwiceNatAddrPortTablePd::kivTypeInfo());
+}
+
+TEST_F(BfrtFixture, ViolatedPreconditionsStopTheProcess) {
+    ScopedTableObject scripted(Chip::deviceObjects(kDevice).table,
+                               std::make_unique<ScriptedBfRtTable>(TableType::MatchDirect));
+    bfrtTableIs();
+    const auto match = matchOf(1, 2, 3);
+    table->helper()->sdkHandles()->entryIs(match, 0);
+    EXPECT_DEATH(table->entryDel(match), assertionFailed("!!entry_hdl"));
+    // A stored default handle that the SDK does not give back.
+    const auto& def = table->defaultMatchSpec();
+    program(def, actionOf(kOnMiss));
+    table->helper()->sdkHandles()->entryIs(def, handleOf(def) + 1);
+    EXPECT_DEATH(program(def, actionOf(kOnMiss)), assertionFailed("entry_hdl == default_hdl"));
+    scripted->attributesWithheld = true;
+    EXPECT_DEATH(table->initializeTable(table->helper()), assertionFailed("tableAttrScope"));
+}
+
+}  // namespace
+}  // namespace TableTest
