@@ -1,5 +1,5 @@
-// The PD backend on the chip model: each operation's PD call and bytes, the entry scope and
-// read-backs through a scripted entry reader (its failure sites are BfrtBackendTest's).
+// The PD backend on the chip model: the entry scope and read-backs through a scripted entry
+// reader (its calls per action and its failure sites are BackendTest's).
 
 #include <dlfcn.h>
 
@@ -41,78 +41,9 @@ namespace TableTest {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::IsEmpty;
-
-const std::string kPd = "p4_pd_olvane_switch_twiceNatAddrPort_";
-// The leading arguments of a PD call on kDevice (and kPipe) in the chip's log.
-const std::string kAtTarget = "sess=7, dev_tgt=[02 00 00 00 01 00 00 00]";
-const std::string kAtDevice = "sess=7, dev_id=2, ";
 
 std::string pd(const std::string& function, const std::string& args) {
-    return kPd + function + "(" + args + ")";
-}
-std::string hdl(U32 handle) {
-    return "hdl=" + std::to_string(handle);
-}
-
-// ---- One action through add, read-back, modify, set-default and the deletes.
-
-class PdActionTest : public TableFixture, public ::testing::WithParamInterface<int> {};
-
-INSTANTIATE_TEST_SUITE_P(EveryAction, PdActionTest, ::testing::Range(0, 5), [](const auto& info) {
-    return std::string(kActionCases[info.param].name);
-});
-
-TEST_P(PdActionTest, ProgramsAndReadsBackWithTheActionsOwnFunctionsAndExactBytes) {
-    const int type = GetParam();
-    const std::string name = kActionCases[type].name;
-    const bool hit = type != kOnMiss;
-    // onMiss carries no action spec and reads back no values.
-    const auto spec = [&](const char* bytes) {
-        return hit ? std::string(", action=") + bytes : "";
-    };
-    const auto readBack = [&](U16 rwId, U8 prot, U16 param) {
-        return hit ? described(0x0a01, 0x0b02, 0x0c03, type, rwId, prot, param)
-                   : described(0x0a01, 0x0b02, 0x0c03, type);
-    };
-    tableIs(Backend::Pd);
-    const auto m = matchOf(0x0a01, 0x0b02, 0x0c03);
-
-    EXPECT_THAT(callsOf([&] { program(m, actionOf(type, 0x0201, 6, 0x0403)); }),
-                ElementsAre(pd("table_add_with_" + name, kAtTarget + ", match=[01 0a 02 0b 03 0c]" +
-                                                             spec("[01 02 06 -- 03 04]"))));
-    const U32 h = handleOf(m);
-    ASSERT_NE(h, 0u);
-    Bf::TwiceNatAddrPortTableEntry back;
-    EXPECT_THAT(
-        callsOf([&] { back = table->entryByHandle(h); }),
-        ElementsAre(pd("get_entry", kAtDevice + hdl(h) + ", read_from_hw=0, hit_count=null")));
-    EXPECT_EQ(describe(back), readBack(0x0201, 6, 0x0403));
-
-    EXPECT_THAT(callsOf([&] { program(m, actionOf(type, 0x0807, 17, 0x0a09)); }),
-                ElementsAre(pd("table_modify_with_" + name,
-                               kAtDevice + hdl(h) + spec("[07 08 11 -- 09 0a]"))));
-    EXPECT_EQ(handleOf(m), h);
-    EXPECT_EQ(describe(table->entryByHandle(h)), readBack(0x0807, 17, 0x0a09));
-
-    const auto& def = table->defaultMatchSpec();
-    EXPECT_THAT(
-        callsOf([&] { program(def, actionOf(type, 0x0201, 6, 0x0403)); }),
-        ElementsAre(pd("set_default_action_" + name, kAtTarget + spec("[01 02 06 -- 03 04]"))));
-
-    // A lookup goes by object: another with equal fields is not installed.
-    Bf::TwiceNatAddrPortTableEntry lookup;
-    EXPECT_THAT(callsOf([&] { lookup = table->entry(matchOf(0x0a01, 0x0b02, 0x0c03)); }),
-                IsEmpty());
-    EXPECT_EQ(describe(lookup), "empty");
-    EXPECT_THAT(callsOf([&] {
-                    table->entryDel(m);
-                    table->entryDel(def);
-                }),
-                ElementsAre(pd("table_delete", kAtDevice + hdl(h)),
-                            pd("table_reset_default_entry", kAtTarget)));
-    EXPECT_EQ(table->helper()->sdkHandles()->entryCount(), 0u);
-    EXPECT_EQ(statusManager->initStatusCount(), 5u);
+    return "p4_pd_olvane_switch_twiceNatAddrPort_" + function + "(" + args + ")";
 }
 
 using PdBackendTest = TableFixture;

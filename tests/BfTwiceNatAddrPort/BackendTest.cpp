@@ -1,6 +1,6 @@
-// The BfRt backend on the chip model: each action's exact calls and read-backs, binding per
-// table type, the module-wide objects, the three table objects, another device's table and
-// the backend's preconditions; the failure sites of both backends.
+// Both backends on the chip model: each action's exact calls and read-backs, the failure
+// sites; the BfRt backend's read-backs, binding per table type, module-wide objects, three
+// table objects, another device's table and preconditions.
 
 #include <algorithm>
 #include <functional>
@@ -109,72 +109,155 @@ class BfrtFixture : public TableFixture {
     }
 };
 
-class BfrtActionTest : public BfrtFixture, public ::testing::WithParamInterface<ActionCase> {};
+// ---- One action through adds, read-backs, a modify, default sets and the deletes, with
+// the exact SDK calls of each backend.
 
-INSTANTIATE_TEST_SUITE_P(Actions, BfrtActionTest, ::testing::ValuesIn(kActionCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+struct Values {
+    U16 rwId;
+    U8 prot;
+    U16 param;
+};
+enum Step { add, read, modify, setDefault, deletes };
 
-// Two adds (the second at the largest values), a read-back, a modify, default sets and
-// deletes; the data object is bound once per binding and nothing else allocates.
-TEST_P(BfrtActionTest, AddReadModifyAndDefaultSetMakeExactCallsAndBindDataOncePerBinding) {
-    const ActionCase& a = GetParam();
-    const Texts binding = {call("dataAllocate"),
-                           call("dataReset", "action=" + std::to_string(a.actionId))};
-    bfrtTableIs();
-    const auto first = matchOf(0, 0, 0), second = matchOf(4, 5, 6);
+class ActionTest : public BfrtFixture,
+                   public ::testing::WithParamInterface<std::tuple<Backend, ActionCase>> {
+  protected:
+    const Backend backend = std::get<0>(GetParam());
+    const ActionCase& a = std::get<1>(GetParam());
+
+    // The PD calls: the fields' bytes in the PD specs; onMiss has no action spec.
+    Texts pdCalls(Step step, const Bf::TwiceNatAddrPortMatchSpec& m, Values v, U32 h) const {
+        const auto bytes = [](U16 x) { return _fmt("%02x %02x", x & 0xFF, x >> 8); };
+        const std::string name = a.name, hdl = "hdl=" + std::to_string(h),
+                          spec = a.firstField ? ", action=[" + bytes(v.rwId) +
+                                                    _fmt(" %02x -- ", v.prot) + bytes(v.param) + "]"
+                                              : "";
+        const std::string atTarget = "sess=7, dev_tgt=[02 00 00 00 01 00 00 00]",
+                          atDevice = "sess=7, dev_id=2, ";
+        switch (step) {
+            case add:
+                return {pd("table_add_with_" + name, atTarget + ", match=[" +
+                                                         bytes(m.ingMdNatKeyId()) + " " +
+                                                         bytes(m.l4PortHdrSrcPort()) + " " +
+                                                         bytes(m.l4PortHdrDstPort()) + "]" + spec)};
+            case read:
+                return {pd("get_entry", atDevice + hdl + ", read_from_hw=0, hit_count=null")};
+            case modify:
+                return {pd("table_modify_with_" + name, atDevice + hdl + spec)};
+            case setDefault:
+                return {pd("set_default_action_" + name, atTarget + spec)};
+            case deletes:
+                return {pd("table_delete", atDevice + hdl),
+                        pd("table_reset_default_entry", atTarget)};
+        }
+        return {};
+    }
+    // The BfRt calls; for add and set-default, `h` 1 binds the action's data object first.
+    Texts bfrtCalls(Step step, const Bf::TwiceNatAddrPortMatchSpec& m, Values v, U32 h) const {
+        const std::string at = sessionTarget(), data = dataText(a, v.rwId, v.prot, v.param);
+        const Texts binding = h ? Texts{call("dataAllocate"),
+                                        call("dataReset", "action=" + std::to_string(a.actionId))}
+                                : Texts{};
+        const Texts sets = dataSets(a, v.rwId, v.prot, v.param);
+        Texts reads = {call("keyReset"), call("dataReset"),
+                       call("tableEntryGet", at + ", flags=0, hdl=" + std::to_string(h)),
+                       "BfRtTableData::actionIdGet()"};
+        switch (step) {
+            case add:
+                return BfrtFixture::sets(
+                           "Key", 1,
+                           {m.ingMdNatKeyId(), m.l4PortHdrSrcPort(), m.l4PortHdrDstPort()}) +
+                       binding + sets +
+                       Texts{call("tableEntryAdd",
+                                  at + ", " +
+                                      keyText(m.ingMdNatKeyId(), m.l4PortHdrSrcPort(),
+                                              m.l4PortHdrDstPort()) +
+                                      ", " + data)};
+            case read:
+                for (U32 field = 1; field <= 3; ++field)
+                    reads.push_back(_fmt("BfRtTableKey::getValue(field=%u)", field));
+                for (U32 i = 0; a.firstField != 0 && i < 3; ++i)
+                    reads.push_back(_fmt("BfRtTableData::getValue(field=%u)", a.firstField + i));
+                return reads;
+            case modify:
+                return sets + Texts{call("tableEntryMod",
+                                         _fmt("%s, flags=32, hdl=%u, ", at.c_str(), h) + data)};
+            case setDefault:
+                return binding + sets +
+                       Texts{call("tableDefaultEntrySet", at + ", flags=32, " + data)};
+            case deletes:
+                return {call("tableEntryDel", at + ", hdl=" + std::to_string(h)),
+                        call("tableDefaultEntryReset", at)};
+        }
+        return {};
+    }
+    Texts expected(Step step, const Bf::TwiceNatAddrPortMatchSpec::Ptr& m, Values v = {},
+                   U32 h = 0) const {
+        return backend == Backend::Pd ? pdCalls(step, *m, v, h) : bfrtCalls(step, *m, v, h);
+    }
+    Texts programmed(const Bf::TwiceNatAddrPortMatchSpec::Ptr& m, Values v) {
+        return callsOf([&] { program(m, actionOf(a.type, v.rwId, v.prot, v.param)); });
+    }
+    std::string readBack(const Bf::TwiceNatAddrPortMatchSpec::Ptr& m, Values v) {
+        const auto& f = *m;
+        return a.firstField ? described(f.ingMdNatKeyId(), f.l4PortHdrSrcPort(),
+                                        f.l4PortHdrDstPort(), a.type, v.rwId, v.prot, v.param)
+                            : described(f.ingMdNatKeyId(), f.l4PortHdrSrcPort(),
+                                        f.l4PortHdrDstPort(), a.type);
+    }
+    static std::string pd(const std::string& function, const std::string& args) {
+        return "p4_pd_olvane_switch_twiceNatAddrPort_" + function + "(" + args + ")";
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(Actions, ActionTest,
+                         ::testing::Combine(::testing::Values(Backend::Pd, Backend::Bfrt),
+                                            ::testing::ValuesIn(kActionCases)),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param) == Backend::Pd ? "Pd_"
+                                                                                       : "Bfrt_") +
+                                    std::get<1>(info.param).name;
+                         });
+
+// The BfRt data object is bound once per binding; only the default match object sets and
+// resets the default.
+TEST_P(ActionTest, AddReadModifyDefaultSetAndDeleteMakeExactCalls) {
+    tableIs(backend);
+    const auto m = matchOf(0x0a01, 0x0b02, 0x0c03), zero = matchOf(0, 0, 0);
     const auto& def = table->defaultMatchSpec();
-    const auto expectCalls = [&](const auto& match, U16 rwId, U8 prot, U16 param, Texts head,
-                                 const std::string& last) {
-        EXPECT_EQ(callsOf([&] { program(match, actionOf(a.type, rwId, prot, param)); }),
-                  head + dataSets(a, rwId, prot, param) + Texts{last});
-    };
+    const Values first{0x0201, 6, 0x0403}, largest{0xFFFF, 255, 0xFFFF}, later{0x0807, 17, 0x0a09};
+    EXPECT_EQ(programmed(m, first), expected(add, m, first, 1));
+    const U32 h = handleOf(m);
+    ASSERT_NE(h, 0u);
     // All fields 0 like the default match: an ordinary entry.
-    expectCalls(first, 7, 17, 300, sets("Key", 1, {0, 0, 0}) + binding,
-                call("tableEntryAdd",
-                     sessionTarget() + ", " + keyText(0, 0, 0) + ", " + dataText(a, 7, 17, 300)));
-    const U32 firstHandle = handleOf(first);
-    EXPECT_NE(firstHandle, 0u);
-    expectCalls(second, 0xFFFF, 255, 0xFFFF, sets("Key", 1, {4, 5, 6}),
-                call("tableEntryAdd", sessionTarget() + ", " + keyText(4, 5, 6) + ", " +
-                                          dataText(a, 0xFFFF, 255, 0xFFFF)));
-
-    Texts reads = {call("keyReset"), call("dataReset"),
-                   call("tableEntryGet",
-                        sessionTarget() + ", flags=0, hdl=" + std::to_string(handleOf(second))),
-                   "BfRtTableData::actionIdGet()"};
-    for (U32 field = 1; field <= 3; ++field)
-        reads.push_back(_fmt("BfRtTableKey::getValue(field=%u)", field));
-    for (U32 i = 0; a.firstField != 0 && i < 3; ++i)
-        reads.push_back(_fmt("BfRtTableData::getValue(field=%u)", a.firstField + i));
+    EXPECT_EQ(programmed(zero, largest), expected(add, zero, largest));
     Bf::TwiceNatAddrPortTableEntry read;
-    EXPECT_EQ(callsOf([&] { read = table->entry(second); }), reads);
-    EXPECT_EQ(describe(read), a.firstField ? described(4, 5, 6, a.type, 0xFFFF, 255, 0xFFFF)
-                                           : described(4, 5, 6, a.type));
+    EXPECT_EQ(callsOf([&] { read = table->entry(zero); }),
+              expected(Step::read, zero, {}, handleOf(zero)));
+    EXPECT_EQ(describe(read), readBack(zero, largest));
 
-    expectCalls(
-        first, 8, 18, 301, {},
-        call("tableEntryMod", _fmt("%s, flags=32, hdl=%u, ", sessionTarget().c_str(), firstHandle) +
-                                  dataText(a, 8, 18, 301)));
-    EXPECT_EQ(handleOf(first), firstHandle);
-    const std::string defaultSet =
-        call("tableDefaultEntrySet", sessionTarget() + ", flags=32, " + dataText(a, 9, 19, 302));
-    expectCalls(def, 9, 19, 302, {}, defaultSet);
+    EXPECT_EQ(programmed(m, later), expected(modify, m, later, h));
+    EXPECT_EQ(handleOf(m), h);
+    EXPECT_EQ(describe(table->entryByHandle(h)), readBack(m, later));
+    EXPECT_EQ(programmed(def, first), expected(setDefault, def, first));
     const U32 defaultHandle = handleOf(def);
     EXPECT_NE(defaultHandle, 0u);
     table->initializeTable(table->helper());
-    expectCalls(def, 9, 19, 302, binding, defaultSet);  // a new binding binds the data anew
+    EXPECT_EQ(programmed(def, first), expected(setDefault, def, first, 1))
+        << "a new binding binds the data anew";
     EXPECT_EQ(handleOf(def), defaultHandle);
-    // Deletes go by the stored handle, and only the default match object resets the default.
-    EXPECT_EQ(
-        callsOf([&] {
-            table->entryDel(first);
-            table->entryDel(def);
-        }),
-        (Texts{call("tableEntryDel", sessionTarget() + ", hdl=" + std::to_string(firstHandle)),
-               call("tableDefaultEntryReset", sessionTarget())}));
+
+    // A lookup goes by object: another with equal fields is not installed.
+    EXPECT_EQ(callsOf([&] { read = table->entry(matchOf(0x0a01, 0x0b02, 0x0c03)); }), Texts{});
+    EXPECT_EQ(describe(read), "empty");
+    EXPECT_EQ(callsOf([&] {
+                  table->entryDel(m);
+                  table->entryDel(def);
+              }),
+              expected(deletes, m, {}, h));
     EXPECT_EQ(table->helper()->sdkHandles()->entryCount(), 1u);
     EXPECT_EQ(keys->calls,
-              (std::vector<Call>{{"alloc", 1, first}, {"alloc", 2, second}, {"alloc", 3, def}}))
+              (std::vector<Call>{{"alloc", 1, m}, {"alloc", 2, zero}, {"alloc", 3, def}}))
         << "deletes free no key: the agent does";
     EXPECT_EQ(statusManager->initStatusCount(), 7u);
 }
