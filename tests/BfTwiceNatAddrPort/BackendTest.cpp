@@ -3,6 +3,7 @@
 // table objects, another device's table and preconditions.
 
 #include <algorithm>
+#include <array>
 #include <functional>
 #include <map>
 #include <memory>
@@ -85,38 +86,13 @@ class BfrtFixture : public TableFixture {
         const auto session = Chip::deviceObjects(device).tableIntf->bfRtSessionGet();
         return _fmt("sess=%u, target=", session->sessHandleGet()) + target(device, pipe);
     }
-    // The setValue calls of a key ("Key") or data ("Data") object from `field` on.
-    static Texts sets(const char* object, U32 field, std::initializer_list<U64> values) {
-        Texts texts;
-        for (U64 value : values)
-            texts.push_back(_fmt("BfRtTable%s::setValue(field=%u, value=%llu)", object, field++,
-                                 (unsigned long long)value));
-        return texts;
-    }
-    static std::string keyText(U64 natKeyId, U64 src, U64 dst) {
-        return _fmt("key=[1:%llu 2:%llu 3:%llu]", (unsigned long long)natKeyId,
-                    (unsigned long long)src, (unsigned long long)dst);
-    }
-    static Texts dataSets(const ActionCase& a, U64 rwId, U64 prot, U64 param) {
-        return a.firstField ? sets("Data", a.firstField, {rwId, prot, param}) : Texts{};
-    }
-    static std::string dataText(const ActionCase& a, U64 rwId, U64 prot, U64 param) {
-        std::string text = "data=[action=" + std::to_string(a.actionId);
-        const U64 values[] = {rwId, prot, param};
-        for (U32 i = 0; a.firstField != 0 && i < 3; ++i)
-            text += _fmt(" %u:%llu", a.firstField + i, (unsigned long long)values[i]);
-        return text + "]";
-    }
 };
 
 // ---- One action through adds, read-backs, a modify, default sets and the deletes, with
 // the exact SDK calls of each backend.
 
-struct Values {
-    U16 rwId;
-    U8 prot;
-    U16 param;
-};
+// A match's natKeyId, src and dst port, or a hit action's rwId, prot and nextHop or ecmpGroup.
+using Values = std::array<U16, 3>;
 enum Step { add, read, modify, setDefault, deletes };
 
 class ActionTest : public BfrtFixture,
@@ -125,88 +101,82 @@ class ActionTest : public BfrtFixture,
     const Backend backend = std::get<0>(GetParam());
     const ActionCase& a = std::get<1>(GetParam());
 
-    // The PD calls: the fields' bytes in the PD specs; onMiss has no action spec.
-    Texts pdCalls(Step step, const Bf::TwiceNatAddrPortMatchSpec& m, Values v, U32 h) const {
-        const auto bytes = [](U16 x) { return _fmt("%02x %02x", x & 0xFF, x >> 8); };
-        const std::string name = a.name, hdl = "hdl=" + std::to_string(h),
-                          spec = a.firstField ? ", action=[" + bytes(v.rwId) +
-                                                    _fmt(" %02x -- ", v.prot) + bytes(v.param) + "]"
+    // The PD calls, with the fields' bytes in the PD specs; onMiss has no action spec.
+    Texts pdCalls(Step step, const Values& k, const Values& v, U32 h) const {
+        const auto b = [](U16 x) { return _fmt("%02x %02x", x & 0xFF, x >> 8); };
+        const std::string name = a.name, hdl = _fmt("hdl=%u", h),
+                          target = "sess=7, dev_tgt=[02 00 00 00 01 00 00 00]",
+                          device = "sess=7, dev_id=2, ",
+                          spec = a.firstField ? _fmt(", action=[%s %02x -- %s]", b(v[0]).c_str(),
+                                                     v[1], b(v[2]).c_str())
                                               : "";
-        const std::string atTarget = "sess=7, dev_tgt=[02 00 00 00 01 00 00 00]",
-                          atDevice = "sess=7, dev_id=2, ";
+        const auto pd = [](const std::string& function, const std::string& args) {
+            return "p4_pd_olvane_switch_twiceNatAddrPort_" + function + "(" + args + ")";
+        };
         switch (step) {
             case add:
-                return {pd("table_add_with_" + name, atTarget + ", match=[" +
-                                                         bytes(m.ingMdNatKeyId()) + " " +
-                                                         bytes(m.l4PortHdrSrcPort()) + " " +
-                                                         bytes(m.l4PortHdrDstPort()) + "]" + spec)};
+                return {pd("table_add_with_" + name, target + ", match=[" + b(k[0]) + " " +
+                                                         b(k[1]) + " " + b(k[2]) + "]" + spec)};
             case read:
-                return {pd("get_entry", atDevice + hdl + ", read_from_hw=0, hit_count=null")};
+                return {pd("get_entry", device + hdl + ", read_from_hw=0, hit_count=null")};
             case modify:
-                return {pd("table_modify_with_" + name, atDevice + hdl + spec)};
+                return {pd("table_modify_with_" + name, device + hdl + spec)};
             case setDefault:
-                return {pd("set_default_action_" + name, atTarget + spec)};
+                return {pd("set_default_action_" + name, target + spec)};
             case deletes:
-                return {pd("table_delete", atDevice + hdl),
-                        pd("table_reset_default_entry", atTarget)};
+                return {pd("table_delete", device + hdl), pd("table_reset_default_entry", target)};
         }
         return {};
     }
     // The BfRt calls; for add and set-default, `h` 1 binds the action's data object first.
-    Texts bfrtCalls(Step step, const Bf::TwiceNatAddrPortMatchSpec& m, Values v, U32 h) const {
-        const std::string at = sessionTarget(), data = dataText(a, v.rwId, v.prot, v.param);
-        const Texts binding = h ? Texts{call("dataAllocate"),
-                                        call("dataReset", "action=" + std::to_string(a.actionId))}
-                                : Texts{};
-        const Texts sets = dataSets(a, v.rwId, v.prot, v.param);
-        Texts reads = {call("keyReset"), call("dataReset"),
-                       call("tableEntryGet", at + ", flags=0, hdl=" + std::to_string(h)),
-                       "BfRtTableData::actionIdGet()"};
+    Texts bfrtCalls(Step step, const Values& k, const Values& v, U32 h) const {
+        const std::string at = sessionTarget();
+        Texts keySets, dataSets,
+            reads = {call("keyReset"), call("dataReset"),
+                     call("tableEntryGet", at + _fmt(", flags=0, hdl=%u", h)),
+                     "BfRtTableData::actionIdGet()"};
+        std::string key = "key=[", data = _fmt("data=[action=%u", a.actionId);
+        for (U32 i = 0; i < 3; ++i) {
+            keySets.push_back(_fmt("BfRtTableKey::setValue(field=%u, value=%u)", i + 1, k[i]));
+            key += _fmt("%s%u:%u", i ? " " : "", i + 1, k[i]);
+            reads.push_back(_fmt("BfRtTableKey::getValue(field=%u)", i + 1));
+        }
+        for (U32 i = 0, f = a.firstField; f && i < 3; ++i) {
+            dataSets.push_back(_fmt("BfRtTableData::setValue(field=%u, value=%u)", f + i, v[i]));
+            data += _fmt(" %u:%u", f + i, v[i]);
+            reads.push_back(_fmt("BfRtTableData::getValue(field=%u)", f + i));
+        }
+        data += "]";
+        if (h && (step == add || step == setDefault))
+            dataSets.insert(dataSets.begin(), {call("dataAllocate"),
+                                               call("dataReset", _fmt("action=%u", a.actionId))});
         switch (step) {
             case add:
-                return BfrtFixture::sets(
-                           "Key", 1,
-                           {m.ingMdNatKeyId(), m.l4PortHdrSrcPort(), m.l4PortHdrDstPort()}) +
-                       binding + sets +
-                       Texts{call("tableEntryAdd",
-                                  at + ", " +
-                                      keyText(m.ingMdNatKeyId(), m.l4PortHdrSrcPort(),
-                                              m.l4PortHdrDstPort()) +
-                                      ", " + data)};
+                return keySets + dataSets +
+                       Texts{call("tableEntryAdd", at + ", " + key + "], " + data)};
             case read:
-                for (U32 field = 1; field <= 3; ++field)
-                    reads.push_back(_fmt("BfRtTableKey::getValue(field=%u)", field));
-                for (U32 i = 0; a.firstField != 0 && i < 3; ++i)
-                    reads.push_back(_fmt("BfRtTableData::getValue(field=%u)", a.firstField + i));
                 return reads;
             case modify:
-                return sets + Texts{call("tableEntryMod",
-                                         _fmt("%s, flags=32, hdl=%u, ", at.c_str(), h) + data)};
+                return dataSets +
+                       Texts{call("tableEntryMod", at + _fmt(", flags=32, hdl=%u, ", h) + data)};
             case setDefault:
-                return binding + sets +
-                       Texts{call("tableDefaultEntrySet", at + ", flags=32, " + data)};
+                return dataSets + Texts{call("tableDefaultEntrySet", at + ", flags=32, " + data)};
             case deletes:
-                return {call("tableEntryDel", at + ", hdl=" + std::to_string(h)),
+                return {call("tableEntryDel", at + _fmt(", hdl=%u", h)),
                         call("tableDefaultEntryReset", at)};
         }
         return {};
     }
-    Texts expected(Step step, const Bf::TwiceNatAddrPortMatchSpec::Ptr& m, Values v = {},
-                   U32 h = 0) const {
-        return backend == Backend::Pd ? pdCalls(step, *m, v, h) : bfrtCalls(step, *m, v, h);
+    // The calls that programming (or reading, deleting) the match with fields `k` makes.
+    Texts expected(Step step, const Values& k, const Values& v = {}, U32 h = 0) const {
+        return backend == Backend::Pd ? pdCalls(step, k, v, h) : bfrtCalls(step, k, v, h);
     }
-    Texts programmed(const Bf::TwiceNatAddrPortMatchSpec::Ptr& m, Values v) {
-        return callsOf([&] { program(m, actionOf(a.type, v.rwId, v.prot, v.param)); });
+    Texts programmed(const Bf::TwiceNatAddrPortMatchSpec::Ptr& m, const Values& v) {
+        return callsOf([&] { program(m, actionOf(a.type, v[0], v[1], v[2])); });
     }
-    std::string readBack(const Bf::TwiceNatAddrPortMatchSpec::Ptr& m, Values v) {
-        const auto& f = *m;
-        return a.firstField ? described(f.ingMdNatKeyId(), f.l4PortHdrSrcPort(),
-                                        f.l4PortHdrDstPort(), a.type, v.rwId, v.prot, v.param)
-                            : described(f.ingMdNatKeyId(), f.l4PortHdrSrcPort(),
-                                        f.l4PortHdrDstPort(), a.type);
-    }
-    static std::string pd(const std::string& function, const std::string& args) {
-        return "p4_pd_olvane_switch_twiceNatAddrPort_" + function + "(" + args + ")";
+    std::string readBack(const Values& k, const Values& v) const {
+        const Values w = a.firstField ? v : Values{};
+        return described(k[0], k[1], k[2], a.type, w[0], w[1], w[2]);
     }
 };
 
@@ -214,36 +184,37 @@ INSTANTIATE_TEST_SUITE_P(Actions, ActionTest,
                          ::testing::Combine(::testing::Values(Backend::Pd, Backend::Bfrt),
                                             ::testing::ValuesIn(kActionCases)),
                          [](const auto& info) {
-                             return std::string(std::get<0>(info.param) == Backend::Pd ? "Pd_"
-                                                                                       : "Bfrt_") +
-                                    std::get<1>(info.param).name;
+                             return _fmt("%s_%s",
+                                         std::get<0>(info.param) == Backend::Pd ? "Pd" : "Bfrt",
+                                         std::get<1>(info.param).name);
                          });
 
 // The BfRt data object is bound once per binding; only the default match object sets and
 // resets the default.
 TEST_P(ActionTest, AddReadModifyDefaultSetAndDeleteMakeExactCalls) {
     tableIs(backend);
+    const Values fields{0x0a01, 0x0b02, 0x0c03}, zeros{}, first{0x0201, 6, 0x0403},
+        largest{0xFFFF, 255, 0xFFFF}, later{0x0807, 17, 0x0a09};
     const auto m = matchOf(0x0a01, 0x0b02, 0x0c03), zero = matchOf(0, 0, 0);
     const auto& def = table->defaultMatchSpec();
-    const Values first{0x0201, 6, 0x0403}, largest{0xFFFF, 255, 0xFFFF}, later{0x0807, 17, 0x0a09};
-    EXPECT_EQ(programmed(m, first), expected(add, m, first, 1));
+    EXPECT_EQ(programmed(m, first), expected(add, fields, first, 1));
     const U32 h = handleOf(m);
     ASSERT_NE(h, 0u);
     // All fields 0 like the default match: an ordinary entry.
-    EXPECT_EQ(programmed(zero, largest), expected(add, zero, largest));
+    EXPECT_EQ(programmed(zero, largest), expected(add, zeros, largest));
     Bf::TwiceNatAddrPortTableEntry read;
     EXPECT_EQ(callsOf([&] { read = table->entry(zero); }),
-              expected(Step::read, zero, {}, handleOf(zero)));
-    EXPECT_EQ(describe(read), readBack(zero, largest));
+              expected(Step::read, zeros, {}, handleOf(zero)));
+    EXPECT_EQ(describe(read), readBack(zeros, largest));
 
-    EXPECT_EQ(programmed(m, later), expected(modify, m, later, h));
+    EXPECT_EQ(programmed(m, later), expected(modify, fields, later, h));
     EXPECT_EQ(handleOf(m), h);
-    EXPECT_EQ(describe(table->entryByHandle(h)), readBack(m, later));
-    EXPECT_EQ(programmed(def, first), expected(setDefault, def, first));
+    EXPECT_EQ(describe(table->entryByHandle(h)), readBack(fields, later));
+    EXPECT_EQ(programmed(def, first), expected(setDefault, zeros, first));
     const U32 defaultHandle = handleOf(def);
     EXPECT_NE(defaultHandle, 0u);
     table->initializeTable(table->helper());
-    EXPECT_EQ(programmed(def, first), expected(setDefault, def, first, 1))
+    EXPECT_EQ(programmed(def, first), expected(setDefault, zeros, first, 1))
         << "a new binding binds the data anew";
     EXPECT_EQ(handleOf(def), defaultHandle);
 
@@ -254,7 +225,7 @@ TEST_P(ActionTest, AddReadModifyDefaultSetAndDeleteMakeExactCalls) {
                   table->entryDel(m);
                   table->entryDel(def);
               }),
-              expected(deletes, m, {}, h));
+              expected(deletes, fields, {}, h));
     EXPECT_EQ(table->helper()->sdkHandles()->entryCount(), 1u);
     EXPECT_EQ(keys->calls,
               (std::vector<Call>{{"alloc", 1, m}, {"alloc", 2, zero}, {"alloc", 3, def}}))
@@ -513,7 +484,7 @@ TEST_F(BfrtFixture, TablesOfTwoDevicesShareTheModuleObjectsAndProgramTheirOwnChi
     const Texts otherCalls = callsOf([&] { other->entryIs(entryOf(there, hit)); });
     EXPECT_EQ(otherCalls.size(), 7u) << "the data object bound for the first table serves";
     EXPECT_EQ(otherCalls.back(),
-              call("tableEntryAdd", sessionTarget(kOther, 0xFFFF) + ", " + keyText(1, 2, 3) +
+              call("tableEntryAdd", sessionTarget(kOther, 0xFFFF) + ", key=[1:1 2:2 3:3]" +
                                         ", data=[action=102 11:1 12:6 13:2]"));
     EXPECT_EQ(Chip::open(kDevice).entryCount(), 1u);
     EXPECT_EQ(describe(other->entry(there)), described(1, 2, 3, 1, 1, 6, 2));
