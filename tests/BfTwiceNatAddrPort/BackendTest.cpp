@@ -64,12 +64,9 @@ inline Texts operator+(Texts a, const Texts& b) {
 
 class BfrtFixture : public TableFixture {
   protected:
-    const Bf::TwiceNatAddrPortTable::Ptr& bfrtTableIs(U16 pipe = kPipe) {
-        return tableIs(Backend::Bfrt, pipe);
-    }
     // The calls of building a BfRt table, less the PD interface object's id lookups.
     Texts bindingCalls(U16 pipe = kPipe) {
-        Texts calls = callsOf([&] { bfrtTableIs(pipe); });
+        Texts calls = callsOf([&] { tableIs(Backend::Bfrt, pipe); });
         std::erase_if(calls, [](const std::string& c) { return c.find("IdGet(") != c.npos; });
         return calls;
     }
@@ -236,7 +233,7 @@ TEST_P(ActionTest, AddReadModifyDefaultSetAndDeleteMakeExactCalls) {
 TEST_F(BfrtFixture, ReadBackTruncatesFieldsAndGivesUpOnUnknownActionsAndFailedReads) {
     ScopedTableObject scripted(Chip::deviceObjects(kDevice).table,
                                std::make_unique<ScriptedBfRtTable>(bfrt::TableType::MatchDirect));
-    bfrtTableIs();
+    tableIs(Backend::Bfrt);
     const auto match = matchOf(5, 2, 3);
     program(match, actionOf(kHit, 1, 6, 2));
     scripted->afterRead = [](Chip::SimKey& key, Chip::SimData& data) {
@@ -466,7 +463,7 @@ TEST_F(BfrtFixture, BindsTheThreeTableObjectsInOrderIgnoringDeviceTargetIs) {
 
 TEST_F(BfrtFixture, TablesOfTwoDevicesShareTheModuleObjectsAndProgramTheirOwnChips) {
     constexpr U8 kOther = kDevice + 1;
-    bfrtTableIs();
+    tableIs(Backend::Bfrt);
     ChipTest::SharedLibrary lib(ChipTest::kPdLibrary);
     auto other = twiceNatAddrPortTableFactory(nullptr, nullptr, lib.handle(), kSession, kOther,
                                               0xFFFF, ChipTest::kPdLibrary);
@@ -492,7 +489,7 @@ TEST_F(BfrtFixture, ASecondTableBoundAsAMatchTableTakesTheEntryObjects) {
         SCOPED_TRACE(static_cast<int>(type));
         ScopedTableObject second(Chip::deviceObjects(kDevice).secondTable,
                                  std::make_unique<Chip::SimTable>(type, "second"));
-        bfrtTableIs();
+        tableIs(Backend::Bfrt);
         const bool refused = type == TableType::Register;
         const Raised r = raised([&] { program(matchOf(1, 2, 3), actionOf(kHit, 1, 6, 2)); });
         EXPECT_EQ(std::tuple(r.cls, r.status),
@@ -500,13 +497,13 @@ TEST_F(BfrtFixture, ASecondTableBoundAsAMatchTableTakesTheEntryObjects) {
         EXPECT_EQ(Chip::open(kDevice).entryCount(), refused ? 0u : 1u);
     }
     ScopedTableObject none(Chip::deviceObjects(kDevice).table, std::unique_ptr<Chip::SimTable>());
-    EXPECT_EQ(&bfrtTableIs()->kivType(), &Bf::TwiceNatAddrPortTablePd::kivTypeInfo());
+    EXPECT_EQ(&tableIs(Backend::Bfrt)->kivType(), &Bf::TwiceNatAddrPortTablePd::kivTypeInfo());
 }
 
 TEST_F(BfrtFixture, ViolatedPreconditionsStopTheProcess) {
     ScopedTableObject scripted(Chip::deviceObjects(kDevice).table,
                                std::make_unique<ScriptedBfRtTable>(TableType::MatchDirect));
-    bfrtTableIs();
+    tableIs(Backend::Bfrt);
     const auto match = matchOf(1, 2, 3);
     table->helper()->sdkHandles()->entryIs(match, 0);
     EXPECT_DEATH(table->entryDel(match), assertionFailed("!!entry_hdl"));
