@@ -337,14 +337,16 @@ TEST_P(FailureTest, RaisesItsSitesExceptionAndKeepsTheStateAsItWas) {
     if (op == "Bind")
         Bf::bfRtModuleObjects().actionBfRtDataBound[0] = true;
     const auto attributes = Chip::TestHooks::allocationCounts().attributes.live;
-    const std::map<std::string, std::function<void()>> operations = {{"Bind", [&] { tableIs(site.backend); }},
-                                                                     {"Add", [&] { program(fresh, ecmp); }},
-                                                                     {"Modify", [&] { program(installed, ecmp); }},
-                                                                     {"SetDefault", [&] { program(def, ecmp); }},
-                                                                     {"SetDefaultAgain", [&] { program(def, ecmp); }},
-                                                                     {"Delete", [&] { table->entryDel(installed); }},
-                                                                     {"ResetDefault", [&] { table->entryDel(def); }},
-                                                                     {"Read", [&] { table->entryByHandle(handle); }}};
+    const std::map<std::string, std::function<void()>> operations = {
+        {"Bind", [&] { tableIs(site.backend); }},
+        {"Add", [&] { program(fresh, ecmp); }},
+        {"Modify", [&] { program(installed, ecmp); }},
+        {"SetDefault", [&] { program(def, ecmp); }},
+        {"SetDefaultAgain", [&] { program(def, ecmp); }},
+        {"Delete", [&] { table->entryDel(installed); }},
+        {"ResetDefault", [&] { table->entryDel(def); }},
+        {"Read", [&] { table->entryByHandle(handle); }},
+    };
 
     Chip::TestHooks::faultIs(site.call ? site.call : site.operation, 1, site.operation ? 4 : 10);
     const Raised raisedByCall{"BfTryAgain", 10,
