@@ -14,7 +14,9 @@ rebuilds only what changed. `--snapshot $(git stash create)` copies the work
 tree as it is; --per-file 0 then just builds and tests it. --replay REPORT
 runs only the mutants that an earlier report marks caught, to check that they
 still are. The report is rewritten after every mutant, so a run cut short
-keeps what it found ("done" says how far it got).
+keeps what it found ("done" says how far it got). --matrix runs every test
+for each mutant and lists those that failed, so that a case that catches
+nothing another case does not catch too can be found.
 
   nice -n 19 scripts/mutate.py --seed 15 --per-file 10 \\
       --targets spine_tests pd_backend_tests \\
@@ -94,10 +96,9 @@ def tests_of(build, targets):
     return "^(" + "|".join(names) + ")$"
 
 
-def run(cmd, timeout=None):
+def run(cmd, timeout=None, out=subprocess.DEVNULL):
     """The exit status of cmd (-1 on timeout); its whole process group ends with it."""
-    child = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                             start_new_session=True)
+    child = subprocess.Popen(cmd, stdout=out, stderr=subprocess.DEVNULL, start_new_session=True)
     try:
         return child.wait(timeout)
     except subprocess.TimeoutExpired:
@@ -108,6 +109,12 @@ def run(cmd, timeout=None):
         except ProcessLookupError:
             pass
         child.wait()
+
+
+def failed_tests(ctest_output):
+    """The names ctest lists under "The following tests FAILED:"."""
+    _, _, tail = ctest_output.partition("The following tests FAILED:")
+    return sorted(re.findall(r"^\s*\d+ - (\S+) \(", tail, re.M))
 
 
 def report_text(report, mutants):
@@ -130,6 +137,8 @@ def main():
     ap.add_argument("--json", required=True, help="where to write the outcomes")
     ap.add_argument("--replay", metavar="REPORT", help="only the mutants REPORT marks caught")
     ap.add_argument("--list", action="store_true", help="only list the mutants")
+    ap.add_argument("--matrix", action="store_true",
+                    help="run every test for each mutant and record which failed")
     args = ap.parse_args()
 
     tree = ROOT / args.dir / "src" if args.snapshot else ROOT
@@ -160,8 +169,9 @@ def main():
     if run(build_cmd) != 0:
         sys.exit("mutate.py: the unmutated tree does not build")
     regex = args.tests or tests_of(build, args.targets)
-    test_cmd = ["ctest", "--test-dir", build, "-R", regex, "--stop-on-failure",
-                "--timeout", str(args.timeout), "-j2"]
+    test_cmd = ["ctest", "--test-dir", build, "-R", regex, "--timeout", str(args.timeout), "-j2"]
+    if not args.matrix:
+        test_cmd.insert(-3, "--stop-on-failure")
     if run(test_cmd) != 0:
         sys.exit("mutate.py: the unmutated tree does not pass its tests")
 
@@ -183,7 +193,12 @@ def main():
             if run(build_cmd) != 0:
                 m["outcome"] = "invalid"
             else:
-                m["outcome"] = "caught" if run(test_cmd, args.timeout * 2) != 0 else "survived"
+                with open(build / "mutant-tests.log", "w+") as log:
+                    status = run(test_cmd, args.timeout * 2, log)
+                    if args.matrix and status != 0:
+                        log.seek(0)
+                        m["failed"] = failed_tests(log.read())
+                m["outcome"] = "caught" if status != 0 else "survived"
         finally:
             path.write_text(original)
         counts[m["outcome"]] += 1
