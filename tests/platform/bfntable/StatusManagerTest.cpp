@@ -20,7 +20,7 @@ TEST_F(StatusManagerTest, CountsTouchesPerMatchObjectMarksResyncEpochsAndNotifie
     ASSERT_NE(type, nullptr);
     const Kiv::PtrInterface::Ptr object = type->create();
     auto& manager = static_cast<BfnTableStatusManager::StatusManager&>(*object);
-    const auto a = TestMatchSpec::TestMatchSpecIs(7), sameValue = TestMatchSpec::TestMatchSpecIs(7);
+    const auto a = TestMatchSpec::TestMatchSpecIs(), sameValue = TestMatchSpec::TestMatchSpecIs();
     const Kiv::Value arg = Kiv::ObjectRef(a);
     TestSupport::AttributeLog log(manager);
     Kiv::genericCall(manager, "initStatus", {&arg, 1});
@@ -34,7 +34,7 @@ TEST_F(StatusManagerTest, CountsTouchesPerMatchObjectMarksResyncEpochsAndNotifie
     EXPECT_FALSE(manager.seenSinceResync(sameValue)) << "matches go by object, not value";
     EXPECT_EQ(Kiv::genericCall(manager, "touches", {&arg, 1}), Kiv::Value(Kiv::U64{2}))
         << "a resync keeps the counts";
-    EXPECT_EQ(manager.touches(TestMatchSpec::TestMatchSpecIs(7)), 0u);
+    EXPECT_EQ(manager.touches(TestMatchSpec::TestMatchSpecIs()), 0u);
     EXPECT_EQ(manager.entryStatusCount(), 2u);
     EXPECT_THROW(manager.initStatus(nullptr), Kiv::Exception);
     EXPECT_EQ(Kiv::genericGet(manager, "initStatusCount"), Kiv::Value(Kiv::U64{3}));
@@ -53,7 +53,7 @@ TEST_F(StatusManagerTest, CountsTouchesPerMatchObjectMarksResyncEpochsAndNotifie
 TEST_F(StatusManagerTest, ManagersSharingAMatchKeepTheirOwnStatuses) {
     auto first = BfnTableStatusManager::statusManagerFactory();
     const auto second = BfnTableStatusManager::statusManagerFactory();
-    const auto a = TestMatchSpec::TestMatchSpecIs(1), b = TestMatchSpec::TestMatchSpecIs(2);
+    const auto a = TestMatchSpec::TestMatchSpecIs(), b = TestMatchSpec::TestMatchSpecIs();
     first->initStatus(a);
     first->initStatus(b);
     second->initStatus(a);

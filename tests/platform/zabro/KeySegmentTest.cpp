@@ -1,35 +1,96 @@
-// The key table in shared memory (walk order, corrupt records found and
-// quarantined, found segments checked before use) and the key manager over it
-// (keys bound to match objects, restart, wrap-around, a full table). Records
-// outliving their process are shown by the kill suite.
+// The key segment in shared memory: its table config (walk order, corrupt records
+// found and quarantined, found segments checked before use); the key manager over it
+// (keys bound to match objects, restart, wrap-around, a full table); and kills at any
+// moment (at random, and before each store of a short stream in turn), after which it
+// opens with every committed record as it was and the operation in flight there whole
+// or not at all.
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <ostream>
 #include <random>
 #include <set>
+#include <string>
+#include <thread>
 #include <tuple>
+#include <vector>
 
 #include "TestMatchSpec.h"
-#include "ZabroTestSupport.h"
 #include "support/ChildProcess.h"
+#include "support/LeakCheck.h"
+#include "support/RawSegment.h"
 #include "support/Thrown.h"
+#include "zabro/Zabro.h"
+#include "zabro/ZabroSegmentLayout.h"
 
 namespace ZabroTest {
 namespace {
 
+using Kiv::U32;
+using Kiv::U64;
+using MbbZabroKey::ZabroKeyManager;
 using Zabro::IterHint;
 using Zabro::MbbZabroTableConfig;
 using Zabro::Layout::RecordImage;
 using Zabro::MbbPostcodef::EntryConfig;
 
+constexpr Kiv::U8 kDevice = 3;
+constexpr Kiv::U16 kPipe = 1;
+
+// Unless the process has one already, OLVANE_SHM_PREFIX names the process, so
+// that parallel test processes never share a segment.
+[[maybe_unused]] const bool kPrivateSegmentPrefix =
+    ::setenv("OLVANE_SHM_PREFIX", ("zabrotest" + std::to_string(::getpid())).c_str(), 0) == 0;
+
+// The raw mapping with the key segment's layout.
+class RawSegment : public TestSupport::RawSegment {
+  public:
+    using TestSupport::RawSegment::RawSegment;
+
+    Zabro::Layout::HeaderImage& header() const { return at<Zabro::Layout::HeaderImage>(0); }
+    Zabro::Layout::CountersImage& counters() const {
+        return at<Zabro::Layout::CountersImage>(Zabro::Layout::kCountersOffset);
+    }
+    RecordImage& record(U64 slot) const {
+        return at<RecordImage>(Zabro::Layout::recordOffset(slot));
+    }
+    void resealHeader() const { header().checksum = Zabro::Layout::headerChecksum(header()); }
+};
+
+class KeySegmentTest : public TestSupport::LeakCheck {
+  protected:
+    KeySegmentTest() { MbbZabroTableConfig::segmentWipe(kDevice, kPipe); }
+    ~KeySegmentTest() override { MbbZabroTableConfig::segmentWipe(kDevice, kPipe); }
+
+    static std::string segmentName() { return MbbZabroTableConfig::segmentName(kDevice, kPipe); }
+    // The records a full walk visits, in order, and their keys.
+    static std::vector<EntryConfig> walk(const MbbZabroTableConfig& config) {
+        std::vector<EntryConfig> records;
+        EntryConfig cursor(0, 0, 0, 0, 0);
+        IterHint hint;
+        for (bool found = config.first(cursor, hint); found;
+             found = config.next(cursor.key(), cursor, hint))
+            records.push_back(cursor);
+        return records;
+    }
+    static std::vector<U64> walkKeys(const MbbZabroTableConfig& config) {
+        std::vector<U64> keys;
+        for (const auto& record : walk(config)) keys.push_back(record.key());
+        return keys;
+    }
+};
+
 class TableConfigTest : public KeySegmentTest {
   protected:
     // The table config, with records for keys 1 to `keys` added.
-    static MbbZabroTableConfig::Ptr open(Kiv::U64 keys = 0, Kiv::U64 capacity = 16) {
+    static MbbZabroTableConfig::Ptr open(U64 keys = 0, U64 capacity = 16) {
         auto config = Zabro::mbbZabroTableConfigFactory(kDevice, kPipe, capacity);
-        for (Kiv::U64 i = 0; i < keys; ++i) config->recordAlloc();
+        for (U64 i = 0; i < keys; ++i) config->recordAlloc();
         return config;
     }
     EntryConfig cursor{0, 0, 0, 0, 0};
@@ -54,8 +115,8 @@ TEST_F(TableConfigTest, WalkVisitsRecordsInAscendingKeyOrderInASegmentThatKeepsI
     config->recordDel(4);
     config->highestAllocatedKeyIs(10);
     EXPECT_EQ(config->recordAlloc().key(), 11u);
-    EXPECT_EQ(walkKeys(*config), (std::vector<Kiv::U64>{1, 3, 5, 11}));
-    const Kiv::U64 cases[][2] = {{0, 1}, {1, 3}, {2, 3}, {5, 11}, {11, 0}, {16, 0}, {~0ull, 0}};
+    EXPECT_EQ(walkKeys(*config), (std::vector<U64>{1, 3, 5, 11}));
+    const U64 cases[][2] = {{0, 1}, {1, 3}, {2, 3}, {5, 11}, {11, 0}, {16, 0}, {~0ull, 0}};
     for (const auto& [after, expected] : cases) {
         IterHint fresh;
         EXPECT_EQ(config->next(after, cursor, fresh) ? cursor.key() : 0, expected) << after;
@@ -77,10 +138,6 @@ TEST_F(TableConfigTest, CorruptRecordIsReportedByTheWalkQuarantinedKeptAndPassed
         const char* what;
         void (*damage)(RecordImage& record, const RecordImage& neighbour);
     } cases[] = {
-        {"handle", [](RecordImage& r, const RecordImage&) { r.sdkEntryHandle ^= 0x10; }},
-        {"flags", [](RecordImage& r, const RecordImage&) { r.flags ^= 1u << 31; }},
-        {"key", [](RecordImage& r, const RecordImage&) { r.key = 9; }},
-        {"opId", [](RecordImage& r, const RecordImage&) { r.opId ^= 1ull << 40; }},
         {"checksum", [](RecordImage& r, const RecordImage&) { r.checksum ^= 0x100; }},
         {"zeroed", [](RecordImage& r, const RecordImage&) { r = RecordImage{}; }},
         {"copied from another slot", [](RecordImage& r, const RecordImage& n) { r = n; }},
@@ -94,14 +151,14 @@ TEST_F(TableConfigTest, CorruptRecordIsReportedByTheWalkQuarantinedKeptAndPassed
             c.damage(raw.record(1), raw.record(0));  // key 2
             std::vector<std::byte> expected = raw.bytes();
             ::testing::internal::CaptureStderr();
-            EXPECT_EQ(walkKeys(*config), (std::vector<Kiv::U64>{1, 3})) << "the walk goes on";
+            EXPECT_EQ(walkKeys(*config), (std::vector<U64>{1, 3})) << "the walk goes on";
             const std::string report = ::testing::internal::GetCapturedStderr();
             EXPECT_NE(report.find(segmentName()), std::string::npos) << report;
             EXPECT_NE(report.find("slot 1 (key 2)"), std::string::npos) << report;
             EXPECT_EQ(config->corruptionsDetected(), 1u);
             EXPECT_EQ(config->quarantinedRecords(), 1u);
             EXPECT_EQ(config->recordCount(), 2u);
-            EXPECT_EQ(walkKeys(*config), (std::vector<Kiv::U64>{1, 3}));
+            EXPECT_EQ(walkKeys(*config), (std::vector<U64>{1, 3}));
             EXPECT_EQ(config->corruptionsDetected(), 1u)
                 << "a quarantined record is passed quietly";
             // Only the checksum and the quarantine flag changed: the damaged bytes stay.
@@ -115,7 +172,7 @@ TEST_F(TableConfigTest, CorruptRecordIsReportedByTheWalkQuarantinedKeptAndPassed
         }
         const auto reopened = open();
         EXPECT_EQ(reopened->quarantinedRecords(), 1u) << "the quarantine is kept in the segment";
-        EXPECT_EQ(walkKeys(*reopened), (std::vector<Kiv::U64>{1, 3}));
+        EXPECT_EQ(walkKeys(*reopened), (std::vector<U64>{1, 3}));
     }
 }
 
@@ -130,7 +187,7 @@ TEST_F(TableConfigTest, CorruptRecordThrowsOnDirectRequestsAndIsNeverHandedOutFr
     EXPECT_NE(onFind->msg().find("slot 0 (key 1)"), std::string::npos) << onFind->msg();
     EXPECT_THROW(config->sdkEntryHandleIs(1, 4), Dorvu::CorruptionDetectedException);
     config->doCorruptionDetected(onFind->msg());
-    EXPECT_EQ(walkKeys(*config), (std::vector<Kiv::U64>{2, 3}));
+    EXPECT_EQ(walkKeys(*config), (std::vector<U64>{2, 3}));
     EXPECT_FALSE(config->recordFind(1, cursor));
     EXPECT_THROW(config->sdkEntryHandleIs(1, 4), Zabro::KeyException);
     config->recordDel(3);
@@ -174,7 +231,7 @@ TEST_F(TableConfigTest, BadHeaderIsRefusedAndTheSegmentLeftAsItWas) {
             const auto config = open(0, 8);
             EXPECT_TRUE(config->created());
             EXPECT_EQ(config->capacity(), 8u);
-            EXPECT_EQ(walkKeys(*config), std::vector<Kiv::U64>{});
+            EXPECT_EQ(walkKeys(*config), std::vector<U64>{});
             EXPECT_FALSE(open()->created()) << "and complete this time";
             continue;
         }
@@ -197,7 +254,7 @@ TEST_F(TableConfigTest, DamagedCountersAndJournalOpenWithEveryRecordIntact) {
         const char* what;
         void (*damage)(const RawSegment&);
         bool reported;
-        Kiv::U32 handleOfKey2;  // after the open
+        U32 handleOfKey2;  // after the open
     } cases[] = {
         {"last op id zeroed", [](const RawSegment& s) { s.counters().lastOpId = 0; }, false, 22},
         {"highest key past the capacity",
@@ -225,11 +282,11 @@ TEST_F(TableConfigTest, DamagedCountersAndJournalOpenWithEveryRecordIntact) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         MbbZabroTableConfig::segmentWipe(kDevice, kPipe);
-        Kiv::U64 lastOpId = 0;
+        U64 lastOpId = 0;
         {
             const auto config = open(3);
-            for (Kiv::U64 key = 1; key <= 3; ++key)
-                config->sdkEntryHandleIs(key, static_cast<Kiv::U32>(key * 11));
+            for (U64 key = 1; key <= 3; ++key)
+                config->sdkEntryHandleIs(key, static_cast<U32>(key * 11));
             lastOpId = config->lastOpId();
         }
         c.damage(RawSegment(segmentName()));
@@ -237,7 +294,7 @@ TEST_F(TableConfigTest, DamagedCountersAndJournalOpenWithEveryRecordIntact) {
         const auto config = open();
         const std::string report = ::testing::internal::GetCapturedStderr();
         EXPECT_EQ(report.find("journal") != std::string::npos, c.reported) << report;
-        EXPECT_EQ(walkKeys(*config), (std::vector<Kiv::U64>{1, 2, 3}));
+        EXPECT_EQ(walkKeys(*config), (std::vector<U64>{1, 2, 3}));
         ASSERT_TRUE(config->recordFind(2, cursor));
         EXPECT_EQ(cursor.sdkEntryHandle(), c.handleOfKey2);
         EXPECT_EQ(config->corruptionsDetected(), c.reported ? 1u : 0u);
@@ -258,11 +315,11 @@ TEST_F(TableConfigTest, SeededDamageIsRefusedOrReportedRecordByRecord) {
         std::vector<EntryConfig> before;
         {
             auto config = open(16, 16);
-            for (Kiv::U64 key = 2; key <= 16; key += 2) config->sdkEntryHandleIs(key, 100 + key);
-            for (Kiv::U64 key = 1; key <= 16; key += 3) config->recordDel(key);
+            for (U64 key = 2; key <= 16; key += 2) config->sdkEntryHandleIs(key, 100 + key);
+            for (U64 key = 1; key <= 16; key += 3) config->recordDel(key);
             before = walk(*config);
         }
-        std::set<Kiv::U64> damaged;
+        std::set<U64> damaged;
         bool header = false;
         const bool truncated = seed % 10 == 9;
         {
@@ -279,7 +336,7 @@ TEST_F(TableConfigTest, SeededDamageIsRefusedOrReportedRecordByRecord) {
         }
         ::testing::internal::CaptureStderr();
         MbbZabroTableConfig::Ptr config;
-        std::vector<Kiv::U64> walked;
+        std::vector<U64> walked;
         try {
             config = open(0, 16);
             walked = walkKeys(*config);
@@ -293,7 +350,7 @@ TEST_F(TableConfigTest, SeededDamageIsRefusedOrReportedRecordByRecord) {
             continue;
         }
         EXPECT_FALSE(header) << "a damaged header was used";
-        for (Kiv::U64 key : walked) EXPECT_FALSE(damaged.count(key)) << "damaged key " << key;
+        for (U64 key : walked) EXPECT_FALSE(damaged.count(key)) << "damaged key " << key;
         // Each damaged record is reported once; the journal word may add one.
         EXPECT_GE(config->corruptionsDetected(), damaged.size());
         EXPECT_LE(config->corruptionsDetected(), damaged.size() + 1);
@@ -306,30 +363,26 @@ TEST_F(TableConfigTest, SeededDamageIsRefusedOrReportedRecordByRecord) {
     }
 }
 
-using MbbZabroKey::ZabroKeyManager;
-
 class KeyManagerTest : public KeySegmentTest {
   protected:
-    static ZabroKeyManager::Ptr open(Kiv::U64 capacity = ZabroKeyManager::kDefaultCapacity) {
+    static ZabroKeyManager::Ptr open(U64 capacity = ZabroKeyManager::kDefaultCapacity) {
         return MbbZabroKey::zabroKeyManagerFactory(kDevice, kPipe, capacity);
     }
-    static Zabro::MbbPostcodef::EntryConfig recordOf(const ZabroKeyManager& keys, Kiv::U64 key) {
-        Zabro::MbbPostcodef::EntryConfig record(0, 0, 0, 0, 0);
+    static EntryConfig recordOf(const ZabroKeyManager& keys, U64 key) {
+        EntryConfig record(0, 0, 0, 0, 0);
         EXPECT_TRUE(keys.mbbZabroTableConfig()->recordFind(key, record)) << "key " << key;
         return record;
     }
-    static auto match(Kiv::U32 value) {
-        return BfnTableTest::TestMatchSpec::TestMatchSpecIs(value);
-    }
+    static auto match() { return BfnTableTest::TestMatchSpec::TestMatchSpecIs(); }
 };
 
 TEST_F(KeyManagerTest, AllocBindsAscendingKeysWithRecordsThatTakeAHandleUntilFreed) {
     const auto keys = open();
-    const auto a = match(1), b = match(1);
+    const auto a = match(), b = match();  // equal in value
     EXPECT_EQ(keys->alloc(a, false), 1u);
     EXPECT_EQ(keys->alloc(b, false), 2u);
     EXPECT_EQ(keys->key(b), 2u) << "matches are told apart by object, not value";
-    EXPECT_EQ(keys->key(match(1)), 0u);
+    EXPECT_EQ(keys->key(match()), 0u);
     EXPECT_EQ(keys->match(2), b);
     const auto opIdBefore = recordOf(*keys, 2).opId();
     EXPECT_FALSE(recordOf(*keys, 2).handleSet());
@@ -349,7 +402,7 @@ TEST_F(KeyManagerTest, AllocBindsAscendingKeysWithRecordsThatTakeAHandleUntilFre
     EXPECT_EQ(keys->key(b), 0u);
     EXPECT_EQ(keys->match(2), nullptr);
     EXPECT_EQ(b->references(), 1u) << "the key manager let go of the match";
-    EXPECT_EQ(walkKeys(*keys->mbbZabroTableConfig()), (std::vector<Kiv::U64>{1, 3}));
+    EXPECT_EQ(walkKeys(*keys->mbbZabroTableConfig()), (std::vector<U64>{1, 3}));
     keys->free(2);  // a free key stays free
     EXPECT_EQ(keys->recordCount(), 2u);
     EXPECT_EQ(keys->alloc(b, false), 4u) << "new keys follow the highest";
@@ -363,7 +416,7 @@ TEST_F(KeyManagerTest, AllocBindsAscendingKeysWithRecordsThatTakeAHandleUntilFre
 TEST_F(KeyManagerTest, ManagersSharingAMatchKeepTheirOwnKeys) {
     auto first = open();
     const auto second = ZabroKeyManager::ZabroKeyManagerIs(first->mbbZabroTableConfig());
-    const auto a = match(1), b = match(2);
+    const auto a = match(), b = match();
     first->alloc(a, false);  // 1
     first->alloc(b, false);  // 2
     EXPECT_EQ(second->key(a), 0u);
@@ -382,52 +435,221 @@ TEST_F(KeyManagerTest, ManagersSharingAMatchKeepTheirOwnKeys) {
 }
 
 TEST_F(KeyManagerTest, PopulateAfterRestartBindsMatchesAndDropsEntriesGoneFromHardware) {
-    for (Kiv::U32 i = 0; i < 3; ++i) open()->alloc(match(i), false);
+    for (int i = 0; i < 3; ++i) open()->alloc(match(), false);
     const auto keys = open();
     EXPECT_EQ(keys->recordCount(), 3u);
     EXPECT_EQ(keys->boundKeyCount(), 0u) << "match objects do not outlive their process";
-    const auto a = match(10), c = match(30);
+    const auto a = match(), c = match();
     keys->populate(1, a);
     keys->populate(2, nullptr);
     keys->populate(3, c);
     EXPECT_EQ(keys->key(a), 1u);
     EXPECT_EQ(keys->key(c), 3u);
-    EXPECT_EQ(walkKeys(*keys->mbbZabroTableConfig()), (std::vector<Kiv::U64>{1, 3}));
+    EXPECT_EQ(walkKeys(*keys->mbbZabroTableConfig()), (std::vector<U64>{1, 3}));
     EXPECT_THROW(keys->populate(2, a), Zabro::KeyException);
     EXPECT_EQ(keys->key(a), 1u) << "a refused populate leaves the binding alone";
     EXPECT_THROW(keys->populate(0, a), Zabro::KeyException);
 }
 
-// Set by name in another process, the highest key is the segment's, not the process's.
+// Set by name, the highest key is the segment's, not the manager's.
 TEST_F(KeyManagerTest, HighestAllocatedKeyPersistsAndIsSetByName) {
-    EXPECT_EQ(TestSupport::ChildProcess([](int) {
-                  const auto keys = open();
-                  keys->alloc(match(1), false);
-                  Kiv::genericSet(*keys, "highestAllocatedKey", Kiv::U64{10});
-                  ::_exit(keys->alloc(match(2), false) == 11u ? 0 : 1);
-              }).exitCode(),
-              0);
+    {
+        const auto keys = open();
+        keys->alloc(match(), false);
+        Kiv::genericSet(*keys, "highestAllocatedKey", U64{10});
+        EXPECT_EQ(keys->alloc(match(), false), 11u);
+    }
     const auto keys = open();
-    EXPECT_EQ(keys->alloc(match(3), false), 12u);
+    EXPECT_EQ(keys->alloc(match(), false), 12u);
     keys->highestAllocatedKeyIs(0);
-    EXPECT_EQ(keys->alloc(match(4), false), 2u) << "key 1 is taken, so the lowest free one";
+    EXPECT_EQ(keys->alloc(match(), false), 2u) << "key 1 is taken, so the lowest free one";
     EXPECT_EQ(keys->highestAllocatedKey(), 2u);
 }
 
 TEST_F(KeyManagerTest, PastTheLastKeyAllocTakesTheLowestFreeOneUntilFull) {
     const auto keys = open(4);
-    for (Kiv::U32 i = 0; i < 4; ++i) keys->alloc(match(i), false);
+    for (int i = 0; i < 4; ++i) keys->alloc(match(), false);
     keys->free(3);
     keys->free(2);
-    EXPECT_EQ(keys->alloc(match(7), false), 2u);
+    EXPECT_EQ(keys->alloc(match(), false), 2u);
     EXPECT_EQ(recordOf(*keys, 2).generation(), 2u) << "the slot's second allocation";
-    EXPECT_EQ(keys->alloc(match(8), false), 3u);
+    EXPECT_EQ(keys->alloc(match(), false), 3u);
     if (const auto e =
-            TestSupport::thrown<Zabro::TableFullException>([&] { keys->alloc(match(9), false); })) {
+            TestSupport::thrown<Zabro::TableFullException>([&] { keys->alloc(match(), false); })) {
         EXPECT_NE(e->message().find(segmentName()), std::string::npos) << e->message();
         EXPECT_NE(e->message().find("all 4 keys"), std::string::npos) << e->message();
     }
     EXPECT_EQ(keys->recordCount(), 4u);
+}
+
+constexpr U64 kCapacity = 48;
+
+struct Slot {
+    bool live = false;
+    bool handleSet = false;
+    U32 handle = 0;
+    U32 generation = 0;
+    bool operator==(const Slot&) const = default;
+};
+void PrintTo(const Slot& s, std::ostream* out) {
+    *out << "live " << s.live << " handle " << s.handleSet << "/" << s.handle << " generation "
+         << s.generation;
+}
+using Model = std::vector<Slot>;  // indexed by key; [0] unused
+
+enum class Kind : U32 { Alloc, HandleIs, Del, HighestIs };
+struct Op {
+    Kind kind;
+    U64 key;     // of HandleIs and Del; the value of HighestIs
+    U32 handle;  // of HandleIs
+};
+
+// The next operation of the stream; depends on the model alone, so that the
+// parent, holding the same model and generator, knows what the child did next.
+Op nextOp(std::mt19937_64& random, const Model& model) {
+    std::vector<U64> live;
+    for (U64 key = 1; key <= kCapacity; ++key)
+        if (model[key].live)
+            live.push_back(key);
+    const U64 roll = random() % 100;
+    const U64 pick = live.empty() ? 0 : live[random() % live.size()];
+    const auto handle = static_cast<U32>(random());
+    if (roll >= 95)  // now and then past the capacity
+        return {Kind::HighestIs, random() % (kCapacity + 2), 0};
+    if (live.empty() || (roll < 45 && live.size() < kCapacity))
+        return {Kind::Alloc, 0, 0};
+    return {roll < 70 ? Kind::HandleIs : Kind::Del, pick, handle};
+}
+
+// `allocatedKey` is the key an Alloc took; the other kinds ignore it.
+void apply(Model& model, const Op& op, U64 allocatedKey) {
+    if (op.kind == Kind::Alloc)
+        model[allocatedKey] = {true, false, 0, model[allocatedKey].generation + 1};
+    else if (op.kind == Kind::HandleIs)
+        model[op.key] = {true, true, op.handle, model[op.key].generation};
+    else if (op.kind == Kind::Del)
+        model[op.key] = {false, false, 0, model[op.key].generation};
+}
+
+// Runs the stream until killed or `ops` are done, reporting after each operation
+// the key it allocated (0 for the others).
+[[noreturn]] void runStream(std::mt19937_64 random, Model model, int reports, U64 ops) {
+    const auto config = Zabro::mbbZabroTableConfigFactory(kDevice, kPipe, kCapacity);
+    for (U64 i = 0; i < ops; ++i) {
+        const Op op = nextOp(random, model);
+        U64 key = 0;
+        if (op.kind == Kind::Alloc)
+            key = config->recordAlloc().key();
+        else if (op.kind == Kind::HandleIs)
+            config->sdkEntryHandleIs(op.key, op.handle);
+        else if (op.kind == Kind::Del)
+            config->recordDel(op.key);
+        else
+            config->highestAllocatedKeyIs(op.key);
+        apply(model, op, key);
+        TestSupport::report(reports, key);
+    }
+    ::_exit(0);
+}
+
+class KillTest : public KeySegmentTest {
+  protected:
+    // Runs the stream in a child (after `inChild`), kills it `pause` after its
+    // `stopAfter`th report (never when 0), brings the model up to date with
+    // every report and checks the reopened segment against it.
+    bool round(U64 ops, U64 stopAfter, std::chrono::microseconds pause = {},
+               void (*inChild)() = nullptr) {
+        TestSupport::ChildProcess child([&](int reports) {
+            if (inChild)
+                inChild();
+            runStream(random, model, reports, ops);
+        });
+        U64 key = 0;
+        for (U64 reports = 1; child.read(key); ++reports) {
+            apply(model, nextOp(random, model), key);
+            ++committed;
+            if (reports == stopAfter) {
+                std::this_thread::sleep_for(pause);
+                child.kill();
+            }
+        }
+        const bool finished = child.exitCode() == 0;
+        checkAgainstModel();
+        return finished;
+    }
+
+    // Reads the segment as a restarted process would and compares each slot with the model.
+    void checkAgainstModel() {
+        MbbZabroTableConfig::Ptr config;
+        ASSERT_NO_THROW(config = Zabro::mbbZabroTableConfigFactory(kDevice, kPipe, kCapacity))
+            << "after " << committed << " operations";
+        EXPECT_EQ(config->corruptionsDetected(), 0u) << "after " << committed << " operations";
+        Model found(kCapacity + 1);
+        const RawSegment raw(segmentName());
+        for (U64 key = 1; key <= kCapacity; ++key)  // a free slot's generation, from the bytes
+            found[key].generation = raw.record(key - 1).generation;
+        for (const auto& r : walk(*config))
+            found[r.key()] = {true, r.handleSet(), r.sdkEntryHandle(), r.generation()};
+        std::vector<U64> differ;
+        for (U64 key = 1; key <= kCapacity; ++key)
+            if (!(found[key] == model[key]))
+                differ.push_back(key);
+        // The operation in flight is there whole or not at all.
+        if (differ.size() == 1) {
+            std::mt19937_64 peek = random;
+            Model done = model;
+            apply(done, nextOp(peek, model), differ[0]);
+            if (done == found) {
+                model = done;
+                random = peek;
+                ++committed;
+                return;
+            }
+        }
+        for (U64 key : differ)
+            EXPECT_EQ(found[key], model[key]) << "key " << key << " after " << committed;
+    }
+
+    std::mt19937_64 random{20261206};
+    Model model = Model(kCapacity + 1);
+    U64 committed = 0;
+};
+
+TEST_F(KillTest, RandomKillsAndAKillBeforeEveryStoreLoseNothingCommitted) {
+    std::mt19937 when(7);
+    for (int i = 0; i < 200 && !HasFailure(); ++i) {
+        const U64 target = 1 + when() % 300;
+        round(1'000'000, target, std::chrono::microseconds(when() % 100));
+    }
+    // Then short streams stopped before their 1st, 2nd, ... store until one
+    // runs to the end: from a fresh name (creation first), and from the
+    // segment the random kills left.
+    const auto start = RawSegment(segmentName()).bytes();
+    const Model startModel = model;
+    const auto startRandom = random;
+    U64 storePoints = 0;
+    for (const bool fresh : {true, false}) {
+        for (U64 stopAt = 1;; ++stopAt, ++storePoints) {
+            if (fresh)
+                MbbZabroTableConfig::segmentWipe(kDevice, kPipe);
+            else
+                std::copy(start.begin(), start.end(), RawSegment(segmentName()).base());
+            model = fresh ? Model(kCapacity + 1) : startModel;
+            random = startRandom;
+            static U64 stores, limit;
+            limit = stopAt;
+            const bool finished = round(20, 0, {}, [] {
+                stores = 0;
+                Zabro::Layout::storeHook = [] {
+                    if (++stores == limit)
+                        ::raise(SIGKILL);
+                };
+            });
+            if (finished || HasFailure())
+                break;
+        }
+    }
+    EXPECT_GT(storePoints, 2 * kCapacity * 6) << "the short streams cover their stores";
 }
 
 }  // namespace
