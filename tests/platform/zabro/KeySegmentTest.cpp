@@ -574,6 +574,7 @@ class KillTest : public KeySegmentTest {
             }
         }
         const bool finished = child.exitCode() == 0;
+        EXPECT_NE(child.exitCode(), 200) << "an operation threw after " << committed;
         checkAgainstModel();
         return finished;
     }
@@ -583,13 +584,13 @@ class KillTest : public KeySegmentTest {
         MbbZabroTableConfig::Ptr config;
         ASSERT_NO_THROW(config = Zabro::mbbZabroTableConfigFactory(kDevice, kPipe, kCapacity))
             << "after " << committed << " operations";
-        EXPECT_EQ(config->corruptionsDetected(), 0u) << "after " << committed << " operations";
         Model found(kCapacity + 1);
         const RawSegment raw(segmentName());
         for (U64 key = 1; key <= kCapacity; ++key)  // a free slot's generation, from the bytes
             found[key].generation = raw.record(key - 1).generation;
         for (const auto& r : walk(*config))
             found[r.key()] = {true, r.handleSet(), r.sdkEntryHandle(), r.generation()};
+        EXPECT_EQ(config->corruptionsDetected(), 0u) << "after " << committed << " operations";
         std::vector<U64> differ;
         for (U64 key = 1; key <= kCapacity; ++key)
             if (!(found[key] == model[key]))
