@@ -2,7 +2,9 @@
 // the object runtime only from a PD library that offers it.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -45,6 +47,14 @@ TEST_F(PdIntfTest, ObjectRuntimeOnlyFromALibraryThatOffersIt) {
     EXPECT_EQ(std::tuple(plain->bfRtTable() != nullptr, plain->bfRtTableIntf() != nullptr,
                          plain->actionIdTwiceNatAddrPortHit()),
               std::tuple(false, false, 0u));
+    // Another plain library (a copy of the file, so dlopen gives another handle) is bound.
+    const std::string copy = ::testing::TempDir() + "pd_copy_" + std::to_string(::getpid()) + ".so";
+    std::filesystem::copy_file(kPdLibraryNoBfRt, copy,
+                               std::filesystem::copy_options::overwrite_existing);
+    ChipTest::SharedLibrary plainCopy(copy);
+    std::filesystem::remove(copy);  // the mapping stays
+    plain->dlHandleIs(plainCopy.handle());
+    EXPECT_EQ(plain->boundHandle(), plainCopy.handle());
 
     // Given the other library's handle it binds the object runtime (ids: the BfRt suites').
     plain->dlHandleIs(withBfRt.handle());
