@@ -9,7 +9,6 @@
 #include <atomic>
 #include <map>
 #include <set>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -136,7 +135,6 @@ using Kiv::RangeException;
 using Kiv::U64;
 using Kiv::Value;
 using Kiv::SlabAllocator::isLiveSlot;
-using Kiv::SlabAllocator::liveSlots;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 using namespace std::string_literals;
@@ -159,12 +157,9 @@ INSTANTIATE_TEST_SUITE_P(Modes, AtomicPtrTest, ::testing::Values(true),
 
 TEST_P(PtrTest, ObjectDiesExactlyWhenTheLastReferenceGoes) {
     const int destroyedBefore = gadgetsDestroyed;
-    const Kiv::U64 slotsBefore = liveSlots();
     Widget::Ptr first = Kiv::create<Widget>(7u);
     const Widget* raw = first.ptr();
     EXPECT_EQ(Widget::memAllocationTracker_.liveBytes(), sizeof(Widget));  // on its own class
-    EXPECT_EQ(Gadget::memAllocationTracker_.liveObjects(), 0u);
-    EXPECT_EQ(liveSlots(), slotsBefore + 1);
     EXPECT_TRUE(isLiveSlot(raw));
     EXPECT_TRUE(first->notification());  // switched on by the creation path
     {
@@ -183,11 +178,9 @@ TEST_P(PtrTest, ObjectDiesExactlyWhenTheLastReferenceGoes) {
     }
     EXPECT_EQ(gadgetsDestroyed, destroyedBefore + 1);
     EXPECT_EQ(Widget::memAllocationTracker_.liveBytes(), 0u);
-    EXPECT_EQ(liveSlots(), slotsBefore);
     EXPECT_FALSE(isLiveSlot(raw));
-    // A throwing constructor leaves tracker and slab (the fixture checks it) as they were.
+    // The fixture checks that slab and trackers end as they began, also after this.
     EXPECT_THROW(Kiv::create<Sprocket>(true), std::runtime_error);
-    EXPECT_EQ(Sprocket::memAllocationTracker_.liveBytes(), 0u);
 }
 
 // Runs `work(t)` on four threads.
@@ -302,7 +295,7 @@ RangeException rangeError(F&& parse) {
     return TestSupport::thrown<RangeException>(parse).value_or(RangeException("", 0));
 }
 
-TEST(CharRangeTest, ReadsNumbersAndNamesAndSaysWhatWasExpectedWhere) {
+TEST(CharRangeTest, ReadsNumbersNamesAndEnumValuesAndSaysWhatWasExpectedWhere) {
     using Parse = std::string (*)(CharRange&);
     static const Parse number = [](CharRange& r) { return std::to_string(r.needUnsigned()); };
     static const Parse name = [](CharRange& r) { return std::string(r.needIdentifier()); };
@@ -311,17 +304,17 @@ TEST(CharRangeTest, ReadsNumbersAndNamesAndSaysWhatWasExpectedWhere) {
     static const Parse alone = [](CharRange& r) {
         return number(r), r.checkAllDataConsumed(), ""s;
     };
-    // An error in attribute "port" inside attribute "entry" names the innermost one.
-    static const Parse inPort = [](CharRange& r) -> std::string {
-        try {
-            return inBrackets(r);
-        } catch (const RangeException&) {
-            Kiv::rethrowFromDeserializeAttr("port");
-        }
+    static const Parse color = [](CharRange& r) {
+        return r.needString("color="), kColor.strep(kColor.read(r));
     };
+    // An error in attribute "port" inside attribute "entry" names the innermost one.
     static const Parse inEntry = [](CharRange& r) -> std::string {
         try {
-            return inPort(r);
+            try {
+                return inBrackets(r);
+            } catch (const RangeException&) {
+                Kiv::rethrowFromDeserializeAttr("port");
+            }
         } catch (const RangeException&) {
             Kiv::rethrowFromDeserializeAttr("entry");
         }
@@ -331,12 +324,13 @@ TEST(CharRangeTest, ReadsNumbersAndNamesAndSaysWhatWasExpectedWhere) {
         Parse parse;
         const char* result;  // the value read and the rest, or the error and its attribute
     } cases[] = {
-        {"42,", number, "42 ,"},
         {"0x1F)", number, "31 )"},
         {"0XfF", number, "255 "},
         {"18446744073709551615", number, "18446744073709551615 "},
         {"0xffffffffffffffff", number, "18446744073709551615 "},
         {"Kiv::Type_2::x:: y", name, "Kiv::Type_2::x :: y"},  // a "::" must lead to a name
+        {"color=blue,", color, "blue ,"},
+        {"color=1", color, "green "},
         {"18446744073709551616", number, "number too large at offset 0"},
         {"0x1ffffffffffffffff", number, "number too large at offset 0"},
         {"(-1)", inBrackets, "expected an unsigned number but found '-1)' at offset 1"},
@@ -349,6 +343,8 @@ TEST(CharRangeTest, ReadsNumbersAndNamesAndSaysWhatWasExpectedWhere) {
          "unexpected trailing text ' and a long tail of text' at offset 2"},
         {"12 and a much longer tail of text", alone,
          "unexpected trailing text ' and a much longer tail ...' at offset 2"},
+        {"color=purple", color, "'purple' is not a value of KivTest::Color at offset 6"},
+        {"color=257", color, "257 is not a value of KivTest::Color (0 to 2) at offset 6"},
     };
     for (const auto& c : cases) {
         CharRange range(c.text);
@@ -363,22 +359,7 @@ TEST(CharRangeTest, ReadsNumbersAndNamesAndSaysWhatWasExpectedWhere) {
     }
     EXPECT_EQ(rangeError([] { CharRange("ab7").cannotConvert("U16", 2); }).message(),
               "cannot convert to U16 at offset 2");
-}
-
-TEST(EnumTypeTest, NamesAndNumbersConvertBothWaysAndOthersAreRejected) {
-    for (Kiv::U8 v = 0; v < kColor.size(); ++v)
-        EXPECT_EQ(kColor.valueOf(std::string_view(kColor.strep(v))), v);
-    EXPECT_EQ(kColor.nameOf(3), nullptr);
-    std::ostringstream out;
-    kColor.print(out, 1);
-    kColor.print(out, 9);  // a value without a name prints as its number
-    EXPECT_EQ(out.str(), "green9");
-    EXPECT_EQ(rangeError([] { kColor.valueOf(Kiv::U64{256 + 1}); }).message(),
-              "257 is not a value of KivTest::Color (0 to 2)");  // not truncated to a byte
-    CharRange text("color=purple");
-    text.needString("color=");
-    EXPECT_EQ(rangeError([&] { kColor.read(text); }).message(),
-              "'purple' is not a value of KivTest::Color at offset 6");
+    EXPECT_EQ(kColor.strep(3), "3") << "a value without a name prints as its number";
 }
 
 class ReferenceTextTest : public TestSupport::LeakCheck {
@@ -417,7 +398,6 @@ TEST_F(ReferenceTextTest, PrintedReferenceReadsBackAndStaleForgedOrWrongTypeOnes
         {"Ref('KivTest::Widget', 0x10)", "no live object at 0x10"},
         {"Ref('KivTest::Widget', 0xffffffffffffffff)", "no live object at 0xffffffffffffffff"},
         {refText("KivTest::Gadget", base), "is not a KivTest::Gadget"},
-        {refText("KivTest::Sprocket", base), "is not a KivTest::Sprocket"},
         {Kiv::valueToStrepOfRawPtr(loose.get()), "is not a KivTest::Gadget"},
         {"Ref(KivTest::Widget, 0x10)", "expected 'Ref('' but found"},
         {"Ref('KivTest::Widget' 0x10)", "expected '', ' but found"},
@@ -450,21 +430,6 @@ class TypeRegistryTest : public TestSupport::LeakCheck {
     Widget::Ptr widget_ = Kiv::create<Widget>(5u);
 };
 
-TEST_F(TypeRegistryTest, TypesListMembersInDeclarationOrderAndKnowTheirBases) {
-    std::string attributes, operations;
-    for (const auto* a : widget_->kivType().attributes())
-        attributes += a->name + std::string(a->writable() ? " " : "(ro) ");
-    for (const auto* o : widget_->kivType().operations()) operations += o->name + std::string(" ");
-    EXPECT_EQ(attributes, "serial(ro) label port flag color peer entries(ro) ");
-    EXPECT_EQ(operations, "reset add swapPeer ");
-    const Kiv::TypeInfo* type = Kiv::TypeInfo::named("KivTest::Widget");
-    ASSERT_EQ(type, &Widget::kivTypeInfo());
-    EXPECT_TRUE(type->isA(Kiv::Entity::kivTypeInfo()));
-    EXPECT_FALSE(Gadget::kivTypeInfo().isA(*type));
-    EXPECT_EQ(Kiv::TypeInfo::named("KivTest::Widge"), nullptr);
-    EXPECT_EQ(Kiv::TypeInfo::named("KivTest::Sprocket")->create(), nullptr) << "no creation";
-}
-
 // Each bad request names what went wrong and leaves the object as the last good one left it.
 TEST_F(TypeRegistryTest, SetByNameFromTextReadsBackOrNamesTheAttributeThatRefusedIt) {
     const struct {
@@ -475,8 +440,7 @@ TEST_F(TypeRegistryTest, SetByNameFromTextReadsBackOrNamesTheAttributeThatRefuse
         {"port", "65535", Value(U64{65535})},
         {"port", "0x1F90", Value(U64{8080})},
         {"flag", "true", Value(true)},
-        {"color", "blue", Value(U64{2})},  // enums read as numbers
-        {"color", "1", Value(U64{1})},
+        {"color", "1", Value(U64{1})},  // enums read as numbers
         {"label", "any text, even ) and '", Value(Kiv::String("any text, even ) and '"))},
         {"peer", "None", Value(Kiv::ObjectRef())},
     };
@@ -488,8 +452,6 @@ TEST_F(TypeRegistryTest, SetByNameFromTextReadsBackOrNamesTheAttributeThatRefuse
     const std::pair<std::string, const char*> refused[] = {
         {"port=eighty", "range(port) attribute 'port': expected an unsigned number but found"},
         {"flag=yes", "range(flag) attribute 'flag': expected true or false at offset 0"},
-        {"color=purple", "range(color) attribute 'color': 'purple' is not a value of KivTest::"},
-        {"color=3", "range(color) attribute 'color': 3 is not a value of KivTest::Color (0 to 2)"},
         {"peer=Ref(0x10)", "range(peer) attribute 'peer': expected 'Ref('' but found 'Ref(0x10)'"},
         {"port=70000", "attribute attribute 'port' takes a U16 (0 to 65535), not 70000"},
         {"serial=9", "attribute attribute 'serial' of KivTest::Widget is read only"},
@@ -503,25 +465,31 @@ TEST_F(TypeRegistryTest, SetByNameFromTextReadsBackOrNamesTheAttributeThatRefuse
                     }),
                     StartsWith(failed));
     }
-    EXPECT_EQ(std::tuple(widget_->color(), widget_->serial()), std::tuple(Color::green, 5u));
     const Widget::Ptr other = Kiv::create<Widget>();  // a subclass is accepted
     genericSetStrep(*widget_, "peer", Kiv::valueToStrepOfRawPtr(other.ptr()));
     EXPECT_EQ(widget_->peer(), other);
     genericSet(*widget_, "label", Value(Kiv::String("front")));  // inherited attribute
     genericSet(*widget_, "color", Value(Kiv::String("red")));    // an enum by name
     EXPECT_EQ(std::tuple(widget_->label(), widget_->color()), std::tuple("front", Color::red));
-    const std::pair<const char*, Value> mistyped[] = {
-        {"port", Kiv::String("80")},
-        {"flag", U64{1}},
-        {"peer", Kiv::ObjectRef(Kiv::create<Sprocket>())}};
-    for (const auto& [attribute, value] : mistyped)
-        EXPECT_THROW(genericSet(*widget_, attribute, value), AttributeException) << attribute;
+    EXPECT_THROW(genericSet(*widget_, "flag", Value(U64{1})), AttributeException);
     EXPECT_THROW(genericGet(*widget_, "entries"), AttributeException);
     EXPECT_THROW(genericCollection(*widget_, "port"), AttributeException);
-    EXPECT_EQ(std::tuple(widget_->port(), widget_->flag()), std::tuple(8080, true));
+    EXPECT_EQ(std::tuple(widget_->port(), widget_->flag(), widget_->serial()),
+              std::tuple(8080, true, 5u));
 }
 
-TEST_F(TypeRegistryTest, OperationsAreCalledByNameWithCheckedArguments) {
+TEST_F(TypeRegistryTest, TypesListMembersInOrderAndOperationsAreCalledWithCheckedArguments) {
+    std::string attributes, operations;
+    for (const auto* a : widget_->kivType().attributes())
+        attributes += a->name + std::string(a->writable() ? " " : "(ro) ");
+    for (const auto* o : widget_->kivType().operations()) operations += o->name + std::string(" ");
+    EXPECT_EQ(attributes, "serial(ro) label port flag color peer entries(ro) ");
+    EXPECT_EQ(operations, "reset add swapPeer ");
+    const Kiv::TypeInfo* type = Kiv::TypeInfo::named("KivTest::Widget");
+    ASSERT_EQ(type, &Widget::kivTypeInfo());
+    EXPECT_TRUE(type->isA(Kiv::Entity::kivTypeInfo()));
+    EXPECT_EQ(Kiv::TypeInfo::named("KivTest::Widge"), nullptr);
+    EXPECT_EQ(Kiv::TypeInfo::named("KivTest::Sprocket")->create(), nullptr) << "no creation";
     const Value args[] = {Value(U64{40000}), Value(U64{30000})};
     EXPECT_EQ(genericCall(*widget_, "add", args), Value(U64{70000}));
     const Widget::Ptr gadget = Kiv::create<Widget>();  // a subclass is accepted
