@@ -5,23 +5,19 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "chip/ChipRegistry.h"
+#include "support/ChildProcess.h"
 #include "zabro/MbbZabroTableConfig.h"
 
 namespace AgentTest {
@@ -29,59 +25,31 @@ namespace AgentTest {
 inline constexpr const char* kBackends[] = {"pd", "bfrt"};
 
 struct AgentResult {
-    int status = -1;  // exit status; 128 + signal when it died of one
+    int status = -1;  // exit status; -1 when a signal ended it
     std::string out;
     std::string err;
 };
 
 // natagent started with `args` and its standard streams on these files; killed when this goes.
-class BackgroundAgent {
+class BackgroundAgent : public TestSupport::ChildProcess {
   public:
     BackgroundAgent(std::vector<std::string> args, const std::string& in,
-                    const std::string& out = "/dev/null", const std::string& err = "/dev/null") {
-        args.insert(args.begin(), NATAGENT_BINARY);
-        std::vector<char*> argv;
-        for (std::string& arg : args) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        if ((pid_ = ::fork()) < 0)
-            throw std::runtime_error("cannot start " NATAGENT_BINARY);
-        if (pid_ == 0) {  // only calls safe after a fork from here on
-            int fd = 0;
-            for (const std::string* path : {&in, &out, &err}) {
-                const int flags = fd == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC;
-                const int opened = ::open(path->c_str(), flags | O_CLOEXEC, 0600);
-                if (opened < 0 || ::dup2(opened, fd++) < 0)
-                    ::_exit(126);
-            }
-            ::execv(NATAGENT_BINARY, argv.data());
-            ::_exit(127);
-        }
-    }
-    ~BackgroundAgent() { stop(SIGKILL); }
-    BackgroundAgent(const BackgroundAgent&) = delete;
-    BackgroundAgent& operator=(const BackgroundAgent&) = delete;
-
-    pid_t pid() const { return pid_; }
-    std::optional<int> poll() { return reap(WNOHANG); }  // the status once it has ended
-    int stop(int signal) {  // sends `signal` unless it has ended; the status
-        if (!poll())
-            ::kill(pid_, signal);
-        return wait();
-    }
-    int wait() { return reap(0).value_or(-1); }
-
-  private:
-    std::optional<int> reap(int options) {
-        int status = 0;
-        pid_t done = 0;
-        while (!status_ && (done = ::waitpid(pid_, &status, options)) < 0 && errno == EINTR) {
-        }
-        if (done == pid_)
-            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        return status_;
-    }
-    pid_t pid_ = -1;
-    std::optional<int> status_;
+                    const std::string& out = "/dev/null", const std::string& err = "/dev/null")
+        : ChildProcess([&](int) {
+              args.insert(args.begin(), NATAGENT_BINARY);
+              std::vector<char*> argv;
+              for (std::string& arg : args) argv.push_back(arg.data());
+              argv.push_back(nullptr);
+              int fd = 0;
+              for (const std::string* path : {&in, &out, &err}) {
+                  const int flags = fd == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC;
+                  const int opened = ::open(path->c_str(), flags | O_CLOEXEC, 0600);
+                  if (opened < 0 || ::dup2(opened, fd++) < 0)
+                      ::_exit(126);
+              }
+              ::execv(NATAGENT_BINARY, argv.data());
+              ::_exit(127);
+          }) {}
 };
 
 // Lines of text joined, each ended by a newline.
@@ -125,7 +93,7 @@ class AgentFixture : public ::testing::Test {
     // natagent with `input` on its standard input; agent() puts the test's backend first.
     AgentResult run(const std::vector<std::string>& args, const std::string& input = "") {
         const std::filesystem::path out = dir_ / "stdout", err = dir_ / "stderr";
-        const int status = BackgroundAgent(args, writeFile("stdin", input), out, err).wait();
+        const int status = BackgroundAgent(args, writeFile("stdin", input), out, err).exitCode();
         return {status, readFile(out), readFile(err)};
     }
     AgentResult agent(std::vector<std::string> args, const std::string& input = "") {

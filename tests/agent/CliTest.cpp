@@ -104,7 +104,7 @@ TEST_F(CliTest, MissingDeviceIsNotCreated) {
 TEST_F(CliTest, OutputThatCannotBeWrittenFails) {
     ASSERT_EQ(agent({"program"}, lines({addLine(1)})).status, 0);
     for (const char* command : {"show", "--help"}) {
-        EXPECT_EQ(BackgroundAgent({command}, "/dev/null", "/dev/full").wait(), 1) << command;
+        EXPECT_EQ(BackgroundAgent({command}, "/dev/null", "/dev/full").exitCode(), 1) << command;
     }
 }
 

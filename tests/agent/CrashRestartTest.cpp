@@ -69,7 +69,7 @@ class CrashRestartTest : public AgentBackendTest {
         ::usleep(random_() % maxMicros);
         const bool term = random_() % 5 == 0;
         if (!agent.poll()) {
-            agent.stop(term ? SIGTERM : SIGKILL);
+            agent.kill(term ? SIGTERM : SIGKILL);
             ++kills_;
             terms_ += term;
         }
@@ -108,7 +108,7 @@ TEST_P(CrashRestartTest, KilledAnywhereTheAgentRestartsWithNothingCommittedLost)
             killAfter(BackgroundAgent(withBackend({"audit", "--repair"}), "/dev/null"), 2000);
         BackgroundAgent streaming(withBackend({"program", "--stream"}), file);
         if (last)
-            EXPECT_EQ(streaming.wait(), 0);
+            EXPECT_EQ(streaming.exitCode(), 0);
         else
             killAfter(std::move(streaming), 4000);
 

@@ -200,7 +200,7 @@ TEST_P(SyncTest, SecondWriterIsRefusedAndNothingIsLost) {
     }
     send(lines({addLine(2), addLine(3)}));
     ::close(feed);
-    EXPECT_EQ(first.wait(), 0);
+    EXPECT_EQ(first.exitCode(), 0);
     EXPECT_EQ(agent({"audit"}).status, 0);
     EXPECT_EQ(shownEntries().size(), 3u);
 }

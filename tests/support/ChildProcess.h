@@ -1,14 +1,16 @@
 #pragma once
-// A forked child that runs a body with the write end of a pipe and exits with 0
-// when the body returns (200 when it throws); the parent reads its reports,
-// kills it when it likes and reaps it.
+// A forked child that runs a body with the write end of a pipe (closed if the body
+// execs) and exits with 0 when the body returns (200 when it throws); the parent
+// reads its reports, kills it when it likes and reaps it.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <functional>
+#include <optional>
 
 namespace TestSupport {
 
@@ -16,7 +18,7 @@ class ChildProcess {
   public:
     explicit ChildProcess(const std::function<void(int reports)>& body) {
         int fds[2];
-        EXPECT_EQ(::pipe(fds), 0);
+        EXPECT_EQ(::pipe2(fds, O_CLOEXEC), 0);
         pid_ = ::fork();
         if (pid_ == 0) {
             ::close(fds[0]);
@@ -53,6 +55,13 @@ class ChildProcess {
         if (status_ < 0 && ::waitpid(pid_, &status_, 0) != pid_)
             status_ = 0xFFFF;
         return status_;
+    }
+    // The exit code once the child has ended (-1 when a signal ended it), without waiting.
+    std::optional<int> poll() {
+        int status = 0;
+        if (status_ < 0 && ::waitpid(pid_, &status, WNOHANG) == pid_)
+            status_ = status;
+        return status_ < 0 ? std::nullopt : std::optional(exitCode());
     }
     bool killedBy(int signal) { return WIFSIGNALED(wait()) && WTERMSIG(status_) == signal; }
     // The exit code, -1 when the child did not exit by itself.
