@@ -159,9 +159,6 @@ TEST_P(SyncTest, EntriesACrashLeftWithoutARecordAreAdoptedOrCleared) {
     EXPECT_EQ(keyRecords()->recordCount(), 3u);
 }
 
-// One writer per device and pipe: while one agent streams lines from a pipe
-// the test keeps open, other writers are refused at once with --wait 0,
-// naming the holder, and the first loses nothing.
 // A default set records the entry under the table's default match spec,
 // then frees the record of the entry's previous match object: a kill between
 // the two leaves two records naming the default entry.
@@ -177,6 +174,9 @@ TEST_P(SyncTest, ExtraRecordOfTheDefaultEntryIsFreedAtRestart) {
     EXPECT_EQ(keyRecords()->recordCount(), 2u);
 }
 
+// One writer per device and pipe: while one agent streams lines from a pipe
+// the test keeps open, other writers are refused at once with --wait 0,
+// naming the holder, and the first loses nothing.
 TEST_P(SyncTest, SecondWriterIsRefusedAndNothingIsLost) {
     const std::string fifo = (dir_ / "feed").string();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
