@@ -15,26 +15,20 @@ using Bf::TwiceNatAddrPortTable;
 using Bf::TwiceNatAddrPortTableEntry;
 using Bf::TwiceNatAddrPortTableHelper;
 using EntryConfig = Zabro::MbbPostcodef::EntryConfig;
-using ZabroTest::ScriptedTableConfig;
 
-class HelperTest : public TableFixture {
-  protected:
-    ChipTest::SharedLibrary withBfRt{ChipTest::kPdLibrary};
-    ChipTest::SharedLibrary withoutBfRt{ChipTest::kPdLibraryNoBfRt};
-    TwiceNatAddrPortTableHelper::Ptr helper =
-        TwiceNatAddrPortTableHelper::TwiceNatAddrPortTableHelperIs(kDevice, 0xFFFF);
-};
+using HelperTest = TableFixture;
 
-TEST_F(HelperTest, StartsWithDeviceAndPipeOnlyAndKeepsOneHandleMapUntilItIsDeleted) {
+TEST_F(HelperTest, KeepsOneHandleMapAndRewritesThePdLibObjectUnderTheSameName) {
+    const ChipTest::SharedLibrary withBfRt(ChipTest::kPdLibrary),
+        withoutBfRt(ChipTest::kPdLibraryNoBfRt);
+    const auto helper = TwiceNatAddrPortTableHelper::TwiceNatAddrPortTableHelperIs(kDevice, 0xFFFF);
     EXPECT_FALSE(helper->sdkHandles() || helper->pdLib());
     const auto map = helper->sdkHandlesIs();
     EXPECT_EQ(helper->sdkHandlesIs(), map);
     EXPECT_EQ(helper->sdkHandlesDel(), map);
     EXPECT_FALSE(helper->sdkHandles());
     EXPECT_NE(helper->sdkHandlesIs(), map);
-}
 
-TEST_F(HelperTest, PdLibIsRewritesThePresentObjectAndKeepsItUnderTheSameName) {
     const auto first = helper->pdLibIs("pdlib", withoutBfRt.handle(), 7);
     EXPECT_EQ(std::tuple(first->name(), first->deviceId(), first->dlHandle(), first->sessionId()),
               std::tuple("pdlib", kDevice, withoutBfRt.handle(), 7u));
@@ -121,6 +115,57 @@ TEST_F(HandleMapTest, MapsSharingAMatchKeepTheirOwnHandles) {
     EXPECT_EQ(std::tuple(second->entryHas(a), third->entry(a)), std::tuple(false, 7u));
 }
 
+// Walks `records` in the order given, whatever their keys (0 included); handing
+// out record `corruptAt` throws instead, and doCorruptionDetected logs.
+class ScriptedTableConfig : public Zabro::MbbZabroTableConfig {
+    KIV_CLASS(ScriptedTableConfig)
+
+  public:
+    using Ptr = Dorvu::Ptr<ScriptedTableConfig>;
+
+    ScriptedTableConfig(Kiv::U8 deviceId, Kiv::U16 pipeId, std::vector<EntryConfig> records,
+                        std::optional<std::size_t> corruptAt)
+        : MbbZabroTableConfig(deviceId, pipeId, 16),
+          records_(std::move(records)),
+          corruptAt_(corruptAt) {}
+    ~ScriptedTableConfig() override { notificationIs(false); }
+
+    bool first(EntryConfig& cursor, Zabro::IterHint&) const override { return handOut(0, cursor); }
+    bool next(EntryKey after, EntryConfig& cursor, Zabro::IterHint&) const override {
+        afterKeys.push_back(after);
+        return handOut(position_ + 1, cursor);
+    }
+    void doCorruptionDetected(const Dorvu::String& msg) override { corruptions.push_back(msg); }
+
+    // The `after` key of each following-record request, in order.
+    mutable std::vector<EntryKey> afterKeys;
+    std::vector<Dorvu::String> corruptions;
+
+  private:
+    bool handOut(std::size_t index, EntryConfig& cursor) const {
+        position_ = index;
+        if (corruptAt_ == index)
+            throw Dorvu::CorruptionDetectedException(
+                Kiv::_fmt("scripted corruption at record %zu", index));
+        if (index >= records_.size())
+            return false;
+        cursor = records_[index];
+        return true;
+    }
+
+    std::vector<EntryConfig> records_;
+    std::optional<std::size_t> corruptAt_;
+    mutable std::size_t position_ = 0;
+};
+
+Kiv::MemAllocationTracker ScriptedTableConfig::memAllocationTracker_{
+    "TableTest::ScriptedTableConfig"};
+const Kiv::TypeInfo& ScriptedTableConfig::kivTypeInfo() {
+    static const Kiv::TypeInfo type{
+        "TableTest::ScriptedTableConfig", &Zabro::MbbZabroTableConfig::kivTypeInfo(), {}, {}};
+    return type;
+}
+
 // Reads back an entry whose key id is the handle (empty unless `readable`), logging the handles.
 class ScriptedTable : public TwiceNatAddrPortTable {
   public:
@@ -194,14 +239,11 @@ class ResyncTest : public TestSupport::LeakCheck {
     ~ResyncTest() override { Zabro::MbbZabroTableConfig::segmentWipe(kDevice, kScriptPipe); }
 
     // A scripted table over the case's records, started as the factory starts one.
-    void start(const WalkCase& c, bool withKeys = true, bool withStatus = true, U32 corruptRead = 0,
-               bool withoutConfig = false) {
-        config = ScriptedTableConfig::ScriptedTableConfigIs(kDevice, kScriptPipe, c.records,
-                                                            c.corruptAt);
+    void start(const WalkCase& c, bool withKeys = true, bool withStatus = true,
+               U32 corruptRead = 0) {
+        config = Kiv::create<ScriptedTableConfig>(kDevice, kScriptPipe, c.records, c.corruptAt);
         config->highestAllocatedKeyIs(kHighestBefore);
         keys = withKeys ? RecordingKeyManager::RecordingKeyManagerIs(config) : nullptr;
-        if (keys)
-            keys->withoutConfig = withoutConfig;
         if (!withStatus)
             status = nullptr;
         auto helper = Bf::twiceNatAddrPortTableHelperFactory(kDevice, kScriptPipe);
@@ -260,12 +302,17 @@ TEST_P(ResyncWalkTest, WalkReadsBackEachRecordAndRebuildsTheBookkeeping) {
     EXPECT_EQ(status->resyncStatusCount(), 1u);
 }
 
+// Without a key manager no walk, without a status manager no status resync; one default
+// match spec at a time: set again it stays, deleted it goes.
 TEST_F(ResyncTest, NullManagersSkipTheirCallsOnly) {
     start(kWalkCases[0], /*withKeys=*/false);
-    EXPECT_TRUE(table->asked.empty());
-    EXPECT_EQ(table->helper()->sdkHandles()->entryCount(), 0u);
-    EXPECT_EQ(config->highestAllocatedKey(), kHighestBefore);
-    EXPECT_EQ(status->resyncStatusCount(), 1u);
+    EXPECT_EQ(std::tuple(table->asked.size(), table->helper()->sdkHandles()->entryCount(),
+                         config->highestAllocatedKey(), status->resyncStatusCount()),
+              std::tuple(0u, 0u, kHighestBefore, 1u));
+    const auto before = table->defaultMatchSpecDel();
+    EXPECT_FALSE(table->defaultMatchSpec());
+    const auto fresh = table->defaultMatchSpecIs();
+    EXPECT_TRUE(fresh != before && table->defaultMatchSpecIs() == fresh);
     start(kWalkCases[0], /*withKeys=*/true, /*withStatus=*/false);
     EXPECT_EQ(table->asked.size(), 3u);
     EXPECT_EQ(keys->highestAllocatedKey(), 9u);
@@ -280,37 +327,10 @@ TEST_F(ResyncTest, CorruptionFromAReadBackPassesOut) {
     EXPECT_EQ(status->resyncStatusCount(), 0u);
 }
 
-using ResyncDeathTest = ResyncTest;
-TEST_F(ResyncDeathTest, AKeyManagerWithoutTableConfigStopsTheProcess) {
-    EXPECT_DEATH(start(kWalkCases[0], true, true, 0, /*withoutConfig=*/true),
-                 assertionFailed("zabroKeyManager->mbbZabroTableConfig()"));
-}
-
 class FactoryTest : public TableFixture, public ::testing::WithParamInterface<Backend> {};
 
 INSTANTIATE_TEST_SUITE_P(Backends, FactoryTest, ::testing::Values(Backend::Pd, Backend::Bfrt),
                          ::testing::PrintToStringParamName());
-
-TEST_P(FactoryTest, BuildsTheBackendThatThePdLibraryOffers) {
-    tableIs(GetParam(), 0xFFFF);
-    const Kiv::TypeInfo& expected = GetParam() == Backend::Pd
-                                        ? Bf::TwiceNatAddrPortTablePd::kivTypeInfo()
-                                        : Bf::TwiceNatAddrPortTableBfrt::kivTypeInfo();
-    EXPECT_TRUE(&table->kivType() == &expected && table->useBfRt() &&
-                table->zabroKeyManager() == keys && table->statusManager() == statusManager);
-    EXPECT_EQ(statusManager->resyncStatusCount(), 1u);
-    const auto& helper = *table->helper();
-    const auto& lib = *helper.pdLib();
-    EXPECT_EQ(
-        std::tuple(helper.deviceId(), helper.devPipeId(), lib.name(), lib.dlHandle(),
-                   lib.sessionId(), helper.sdkHandles()->entryCount()),
-        std::tuple(kDevice, 0xFFFF, pdLibraryPath(GetParam()), pdLibrary->handle(), kSession, 0u));
-    // One default match spec at a time: set again it stays, deleted it goes.
-    const auto before = table->defaultMatchSpecDel();
-    EXPECT_FALSE(table->defaultMatchSpec());
-    const auto fresh = table->defaultMatchSpecIs();
-    EXPECT_TRUE(fresh != before && table->defaultMatchSpecIs() == fresh);
-}
 
 TEST_P(FactoryTest, TracesEachOperationAtLevelNine) {
     Texts lines;
@@ -372,6 +392,8 @@ TEST_P(BackendDeathTest, ViolatedPreconditionsAndBaseClassOperationsStopTheProce
     EXPECT_DEATH(
         twiceNatAddrPortTableFactory(nullptr, nullptr, nullptr, kSession, kDevice, kPipe, ""),
         assertionFailed("pdLibPath"));
+    keys->withoutConfig = true;
+    EXPECT_DEATH(tableIs(GetParam()), assertionFailed("zabroKeyManager->mbbZabroTableConfig()"));
     // The base class's own operations.
     table = TwiceNatAddrPortTable::TwiceNatAddrPortTableIs(table->helper(), nullptr, nullptr);
     const auto base = [](const std::string& operation) {

@@ -1,6 +1,6 @@
 #pragma once
 // The table suites' fixture (blank chips, leak check, a factory-built table),
-// builders, entries as text and the exception a step raised.
+// builders, entries as text, the exception a step raised and a logging key manager.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,7 +12,6 @@
 #include "BfTwiceNatAddrPort/BfTwiceNatAddrPort"
 #include "ChipTestSupport.h"
 #include "PdLibrary.h"
-#include "ZabroDoubles.h"
 #include "support/LeakCheck.h"
 #include "zabro/Zabro.h"
 
@@ -26,13 +25,10 @@ using Kiv::U64;
 using Kiv::U8;
 using Texts = std::vector<std::string>;
 using ActionType = Bf::TwiceNatAddrPortActionSpecType;
-using ZabroTest::RecordingKeyManager;
 
 inline constexpr int kOnMiss = Bf::onMissActionSpec;
 inline constexpr int kHit = Bf::twiceNatAddrPortHitActionSpec;
-inline constexpr int kHitDynamic = Bf::twiceNatAddrPortHitDynamicActionSpec;
 inline constexpr int kHitEcmp = Bf::twiceNatAddrPortHitEcmpActionSpec;
-inline constexpr int kHitEcmpDynamic = Bf::twiceNatAddrPortHitEcmpDynamicActionSpec;
 
 inline constexpr U8 kDevice = 2;
 inline constexpr U16 kPipe = 1;
@@ -43,9 +39,6 @@ inline constexpr U32 kSession = 7;
 // The factory picks BfRt when the PD library has the object runtime, PD when not.
 enum class Backend { Pd, Bfrt };
 
-inline const char* pdLibraryPath(Backend backend) {
-    return backend == Backend::Pd ? ChipTest::kPdLibraryNoBfRt : ChipTest::kPdLibrary;
-}
 inline void PrintTo(Backend backend, std::ostream* out) {
     *out << (backend == Backend::Pd ? "Pd" : "Bfrt");
 }
@@ -82,9 +75,9 @@ struct ActionCase {
 inline constexpr ActionCase kActionCases[] = {
     {kOnMiss, "onMiss", 101, 0},
     {kHit, "twiceNatAddrPortHit", 102, 11},
-    {kHitDynamic, "twiceNatAddrPortHitDynamic", 103, 21},
+    {Bf::twiceNatAddrPortHitDynamicActionSpec, "twiceNatAddrPortHitDynamic", 103, 21},
     {kHitEcmp, "twiceNatAddrPortHitEcmp", 104, 31},
-    {kHitEcmpDynamic, "twiceNatAddrPortHitEcmpDynamic", 105, 41},
+    {Bf::twiceNatAddrPortHitEcmpDynamicActionSpec, "twiceNatAddrPortHitEcmpDynamic", 105, 41},
 };
 
 // "nat=1 src=2 dst=3 TwiceNatAddrPortHitActionSpec(1) rwId=7 prot=17 param=300" (class and
@@ -143,6 +136,60 @@ inline auto assertionFailed(const std::string& expression) {
     return ::testing::HasSubstr("Assertion `" + expression + "' failed");
 }
 
+// Logs alloc, free, populate and highestAllocatedKeyIs in order; all but
+// populate (which accepts any key) go on to the key manager.
+class RecordingKeyManager : public MbbZabroKey::ZabroKeyManager {
+    KIV_CLASS(RecordingKeyManager)
+
+  public:
+    using Ptr = Dorvu::Ptr<RecordingKeyManager>;
+
+    struct Call {
+        std::string request;
+        EntryKey key;
+        MatchPtrConst match;
+        bool operator==(const Call&) const = default;
+    };
+
+    static Ptr RecordingKeyManagerIs(const Zabro::MbbZabroTableConfig::Ptr& tableConfig) {
+        return Kiv::create<RecordingKeyManager>(tableConfig);
+    }
+    explicit RecordingKeyManager(const Zabro::MbbZabroTableConfig::Ptr& tableConfig)
+        : ZabroKeyManager(tableConfig) {}
+    ~RecordingKeyManager() override { notificationIs(false); }
+
+    EntryKey alloc(const MatchPtrConst& match, bool reuseBound) override {
+        const EntryKey key = ZabroKeyManager::alloc(match, reuseBound);
+        calls.push_back({"alloc", key, match});
+        return key;
+    }
+    void free(EntryKey key) override {
+        calls.push_back({"free", key, nullptr});
+        ZabroKeyManager::free(key);
+    }
+    void populate(EntryKey key, const MatchPtrConst& match) override {
+        calls.push_back({"populate", key, match});
+    }
+    void highestAllocatedKeyIs(EntryKey key) override {
+        calls.push_back({"highestAllocatedKeyIs", key, nullptr});
+        ZabroKeyManager::highestAllocatedKeyIs(key);
+    }
+    Zabro::MbbZabroTableConfig::Ptr mbbZabroTableConfig() const noexcept override {
+        return withoutConfig ? nullptr : ZabroKeyManager::mbbZabroTableConfig();
+    }
+
+    std::vector<Call> calls;
+    bool withoutConfig = false;  // stands for a key manager without table config
+};
+
+inline Kiv::MemAllocationTracker RecordingKeyManager::memAllocationTracker_{
+    "TableTest::RecordingKeyManager"};
+inline const Kiv::TypeInfo& RecordingKeyManager::kivTypeInfo() {
+    static const Kiv::TypeInfo type{
+        "TableTest::RecordingKeyManager", &MbbZabroKey::ZabroKeyManager::kivTypeInfo(), {}, {}};
+    return type;
+}
+
 // Blank chips and key segment of kDevice/kPipe per test; no runtime object left behind.
 class TableFixture : public TestSupport::LeakCheck {
   protected:
@@ -157,9 +204,11 @@ class TableFixture : public TestSupport::LeakCheck {
     const Bf::TwiceNatAddrPortTable::Ptr& tableIs(Backend backend, U16 pipe = kPipe) {
         table = nullptr;
         pdLibrary.reset();
-        pdLibrary.emplace(pdLibraryPath(backend));
+        const char* path =
+            backend == Backend::Pd ? ChipTest::kPdLibraryNoBfRt : ChipTest::kPdLibrary;
+        pdLibrary.emplace(path);
         table = twiceNatAddrPortTableFactory(keys, statusManager, pdLibrary->handle(), kSession,
-                                             kDevice, pipe, pdLibraryPath(backend));
+                                             kDevice, pipe, path);
         if (keys)
             keys->calls.clear();
         return table;

@@ -1,7 +1,9 @@
-// Spec classes, entry identity, the entry's text form and parser, the action type's names.
+// Spec classes, entry identity, the entry's text form and parser, the action type's names; the
+// status texts, the class and message each of the three checks gives, the hidden bases.
 
 #include <functional>
 #include <sstream>
+#include <type_traits>
 
 #include "TableTestSupport.h"
 #include "support/Thrown.h"
@@ -90,25 +92,6 @@ TEST(ValueModelTest, GenericWritesReachTheTypedFieldsOfTheMatchSpec) {
 
 using EntryTest = TestSupport::LeakCheck;
 
-TEST_F(EntryTest, EntriesAreEqualExactlyWhenTheyHoldTheSameObjectsAndNeverHashable) {
-    const TwiceNatAddrPortTableEntry empty;
-    EXPECT_TRUE(empty.isDefaultValue() && empty == TwiceNatAddrPortTableEntry());
-    EXPECT_FALSE(TwiceNatAddrPortTableEntry(matchOf(1, 2, 3)).isDefaultValue());
-    TwiceNatAddrPortTableEntry actionOnly;
-    actionOnly.actionIs(actionOf(kOnMiss));
-    EXPECT_FALSE(actionOnly.isDefaultValue());
-    EXPECT_THROW((void)empty.hash(), Kiv::UnhashableTypeException);
-
-    const auto match = matchOf(1, 2, 3);
-    const auto action = actionOf(kHit, 4, 5, 6);
-    const TwiceNatAddrPortTableEntry entry = entryOf(match, action);
-    EXPECT_EQ(std::tuple(match->references(), action->references()), std::tuple(2u, 2u))
-        << "the entry holds both objects";
-    EXPECT_TRUE(entry.isEq(entryOf(match, action)));
-    EXPECT_FALSE(entry == entryOf(match, actionOf(kHit, 4, 5, 6)));
-    EXPECT_FALSE(entry == entryOf(matchOf(1, 2, 3), action));
-}
-
 const std::string kHead = "Value('BfTwiceNatAddrPort::TwiceNatAddrPortTableEntry', ** {";
 
 std::string textOf(const Kiv::PtrInterface* match, const Kiv::PtrInterface* action) {
@@ -116,23 +99,37 @@ std::string textOf(const Kiv::PtrInterface* match, const Kiv::PtrInterface* acti
            ", 'action': " + Kiv::valueToStrepOfRawPtr(action) + "})";
 }
 
-TEST_F(EntryTest, PrintedEntryParsesBackToTheSameObjects) {
+// Equal exactly when they hold the same objects, which they keep alive; never hashable. A
+// printed entry parses back to the same objects.
+TEST_F(EntryTest, EntriesAreTheirObjectsAndParseBackFromTheirText) {
     for (int type = 0; type < 5; ++type) {
-        const auto entry = entryOf(matchOf(1, 2, 3), actionOf(type, 4, 5, 6));
+        const auto match = matchOf(1, 2, 3);
+        const auto action = actionOf(type, 4, 5, 6);
+        const auto entry = entryOf(match, action);
+        EXPECT_EQ(std::tuple(match->references(), action->references()), std::tuple(2u, 2u));
+        EXPECT_TRUE(entry.isEq(entryOf(match, action)));
+        EXPECT_FALSE(entry == entryOf(match, actionOf(type, 4, 5, 6)) ||
+                     entry == entryOf(matchOf(1, 2, 3), action));
         const Kiv::String text = Bf::valueToStrep(entry);
         std::ostringstream printed;
         printed << entry;
-        EXPECT_EQ(
-            std::tuple(text, printed.str(),
-                       Kiv::ValueTraits<TwiceNatAddrPortTableEntry>::to(entry)),
-            std::tuple(textOf(entry.match().ptr(), entry.action().ptr()), text, Kiv::Value(text)));
+        EXPECT_EQ(std::tuple(text, printed.str(),
+                             Kiv::ValueTraits<TwiceNatAddrPortTableEntry>::to(entry)),
+                  std::tuple(textOf(match.ptr(), action.ptr()), text, Kiv::Value(text)));
         EXPECT_TRUE(TwiceNatAddrPortTableEntry::strepToValue(text) == entry &&
                     Kiv::ValueTraits<TwiceNatAddrPortTableEntry>::from(text, "test") == entry)
             << type;
     }
-    const Kiv::String empty = Bf::valueToStrep(TwiceNatAddrPortTableEntry());
-    EXPECT_EQ(empty, kHead + "'match': None, 'action': None})");
-    EXPECT_TRUE(TwiceNatAddrPortTableEntry::strepToValue(empty).isDefaultValue());
+    const TwiceNatAddrPortTableEntry empty;
+    TwiceNatAddrPortTableEntry actionOnly;
+    actionOnly.actionIs(actionOf(kOnMiss));
+    EXPECT_TRUE(empty.isDefaultValue() && empty == TwiceNatAddrPortTableEntry() &&
+                !actionOnly.isDefaultValue() &&
+                !TwiceNatAddrPortTableEntry(matchOf(1, 2, 3)).isDefaultValue());
+    EXPECT_THROW((void)empty.hash(), Kiv::UnhashableTypeException);
+    const Kiv::String text = Bf::valueToStrep(empty);
+    EXPECT_EQ(text, kHead + "'match': None, 'action': None})");
+    EXPECT_TRUE(TwiceNatAddrPortTableEntry::strepToValue(text).isDefaultValue());
 }
 
 // A bad reference names its attribute and releases what was read; a syntax error names none.
@@ -183,6 +180,58 @@ TEST(ActionSpecTypeTest, NamesAndNumbersConvertBothWays) {
     }
     EXPECT_THROW(Bf::TwiceNatAddrPortActionSpecTypeInstance(5u), Kiv::RangeException);
 }
+
+using Bf::SdkStatus;
+
+// The class that the PD operation, BfRt operation and BfRt call check raise ("nothing":
+// none) and the status text in their messages: the table's ends, one inside, unknown codes.
+struct CheckCase {
+    SdkStatus status;
+    const char* text;
+    const char* pdOperation;
+    const char* bfRtOperation;
+    const char* bfRtCall;
+};
+const char* const kOther = "BfTableException";
+const char* const kUnknown = "Unknown error";
+const CheckCase kCheckCases[] = {
+    {0, "Success", "nothing", "nothing", "nothing"},
+    {2, "No system resources", "BfNoSysResources", "BfNoSysResources", kOther},
+    {4, "Already exists", kOther, "BfDuplicateEntry", kOther},
+    {9, "Not enough space", "BfTableFull", "BfTableFull", kOther},
+    {10, "Resource temporarily not available, try again later", kOther, kOther, "BfTryAgain"},
+    {17, "Operation not supported", "BfNotSupported", "BfNotSupported", kOther},
+    {26, "Hardware entry not found", kOther, kOther, kOther},
+    {27, kUnknown, kOther, kOther, kOther},
+    {28, kUnknown, kOther, kOther, kOther},
+    {-1, kUnknown, kOther, kOther, kOther},
+};
+
+TEST(StatusCheckTest, EachCheckPicksItsClassAndFormatsItsMessage) {
+    for (const CheckCase& c : kCheckCases) {
+        SCOPED_TRACE(c.status);
+        const auto expected = [&](std::string cls, const std::string& message) {
+            return cls == "nothing" ? Raised{} : Raised{cls, static_cast<U32>(c.status), message};
+        };
+        EXPECT_STREQ(Bf::sdkStatusText(c.status), c.text);
+        const std::string text = c.text;
+        EXPECT_EQ(raised([&] { Bf::checkPdOperation(c.status, "pd_delete"); }),
+                  expected(c.pdOperation, "pd_delete() failed: " + text));
+        EXPECT_EQ(raised([&] { Bf::checkBfRtOperation(c.status, "bfrt_add"); }),
+                  expected(c.bfRtOperation, "bfrt_add() failed: " + text));
+        EXPECT_EQ(raised([&] { Bf::checkBfRtCall(c.status); }),
+                  expected(c.bfRtCall, "BFRT call failed: " + text));
+    }
+}
+
+// Three classes hide their bases: a handler of the base does not catch them.
+static_assert(std::is_convertible_v<BfTable::BfTableFull*, BfTable::BfTableException*>);
+static_assert(std::is_convertible_v<BfTable::BfNoSysResources*, Kiv::InternalException*>);
+static_assert(!std::is_convertible_v<BfTable::BfTryAgain*, BfTable::BfTableException*>);
+static_assert(!std::is_convertible_v<BfTable::BfNotSupported*, Kiv::InternalException*>);
+static_assert(!std::is_convertible_v<BfTable::BfDuplicateEntry*, std::exception*>);
+static_assert(std::is_base_of_v<BfTable::BfTableException, BfTable::BfTryAgain>);
+static_assert(std::is_base_of_v<Kiv::InternalException, BfTable::BfTableException>);
 
 }  // namespace
 }  // namespace TableTest
