@@ -1,8 +1,7 @@
 // The agent killed at random points (SIGKILL, some SIGTERM) in init, in a long
 // random stream of lines and in audit --repair, and restarted: the state opens,
 // the table is the stream applied up to some line, the restart writes nothing
-// to the chip, and the rest of the stream completes. One summary per backend.
-#include <cstdio>
+// to the chip, and the rest of the stream completes.
 #include <map>
 #include <optional>
 #include <random>
@@ -71,16 +70,11 @@ class CrashRestartTest : public AgentBackendTest {
         if (!agent.poll()) {
             agent.kill(term ? SIGTERM : SIGKILL);
             ++kills_;
-            terms_ += term;
         }
-    }
-    void expectOpened(bool opened, const AgentResult& run) {
-        refusals_ += !opened;
-        EXPECT_TRUE(opened) << run.err;
     }
 
     std::mt19937 random_{std::string(GetParam()) == "pd" ? 11u : 12u};
-    unsigned kills_ = 0, terms_ = 0, refusals_ = 0, lost_ = 0, orphans_ = 0, resyncWrites_ = 0;
+    unsigned kills_ = 0;
 };
 
 TEST_P(CrashRestartTest, KilledAnywhereTheAgentRestartsWithNothingCommittedLost) {
@@ -89,7 +83,8 @@ TEST_P(CrashRestartTest, KilledAnywhereTheAgentRestartsWithNothingCommittedLost)
         killAfter(BackgroundAgent({"--device", "1", "--capacity", "256", "init"}, "/dev/null"),
                   3000);
         const AgentResult shown = agent({"--device", "1", "show"});
-        expectOpened(shown.status == 0 || contains(shown.err, "device 1 does not exist"), shown);
+        EXPECT_TRUE(shown.status == 0 || contains(shown.err, "device 1 does not exist"))
+            << shown.err;
         Chip::wipe(1);
         Zabro::MbbZabroTableConfig::segmentWipe(1, 0xFFFF);
     }
@@ -116,11 +111,8 @@ TEST_P(CrashRestartTest, KilledAnywhereTheAgentRestartsWithNothingCommittedLost)
         // kill left and resyncs, without writing to the chip.
         const std::vector<std::uint32_t> before = watched.entryHandles(Chip::kAllPipes);
         const AgentResult restart = agent({"program"});
-        expectOpened(restart.status == 0, restart);
-        unsigned adopted = 0;  // stays 0 unless the line is there
-        std::sscanf(restart.err.c_str(), "natagent: adopted %u", &adopted);
-        orphans_ += adopted;
-        resyncWrites_ += watched.entryHandles(Chip::kAllPipes) != before ? 1 : 0;
+        EXPECT_EQ(restart.status, 0) << restart.err;
+        EXPECT_EQ(watched.entryHandles(Chip::kAllPipes), before) << "a restart wrote to the chip";
 
         // The table must be the stream applied up to some line of the chunk;
         // the latest such line is where the stream goes on.
@@ -135,7 +127,6 @@ TEST_P(CrashRestartTest, KilledAnywhereTheAgentRestartsWithNothingCommittedLost)
                 probe.apply(chunk[k]);
         }
         if (!applied) {
-            ++lost_;
             ADD_FAILURE() << "the table is no state of the stream after line " << done;
             break;
         }
@@ -143,12 +134,7 @@ TEST_P(CrashRestartTest, KilledAnywhereTheAgentRestartsWithNothingCommittedLost)
         done += *applied;
         ASSERT_LT(cycle, 20 * kKills) << "the stream makes no progress";
     }
-    std::printf(
-        "crash-restart %s: %u kills (%u SIGTERM), %u refusals to open, %u entries lost, "
-        "%u orphans recognised, %u resyncs that wrote to the chip\n",
-        GetParam(), kills_, terms_, refusals_, lost_, orphans_, resyncWrites_);
     EXPECT_GE(kills_, kKills);
-    EXPECT_EQ(refusals_ + lost_ + resyncWrites_, 0u);
     EXPECT_EQ(done, stream.size()) << "the rest of the stream did not complete";
     const AgentResult audit = agent({"audit"});
     EXPECT_EQ(audit.status, 0) << audit.out << audit.err;
