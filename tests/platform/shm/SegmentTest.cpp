@@ -187,13 +187,12 @@ TEST(WriterLockTest, SecondWriterIsRefusedWithTheHoldersPidUntilTheHolderIsKille
         << "a second open in the holder's own process is refused too";
     mine.reset();
     // A waiting writer gets the lock once the holder dies.
-    Child next([] { childKept<WriterLock>() = WriterLock::acquire(kName, 0); });
-    std::thread killer([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        next.kill();
-    });
+    Child next([] { childKept<WriterLock>() = WriterLock::acquire(kName, 0); },
+               [] {
+                   std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                   ::_exit(0);
+               });
     EXPECT_TRUE(WriterLock::acquire(kName, 10).held());
-    killer.join();
     ::shm_unlink(kName.c_str());
 }
 
