@@ -433,6 +433,7 @@ TEST_F(ChipCorruptionTest, BadRecordIsReportedQuarantinedAndClearedToAUsableKey)
 
         EXPECT_EQ(dev.badRecordClear(index + 1), kObjectNotFound) << "a good record stays";
         ASSERT_EQ(dev.badRecordClear(index), kSuccess);
+        EXPECT_TRUE(dev.badRecords().empty());
         if (c.defaultRecord) {
             ASSERT_EQ(dev.entryGet(handle, kAnyPipe, &view), kSuccess);
             EXPECT_EQ(view.data.action, Action::OnMiss);
