@@ -280,7 +280,7 @@ TEST_F(ChipCrashTest, RandomKillsLoseNothingCommittedAndLeaveNothingHalfDone) {
             FAIL() << "seed " << seed;
     }
     // Fresh keys until the chip refuses one: a record handed out twice would overwrite a
-    // committed entry.
+    // committed entry, and an add the buckets could not place must be refused, not lost.
     Device& dev = Chip::open(kDev);
     const uint16_t pipe = scopePipes(dev.entryScope())[0];
     for (uint16_t n = 0;; ++n) {
@@ -291,6 +291,10 @@ TEST_F(ChipCrashTest, RandomKillsLoseNothingCommittedAndLeaveNothingHalfDone) {
     }
     EXPECT_GE(dev.entryCount(), dev.capacity() * 9 / 10);
     EXPECT_TRUE(readChip(dev) == model) << "an add overwrote a committed entry";
+    uint32_t again = 0;
+    for (const auto& [placement, e] : model.entries)
+        EXPECT_EQ(dev.entryAdd(e.pipe, e.key, e.data, &again), kAlreadyExists)
+            << "not found by key";
     Chip::close(kDev);
 }
 
