@@ -344,6 +344,9 @@ TEST_P(FactoryTest, TracesEachOperationAtLevelNine) {
             lines.push_back(std::to_string(level) + " " + std::string(text));
     });
     tableIs(GetParam());
+    EXPECT_TRUE(table->useBfRt()) << "whichever backend the factory chose";
+    EXPECT_EQ(table->helper()->pdLib()->name(),
+              GetParam() == Backend::Pd ? ChipTest::kPdLibraryNoBfRt : ChipTest::kPdLibrary);
     const auto m = matchOf(1, 2, 3);
     const auto& def = table->defaultMatchSpec();
     program(m, actionOf(kHitEcmp));
