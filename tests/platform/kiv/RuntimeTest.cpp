@@ -253,6 +253,16 @@ TEST_F(HashMapTest, StaysEqualToAReferenceMapThroughGrowthEraseAndClear) {
         const Gadget* probe = pool[next() % pool.size()].ptr();
         const int* found = map.find(probe);
         ASSERT_EQ(found ? *found : -1, expected.count(probe) ? expected[probe] : -1) << step;
+        // Every key now and then, so that one whose probe starts at slot 0 is met too:
+        // found exactly when present, and then taken out and put back.
+        for (std::size_t i = 0; step % 50 == 0 && i < pool.size(); ++i) {
+            const Gadget* key = pool[i].ptr();
+            const bool present = expected.count(key) == 1;
+            ASSERT_EQ(map.find(key) != nullptr, present) << step;
+            ASSERT_EQ(map.erase(key), present) << step;
+            if (present)
+                map.insertOrAssign(pool[i], expected[key]);
+        }
         if (step % 997 != 0)
             continue;
         std::vector<const Gadget*> order;
