@@ -298,6 +298,29 @@ TEST_F(ChipCrashTest, RandomKillsLoseNothingCommittedAndLeaveNothingHalfDone) {
     Chip::close(kDev);
 }
 
+// On a fixed hash seed the buckets of a full chip run out before its records: the add
+// they cannot place is refused, and every entry added before it is still found by key.
+TEST_F(ChipCrashTest, AnAddTheBucketsCannotPlaceIsRefusedAndNothingIsLost) {
+    Chip::open(kDev, 256);
+    Chip::close(kDev);
+    Raw().header().hashSeed = 1;
+    Device& dev = Chip::open(kDev);
+    std::vector<EntryKey> added;
+    for (uint16_t n = 0;; ++n) {
+        uint32_t handle = 0;
+        const Status st = dev.entryAdd(kAllPipes, {n, 0, 7}, {Action::Hit, 1, 2, 3}, &handle);
+        if (st == kNoSpace)
+            break;
+        ASSERT_EQ(st, kSuccess);
+        added.push_back({n, 0, 7});
+    }
+    EXPECT_LT(added.size(), dev.capacity()) << "the buckets were not what ran out";
+    uint32_t again = 0;
+    for (const EntryKey& key : added)
+        EXPECT_EQ(dev.entryAdd(kAllPipes, key, {}, &again), kAlreadyExists) << key.natKeyId;
+    Chip::close(kDev);
+}
+
 // The same checks after a kill at store N of a fixed scenario, for every N: a full
 // small chip (displacements on add), modify, delete, defaults, emptying it and a
 // scope change.
