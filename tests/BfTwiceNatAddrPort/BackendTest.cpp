@@ -454,7 +454,7 @@ TEST_P(BfrtBindingTest, BindsByTableType) {
         << "the scope object is released";
 }
 
-TEST_F(BfrtFixture, BindsTheThreeTableObjectsInOrderAndNeedsTheFirst) {
+TEST_F(BfrtFixture, BindsTheThreeTableObjectsInOrderAndTheLastMatchTableTakesTheEntryObjects) {
     auto& objects = Chip::deviceObjects(kDevice);
     ScopedTableObject second(objects.secondTable,
                              std::make_unique<Chip::SimTable>(TableType::Selector, "second"));
@@ -466,6 +466,18 @@ TEST_F(BfrtFixture, BindsTheThreeTableObjectsInOrderAndNeedsTheFirst) {
     EXPECT_EQ(queries, (Texts{call("tableTypeGet"), call("tableTypeGet", {}, "second"),
                               call("tableTypeGet", {}, "third")}));
     EXPECT_EQ(third->deviceTarget().pipe_id, kPipe) << "each binding gets the same helper";
+    // The last binding's key and data objects serve every table object, and only the table
+    // that allocated them takes them: a second match table (a register here) takes them
+    // from this one, a selector does not.
+    for (const auto type : {TableType::Register, TableType::Selector}) {
+        second.slot = std::make_unique<Chip::SimTable>(type, "second");
+        tableIs(Backend::Bfrt);
+        const Raised r = raised([&] { program(matchOf(1, 2, 3), actionOf(kHit, 1, 6, 2)); });
+        EXPECT_EQ(std::tuple(r.cls, r.status), type == TableType::Register
+                                                   ? std::tuple("BfTableException", 3u)
+                                                   : std::tuple("nothing", 0u));
+    }
+    EXPECT_EQ(Chip::open(kDevice).entryCount(), 1u);
     // The object runtime without a table object gets the PD backend.
     ScopedTableObject none(objects.table, std::unique_ptr<Chip::SimTable>());
     EXPECT_EQ(&tableIs(Backend::Bfrt)->kivType(), &Bf::TwiceNatAddrPortTablePd::kivTypeInfo());
