@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstddef>
 #include <random>
 #include <sstream>
 
 #include "ChipRecord.h"
+#include "shm/Crc32c.h"
 
 namespace Chip {
 
@@ -31,6 +33,12 @@ bool validAction(const ActionData& data) {
 
 uint16_t defaultPipeOf(uint32_t defaultNumber) {
     return defaultNumber < kPipeCount ? static_cast<uint16_t>(defaultNumber) : kAllPipes;
+}
+
+uint32_t headerChecksum(const SegmentHeader& h) {
+    constexpr std::size_t from = offsetof(SegmentHeader, layoutVersion);
+    return Shm::crc32c(reinterpret_cast<const std::byte*>(&h) + from,
+                       offsetof(SegmentHeader, hashSeed) - from);
 }
 
 [[noreturn]] void refuse(const std::string& name, const std::string& why) {
@@ -71,6 +79,9 @@ void checkHeader(const Shm::Segment& segment, uint32_t deviceId) {
     if (h.deviceId != deviceId) {
         refuse(name, "it belongs to device " + std::to_string(h.deviceId));
     }
+    if (h.checksum != headerChecksum(h)) {
+        refuse(name, "header checksum mismatch");
+    }
 }
 
 // Lays out a blank chip in a zero-filled segment; the completion marker (the
@@ -92,6 +103,7 @@ void initialize(Shm::Segment& segment, uint32_t deviceId, uint32_t capacity) {
     h.recordsOffset = g.recordsOffset;
     h.hashSeed = (uint64_t{std::random_device{}()} << 32) | std::random_device{}();
     h.entryScope = static_cast<uint8_t>(EntryScope::AllPipes);
+    h.checksum = headerChecksum(h);
     auto* records = reinterpret_cast<EntryRecord*>(segment.base() + g.recordsOffset);
     for (uint32_t i = 0; i < capacity; ++i) {
         sealStore(records[i], Seal{});

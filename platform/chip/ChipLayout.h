@@ -18,7 +18,7 @@
 namespace Chip {
 
 inline constexpr uint64_t kSegmentMagic = 0x3150494843564c4fULL;  // "OLVCHIP1"
-inline constexpr uint32_t kLayoutVersion = 2;
+inline constexpr uint32_t kLayoutVersion = 3;
 
 inline constexpr uint32_t kPipeCount = 4;
 inline constexpr uint16_t kAllPipes = 0xFFFF;
@@ -86,7 +86,10 @@ struct SegmentHeader {
     uint64_t recordsOffset;
     uint64_t hashSeed;
     uint8_t entryScope;
-    uint8_t reserved[7];
+    uint8_t reserved[3];
+    // crc32c of the words from layoutVersion up to the hash seed: damage that leaves
+    // them consistent with one another (a capacity with the same geometry) still shows.
+    uint32_t checksum;
 };
 static_assert(sizeof(SegmentHeader) == 80);
 

@@ -379,6 +379,7 @@ TEST_F(ChipCorruptionTest, BadSegmentIsRefusedAndLeftInPlace) {
         {[](const Raw& raw) { raw.header().recordSize = 24; }, "sizes differ"},
         {[](const Raw& raw) { raw.header().recordsOffset += 64; }, "offsets do not match"},
         {[](const Raw& raw) { raw.header().deviceId = 3; }, "belongs to device 3"},
+        {[](const Raw& raw) { --raw.header().capacity; }, "header checksum mismatch"},
         {[](const Raw& raw) { raw.segment.truncate(64); }, "smaller than a header"},
     };
     for (const auto& c : cases) {
@@ -387,6 +388,7 @@ TEST_F(ChipCorruptionTest, BadSegmentIsRefusedAndLeftInPlace) {
         installed(0);
         const Raw raw;
         c.corrupt(raw);
+        const SegmentHeader damaged = raw.header();
         try {
             Chip::open(kDev);
             ADD_FAILURE() << "a bad segment was accepted";
@@ -394,7 +396,7 @@ TEST_F(ChipCorruptionTest, BadSegmentIsRefusedAndLeftInPlace) {
             EXPECT_THAT(e.what(), ::testing::HasSubstr(segmentName(kDev) + " refused: "));
             EXPECT_THAT(e.what(), ::testing::HasSubstr(c.reason));
         }
-        EXPECT_EQ(raw.header().capacity, kCapacity) << "the segment was not wiped";
+        EXPECT_EQ(std::memcmp(&raw.header(), &damaged, sizeof damaged), 0) << "it was changed";
         Device* device = nullptr;
         EXPECT_EQ(Chip::device(kDev, &device), kInitError) << "C entry points report it";
     }
