@@ -1,6 +1,6 @@
 #pragma once
 // A read-write mapping of a shared-memory segment past every check, as a stray
-// writer would have it, to damage segments; it can also make one from bytes.
+// writer would have it, to damage segments.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <cstddef>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -20,12 +19,12 @@ namespace TestSupport {
 class RawSegment {
   public:
     // Maps the existing segment `name`; unmapped (size 0) when there is none.
-    explicit RawSegment(const std::string& name) : RawSegment(name, O_RDWR) {}
-    // Makes the segment `name` anew, holding exactly `bytes`.
-    RawSegment(const std::string& name, const std::vector<std::byte>& bytes)
-        : RawSegment(name, O_RDWR | O_CREAT | O_TRUNC, bytes.size()) {
-        if (base_)
-            std::memcpy(base_, bytes.data(), bytes.size());
+    explicit RawSegment(const std::string& name) : fd_(::shm_open(name.c_str(), O_RDWR, 0)) {
+        struct stat st {};
+        size_ = fd_.get() >= 0 && ::fstat(fd_.get(), &st) == 0 ? std::size_t(st.st_size) : 0;
+        if (size_ > 0)
+            base_ = static_cast<std::byte*>(
+                ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_SHARED, fd_.get(), 0));
     }
     RawSegment(const RawSegment&) = delete;
     RawSegment& operator=(const RawSegment&) = delete;
@@ -47,20 +46,6 @@ class RawSegment {
     }
 
   private:
-    RawSegment(const std::string& name, int flags, std::size_t createSize = 0)
-        : fd_(::shm_open(name.c_str(), flags, 0600)) {
-        if (createSize > 0)
-            truncate(createSize);
-        size_ = sizeOf(fd_.get());
-        if (size_ > 0)
-            base_ = static_cast<std::byte*>(
-                ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_SHARED, fd_.get(), 0));
-    }
-    static std::size_t sizeOf(int fd) {
-        struct stat st {};
-        return fd >= 0 && ::fstat(fd, &st) == 0 ? static_cast<std::size_t>(st.st_size) : 0;
-    }
-
     Shm::Fd fd_;
     std::size_t size_ = 0;
     std::byte* base_ = nullptr;
