@@ -1,6 +1,10 @@
 // The PD library as a test reaches it: loaded with dlopen, each function found by name.
 #pragma once
 
+#include <gmock/gmock.h>
+
+#include <string>
+
 #include "ChipTestSupport.h"
 #include "sdk/olvane_switch_pd.h"
 
@@ -29,6 +33,27 @@ struct PdReadBack {
     uint64_t hitCount = 99;
     uint8_t isDefault = kUntouched;
 };
+
+// A hit action's fields as the PD action specs hold them.
+struct Params {
+    uint16_t rwId;
+    uint8_t prot;
+    uint16_t param;  // next hop or ECMP group
+};
+
+// The read-back name and bytes of `action` with `p`.
+inline void expectAction(const PdReadBack& r, const std::string& action, Params p) {
+    ASSERT_EQ(r.status, 0);
+    EXPECT_THAT(r.actionName, ::testing::StrEq("p4_pd_olvane_switch_" + action));
+    if (action != "onMiss") {
+        EXPECT_THAT(r.actionSpec,
+                    ::testing::ElementsAre(p.rwId & 0xff, p.rwId >> 8, p.prot,
+                                           PdReadBack::kUntouched, p.param & 0xff, p.param >> 8))
+            << "the padding byte is never written";
+    } else {
+        EXPECT_THAT(r.actionSpec, ::testing::Each(PdReadBack::kUntouched));
+    }
+}
 
 inline PdReadBack pdRead(const SharedLibrary& pd, uint8_t dev, p4_pd_entry_hdl_t handle) {
     PdReadBack r;
