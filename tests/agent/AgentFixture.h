@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <source_location>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -60,9 +62,7 @@ inline std::string lines(const std::vector<std::string>& text) {
     return joined;
 }
 inline std::string readFile(const std::filesystem::path& path) {
-    std::stringstream text;
-    text << std::ifstream(path).rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(std::ifstream(path).rdbuf()), {}};
 }
 
 class AgentFixture : public ::testing::Test {
@@ -161,6 +161,14 @@ inline bool contains(const std::string& text, const std::string& part) {
 }
 // EXPECT_HAS(text, part): a failure shows the whole text.
 #define EXPECT_HAS(text, part) EXPECT_THAT(text, ::testing::HasSubstr(part))
+// `result`, once checked to have exited with `status`; a failure names the line
+// that ran the agent.
+inline AgentResult exited(int status, AgentResult result,
+                          std::source_location at = std::source_location::current()) {
+    const ::testing::ScopedTrace trace(at.file_name(), static_cast<int>(at.line()), "");
+    EXPECT_EQ(result.status, status) << result.out << result.err;
+    return result;
+}
 // `text` with each line's blanks made single spaces, none at either end, and a
 // newline first: a row with words A and B is then "\nA B\n" in it.
 inline std::string rows(const std::string& text) {
