@@ -7,8 +7,8 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -59,9 +59,7 @@ std::string withoutStamps(const std::string& text) {
     return std::regex_replace(text, stamp, "$1");
 }
 std::string fileText(const std::string& path) {
-    std::stringstream text;
-    text << std::ifstream(path).rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(std::ifstream(path).rdbuf()), {}};
 }
 
 TEST(TraceEnvironmentTest, SettingsAreReadFromKivTraceAndLinesGoToKivTraceFile) {
