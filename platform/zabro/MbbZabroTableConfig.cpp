@@ -287,8 +287,10 @@ void MbbZabroTableConfig::survey() {
                                                                   : Counted::None;
         if (as == Counted::None)
             lowestFreeBound_ = std::min(lowestFreeBound_, slot);
-        // Walks cover every slot ever written, so that damage there is reported.
-        if (r.opId != 0 || as != Counted::None || r.key != slot + 1)
+        // Walks cover every slot ever written, so that damage there is reported: a slot
+        // counts as written unless every field but the checksum is as creation left it.
+        if (r.sdkEntryHandle != 0 || r.flags != 0 || r.key != slot + 1 || r.opId != 0 ||
+            r.generation != 0)
             scanEnd_ = slot + 1;
         counted_[slot] = as;
         recordCount_ += as == Counted::Live;
