@@ -98,34 +98,33 @@ class ActionTest : public BfrtFixture,
     const Backend backend = std::get<0>(GetParam());
     const ActionCase& a = std::get<1>(GetParam());
 
-    // The PD calls, with the fields' bytes in the PD specs; onMiss has no action spec.
-    Texts pdCalls(Step step, const Values& k, const Values& v, U32 h) const {
-        const auto b = [](U16 x) { return _fmt("%02x %02x", x & 0xFF, x >> 8); };
-        const std::string name = a.name, target = "sess=7, dev_tgt=[02 00 00 00 01 00 00 00]",
-                          handle = _fmt("sess=7, dev_id=2, hdl=%u", h),
-                          spec = a.firstField ? _fmt(", action=[%s %02x -- %s]", b(v[0]).c_str(),
-                                                     v[1], b(v[2]).c_str())
-                                              : "";
-        const auto pd = [](const std::string& function, const std::string& args) {
-            return "p4_pd_olvane_switch_twiceNatAddrPort_" + function + "(" + args + ")";
-        };
-        switch (step) {
-            case add:
-                return {pd("table_add_with_" + name, target + ", match=[" + b(k[0]) + " " +
-                                                         b(k[1]) + " " + b(k[2]) + "]" + spec)};
-            case read:
-                return {pd("get_entry", handle + ", read_from_hw=0, hit_count=null")};
-            case modify:
-                return {pd("table_modify_with_" + name, handle + spec)};
-            case setDefault:
-                return {pd("set_default_action_" + name, target + spec)};
-            case deletes:
-                return {pd("table_delete", handle), pd("table_reset_default_entry", target)};
+    // The calls that programming (or reading, deleting) the match with fields `k` makes: the
+    // PD calls with the fields' bytes in the PD specs (onMiss has none), or the BfRt calls,
+    // where for add and set-default `h` 1 binds the action's data object first.
+    Texts expected(Step step, const Values& k, const Values& v = {}, U32 h = 0) const {
+        if (backend == Backend::Pd) {
+            const auto b = [](U16 x) { return _fmt("%02x %02x", x & 0xFF, x >> 8); };
+            const std::string name = a.name, dev = "sess=7, dev_tgt=" + target(),
+                              handle = _fmt("sess=7, dev_id=2, hdl=%u", h),
+                              spec = a.firstField ? _fmt(", action=[%s %02x -- %s]",
+                                                         b(v[0]).c_str(), v[1], b(v[2]).c_str())
+                                                  : "";
+            switch (step) {
+                case add:
+                    return {pdCall(
+                        "table_add_with_" + name,
+                        dev + ", match=[" + b(k[0]) + " " + b(k[1]) + " " + b(k[2]) + "]" + spec)};
+                case read:
+                    return {pdCall("get_entry", handle + ", read_from_hw=0, hit_count=null")};
+                case modify:
+                    return {pdCall("table_modify_with_" + name, handle + spec)};
+                case setDefault:
+                    return {pdCall("set_default_action_" + name, dev + spec)};
+                case deletes:
+                    return {pdCall("table_delete", handle),
+                            pdCall("table_reset_default_entry", dev)};
+            }
         }
-        return {};
-    }
-    // The BfRt calls; for add and set-default, `h` 1 binds the action's data object first.
-    Texts bfrtCalls(Step step, const Values& k, const Values& v, U32 h) const {
         const std::string at = sessionTarget();
         Texts keySets, dataSets,
             reads = {call("keyReset"), call("dataReset"),
@@ -163,10 +162,6 @@ class ActionTest : public BfrtFixture,
         }
         return {};
     }
-    // The calls that programming (or reading, deleting) the match with fields `k` makes.
-    Texts expected(Step step, const Values& k, const Values& v = {}, U32 h = 0) const {
-        return backend == Backend::Pd ? pdCalls(step, k, v, h) : bfrtCalls(step, k, v, h);
-    }
     Texts programmed(const Bf::TwiceNatAddrPortMatchSpec::Ptr& m, const Values& v) {
         return callsOf([&] { program(m, actionOf(a.type, v[0], v[1], v[2])); });
     }
@@ -200,7 +195,6 @@ TEST_P(ActionTest, AddReadModifyDefaultSetAndDeleteMakeExactCalls) {
     };
     EXPECT_EQ(programmed(m, first), expected(add, fields, first, 1));
     const U32 h = handleOf(m);
-    ASSERT_NE(h, 0u);
     pdSees(h, a.name, first);
     // All fields 0 like the default match: an ordinary entry.
     EXPECT_EQ(programmed(zero, largest), expected(add, zeros, largest));
@@ -210,7 +204,6 @@ TEST_P(ActionTest, AddReadModifyDefaultSetAndDeleteMakeExactCalls) {
     EXPECT_EQ(describe(read), readBack(zeros, largest));
 
     EXPECT_EQ(programmed(m, later), expected(modify, fields, later, h));
-    EXPECT_EQ(handleOf(m), h);
     EXPECT_EQ(describe(table->entryByHandle(h)), readBack(fields, later));
     pdSees(h, a.name, later);
     EXPECT_EQ(programmed(def, first), expected(setDefault, zeros, first));
@@ -230,7 +223,6 @@ TEST_P(ActionTest, AddReadModifyDefaultSetAndDeleteMakeExactCalls) {
               }),
               expected(deletes, fields, {}, h));
     pdSees(defaultHandle, "onMiss", {});
-    EXPECT_EQ(table->helper()->sdkHandles()->entryCount(), 1u);
     EXPECT_EQ(keys->calls,
               (std::vector<Call>{{"alloc", 1, m}, {"alloc", 2, zero}, {"alloc", 3, def}}))
         << "deletes free no key: the agent does";
@@ -381,7 +373,6 @@ TEST_P(FailureTest, RaisesItsSitesExceptionAndKeepsTheStateAsItWas) {
         const bool settingScope = call.find("ttribute") != std::string::npos;
         EXPECT_EQ(Bf::bfRtModuleObjects().actionBfRtDataBound[0], !settingScope);
         EXPECT_EQ(Chip::TestHooks::allocationCounts().attributes.live, attributes);
-        EXPECT_EQ(table, nullptr);
     }
     if (!deleting) {
         EXPECT_EQ(raised(operations.at(op)), Raised{}) << "a retry succeeds";
@@ -406,7 +397,6 @@ INSTANTIATE_TEST_SUITE_P(
     Types, BfrtBindingTest,
     ::testing::Values(
         BindingCase{TableType::MatchDirect, 1, kMatchObjects, 1},
-        BindingCase{TableType::MatchDirect, 0xFFFF, kMatchObjects, 0},
         BindingCase{TableType::MatchIndirect, 3, kMatchObjects, 1},
         BindingCase{TableType::MatchIndirectSelector, 0xFFFF, kMatchObjects, 0},
         BindingCase{TableType::ActionProfile, 1, "actionProfileBfRtKey actionProfileBfRtData ", {}},
@@ -421,7 +411,7 @@ TEST_P(BfrtBindingTest, BindsByTableType) {
     const BindingCase& c = GetParam();
     const bool match = std::string_view(c.replaced) == kMatchObjects;
     ScopedTableObject bound(Chip::deviceObjects(kDevice).table,
-                            std::make_unique<Chip::SimTable>(c.type, "bound"));
+                            std::make_unique<Chip::SimTable>(c.type));
 #define OWNER(name) std::pair<std::string, const void*>(#name, o.name.get())
     const auto owners = [] {  // the module-wide owners
         const Bf::BfRtModuleObjects& o = Bf::bfRtModuleObjects();
@@ -435,22 +425,19 @@ TEST_P(BfrtBindingTest, BindsByTableType) {
     const auto ownersBefore = owners();
     const auto before = Chip::TestHooks::allocationCounts();
 
-    const auto on = [](const char* method, const std::string& args = {}) {
-        return call(method, args, "bound");
-    };
     // A match table resets its key object and allocates another for read-backs.
     Texts expected = {
-        on("tableTypeGet"), on("keyAllocate"),
-        on("keyReset"),     on("keyAllocate"),
-        on("dataAllocate"), on("deviceTargetIs", "target=" + target(kDevice, c.pipe))};
+        call("tableTypeGet"), call("keyAllocate"),
+        call("keyReset"),     call("keyAllocate"),
+        call("dataAllocate"), call("deviceTargetIs", "target=" + target(kDevice, c.pipe))};
     if (!match)
         expected.erase(expected.begin() + 2, expected.begin() + 4);
     if (c.scope) {
         const std::string scope = "scope=" + std::to_string(*c.scope);
         expected = expected +
-                   Texts{on("attributeAllocate", "type=0"),
+                   Texts{call("attributeAllocate", "type=0"),
                          "BfRtTableAttributes::entryScopeParamsSet(" + scope + ")",
-                         on("tableAttributesSet", sessionTarget(kDevice, c.pipe) + ", " + scope)};
+                         call("tableAttributesSet", sessionTarget(kDevice, c.pipe) + ", " + scope)};
     }
     EXPECT_EQ(bindingCalls(c.pipe), expected);
     std::string replaced;
@@ -486,7 +473,6 @@ TEST_F(BfrtFixture, BindsTheThreeTableObjectsInOrderAndTheLastMatchTableTakesThe
                                                    ? std::tuple("BfTableException", 3u)
                                                    : std::tuple("nothing", 0u));
     }
-    EXPECT_EQ(Chip::open(kDevice).entryCount(), 1u);
     // The object runtime without a table object gets the PD backend.
     ScopedTableObject none(objects.table, std::unique_ptr<Chip::SimTable>());
     EXPECT_EQ(&tableIs(Backend::Bfrt)->kivType(), &Bf::TwiceNatAddrPortTablePd::kivTypeInfo());
@@ -506,7 +492,6 @@ TEST_F(BfrtFixture, TablesOfTwoDevicesShareTheModuleObjectsAndProgramTheirOwnChi
     EXPECT_EQ(otherCalls.back(),
               call("tableEntryAdd", sessionTarget(kOther, 0xFFFF) + ", key=[1:1 2:2 3:3]" +
                                         ", data=[action=102 11:1 12:6 13:2]"));
-    EXPECT_EQ(Chip::open(kDevice).entryCount(), 1u);
     EXPECT_EQ(describe(other->entry(there)), described(1, 2, 3, 1, 1, 6, 2));
     other->entryDel(there);  // without a status manager
     EXPECT_EQ(Chip::open(kOther).entryCount(), 0u);

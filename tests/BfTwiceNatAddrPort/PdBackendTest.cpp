@@ -65,21 +65,17 @@ extern "C" p4_pd_status_t p4_pd_olvane_switch_twiceNatAddrPort_get_entry(
 namespace TableTest {
 namespace {
 
-using ::testing::ElementsAre;
-
-std::string pd(const std::string& function, const std::string& args) {
-    return "p4_pd_olvane_switch_twiceNatAddrPort_" + function + "(" + args + ")";
-}
-
 using PdBackendTest = TableFixture;
 
 TEST_F(PdBackendTest, SetsTheEntryScopeOfTheHelperItIsGiven) {
-    EXPECT_THAT(callsOf([&] { tableIs(Backend::Pd); }),
-                ElementsAre(pd("set_property", "sess=7, dev_id=2, property=1, value=1")));
+    EXPECT_THAT(
+        callsOf([&] { tableIs(Backend::Pd); }),
+        ::testing::ElementsAre(pdCall("set_property", "sess=7, dev_id=2, property=1, value=1")));
     const auto allPipes = Bf::twiceNatAddrPortTableHelperFactory(3, 0xFFFF);
     allPipes->pdLibIs(ChipTest::kPdLibraryNoBfRt, pdLibrary->handle(), 9);
-    EXPECT_THAT(callsOf([&] { table->initializeTable(allPipes); }),
-                ElementsAre(pd("set_property", "sess=9, dev_id=3, property=1, value=0")));
+    EXPECT_THAT(
+        callsOf([&] { table->initializeTable(allPipes); }),
+        ::testing::ElementsAre(pdCall("set_property", "sess=9, dev_id=3, property=1, value=0")));
 }
 
 TEST_F(PdBackendTest, ReadBackBuildsTheActionThatTheWholeNameNames) {
@@ -98,7 +94,6 @@ TEST_F(PdBackendTest, ReadBackBuildsTheActionThatTheWholeNameNames) {
         int status;
         std::string expected;
     } cases[] = {
-        // the chip's own read-backs of every action are PdActionTest's
         {"p4_pd_olvane_switch_twiceNatAddrPortHitEcmpDynamic", 0, hit(4)},
         {"p4_pd_olvane_switch_twiceNatAddrPortHit\0Ecmp"sv, 0, hit(1)},  // bytes after the end
         {"p4_pd_olvane_switch_twiceNatAddrPortHitEcmpDyn", 0, "empty"},  // shortened

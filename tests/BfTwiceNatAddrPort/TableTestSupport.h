@@ -34,8 +34,6 @@ inline constexpr U8 kDevice = 2;
 inline constexpr U16 kPipe = 1;
 inline constexpr U32 kSession = 7;
 
-[[maybe_unused]] inline const bool kChipEnvironment = ChipTest::registerChipEnvironment();
-
 // The factory picks BfRt when the PD library has the object runtime, PD when not.
 enum class Backend { Pd, Bfrt };
 
@@ -102,6 +100,11 @@ inline std::string described(U16 nat, U16 src, U16 dst, int type, U16 rwId = 0, 
                 cls[0] - 'a' + 'A', cls + 1, type, rwId, unsigned{prot}, param);
 }
 
+// The chip's log text of a call of the PD function `function`.
+inline std::string pdCall(const std::string& function, const std::string& args) {
+    return "p4_pd_olvane_switch_twiceNatAddrPort_" + function + "(" + args + ")";
+}
+
 // The class, status and message of the table exception a step raised; "nothing": none.
 struct Raised {
     std::string cls = "nothing";
@@ -151,9 +154,6 @@ class RecordingKeyManager : public MbbZabroKey::ZabroKeyManager {
         bool operator==(const Call&) const = default;
     };
 
-    static Ptr RecordingKeyManagerIs(const Zabro::MbbZabroTableConfig::Ptr& tableConfig) {
-        return Kiv::create<RecordingKeyManager>(tableConfig);
-    }
     explicit RecordingKeyManager(const Zabro::MbbZabroTableConfig::Ptr& tableConfig)
         : ZabroKeyManager(tableConfig) {}
     ~RecordingKeyManager() override { notificationIs(false); }
@@ -195,8 +195,7 @@ class TableFixture : public TestSupport::LeakCheck {
   protected:
     TableFixture() {
         blank();
-        keys = RecordingKeyManager::RecordingKeyManagerIs(
-            Zabro::mbbZabroTableConfigFactory(kDevice, kPipe));
+        keys = Kiv::create<RecordingKeyManager>(Zabro::mbbZabroTableConfigFactory(kDevice, kPipe));
     }
     ~TableFixture() override { blank(); }
 

@@ -20,8 +20,6 @@ using BfPdTwiceNatAddrPort::BfPdTwiceNatAddrPortIntf;
 using ChipTest::kPdLibrary;
 using ChipTest::kPdLibraryNoBfRt;
 
-const bool chipEnvironment = ChipTest::registerChipEnvironment();
-
 class PdIntfTest : public TestSupport::LeakCheck {};
 
 // A library that is not a PD library names the first function looked up.
