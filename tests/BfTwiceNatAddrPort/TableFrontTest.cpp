@@ -325,7 +325,7 @@ class FactoryTest : public TableFixture, public ::testing::WithParamInterface<Ba
 INSTANTIATE_TEST_SUITE_P(Backends, FactoryTest, ::testing::Values(Backend::Pd, Backend::Bfrt),
                          ::testing::PrintToStringParamName());
 
-TEST_P(FactoryTest, TracesEachOperationAtLevelNine) {
+TEST_P(FactoryTest, TracesEachOperationAtLevelNineAndAssertsItsPreconditions) {
     Texts lines;
     const std::shared_ptr<void> restore(nullptr, [level = Bf::traceHandle().level()](void*) {
         Kiv::TraceHandle::sinkIs({});
@@ -368,15 +368,8 @@ TEST_P(FactoryTest, TracesEachOperationAtLevelNine) {
     if (GetParam() == Backend::Bfrt)
         expected.insert(expected.begin() + 1, "9 initBfRtTable");
     EXPECT_EQ(lines, expected);
-}
 
-using BackendDeathTest = FactoryTest;
-INSTANTIATE_TEST_SUITE_P(Backends, BackendDeathTest, ::testing::Values(Backend::Pd, Backend::Bfrt),
-                         ::testing::PrintToStringParamName());
-
-TEST_P(BackendDeathTest, ViolatedPreconditionsAndBaseClassOperationsStopTheProcess) {
-    tableIs(GetParam());
-    const auto m = matchOf(1, 2, 3);
+    // Violated preconditions and the base class's own operations stop the process.
     const auto onMiss = actionOf(kOnMiss);
     auto unknown = Bf::twiceNatAddrPortBaseActionSpecFactory();
     unknown->actionTypeIs(static_cast<ActionType>(5));
@@ -390,7 +383,6 @@ TEST_P(BackendDeathTest, ViolatedPreconditionsAndBaseClassOperationsStopTheProce
         assertionFailed("pdLibPath"));
     keys->withoutConfig = true;
     EXPECT_DEATH(tableIs(GetParam()), assertionFailed("zabroKeyManager->mbbZabroTableConfig()"));
-    // The base class's own operations.
     table = TwiceNatAddrPortTable::TwiceNatAddrPortTableIs(table->helper(), nullptr, nullptr);
     const auto base = [](const std::string& operation) {
         return assertionFailed("0 && \"base TwiceNatAddrPortTable::" + operation + "() called\"");
