@@ -69,7 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t journalAt =
         Layout::kCountersOffset + offsetof(Layout::CountersImage, journalSlot);
     bool header = false, journal = false;
-    std::set<Kiv::U64> damaged, unwritten;  // keys; a slot never written need not be walked
+    // Keys; damage to a slot never written is reported only when it reaches past the checksum.
+    std::set<Kiv::U64> damaged, unwritten;
     for (std::size_t at = 0; at < image.size(); ++at) {
         if (image[at] == pristine.bytes[at])
             continue;
